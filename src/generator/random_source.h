@@ -1,0 +1,29 @@
+#ifndef TLY_GENERATOR_RANDOM_SOURCE_H_
+#define TLY_GENERATOR_RANDOM_SOURCE_H_
+
+#include <cstdint>
+
+namespace tly {
+
+// The generator's random source: a 32-bit linear congruential generator. Its
+// state starts at 0 (or a chosen seed), so every run draws the same sequence.
+class RandomSource {
+ public:
+  explicit RandomSource(uint32_t seed = 0) : state_(seed) {}
+
+  // Advances the state (S := S * 134775813 + 1 mod 2^32) and returns the high
+  // 32 bits of S * n: a value in 0..n-1.
+  uint32_t RandomBelow(uint32_t n) {
+    state_ = state_ * 134775813u + 1u;
+    return static_cast<uint32_t>((static_cast<uint64_t>(state_) * n) >> 32);
+  }
+
+  uint32_t state() const { return state_; }
+
+ private:
+  uint32_t state_;
+};
+
+}  // namespace tly
+
+#endif  // TLY_GENERATOR_RANDOM_SOURCE_H_
