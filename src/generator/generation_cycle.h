@@ -1,0 +1,114 @@
+#ifndef TLY_GENERATOR_GENERATION_CYCLE_H_
+#define TLY_GENERATOR_GENERATION_CYCLE_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "config/tly_config.h"
+#include "counting/day_counts.h"
+#include "generator/generation_timer.h"
+#include "generator/random_source.h"
+#include "support/date_time.h"
+
+namespace tly {
+
+// The generation cycle: the in-memory day of counts, the counter configuration
+// and the day file they are kept in, driven by a 2-second timer. Each tick
+// draws counts for ten channels (four doors and one passage, each counted in
+// and out), adds them to the quarter hour of the current time, and rewrites
+// the day file yymmdd.tly in the output directory at most every 2 seconds.
+// At midnight it moves on to the next day's file.
+//
+// It knows no window and no terminal: the owner supplies the timer, the output
+// directory and what to do when the day's counts changed. "Now" is always
+// CurrentClock().Now(). Not thread-safe; one thread drives it.
+class GenerationCycle {
+ public:
+  // Gives the output directory as the user set it, already trimmed.
+  using OutDirSource = std::function<std::string()>;
+  // Called after a tick added counts (the window rebuilds its list).
+  using CountsChanged = std::function<void()>;
+
+  // Seconds between ticks, and the least time between two saves.
+  static constexpr int kTickSeconds = 2;
+
+  // `timer` must outlive the cycle; the timer's enabled state is whether the
+  // cycle is generating. `counts_changed` may be empty. `seed` is the initial
+  // state of the random source (0 for the program's fixed sequence). The day
+  // starts empty and unnamed: call BuildDayFileName and ReloadDay (or
+  // StartGeneration) before use.
+  GenerationCycle(GenerationTimer& timer, OutDirSource out_dir, CountsChanged counts_changed,
+                  uint32_t seed = 0);
+
+  GenerationCycle(const GenerationCycle&) = delete;
+  GenerationCycle& operator=(const GenerationCycle&) = delete;
+
+  // The timer's enabled state.
+  bool IsGenerating() const;
+  // Switches the timer, only when its state differs from `value`.
+  void SetGenerating(bool value);
+
+  // Names the day file for today, reloads the day from it, schedules the
+  // first save 2 seconds ahead and starts the timer.
+  void StartGeneration();
+  // Stops the timer and writes the day file (even when no save was due).
+  void StopGeneration();
+
+  // DayDate := today's date; DayFileName := output directory, a '/' when it
+  // does not end in one, "yymmdd" of DayDate and ".tly". An empty directory
+  // gives "/yymmdd.tly".
+  void BuildDayFileName();
+  // Applies the default counter layout to Config and loads DayFileName into
+  // DayData (re-initialised for the file's day). Never fails.
+  void ReloadDay();
+  // Writes the day's rows to DayFileName, then the sealed header. Every error
+  // is dropped: the counts stay in memory and the next save rewrites the whole
+  // file. Returns whether both steps succeeded (also kept for LastSaveOk).
+  bool SaveDay();
+
+  // One timer tick at t = CurrentClock().Now(): ten draws; nothing more when
+  // all are 0. When t lies on another date than DayDate, the old day is saved
+  // first and the day of t is named and loaded, so the counts always land in
+  // the day of their own date. Then the counts are added to t's quarter hour,
+  // the owner is told, and when the save is due the day file is written and
+  // the next save is scheduled 2 seconds after that.
+  void Tick();
+
+  const DayCounts& DayData() const { return day_data_; }
+  DayCounts& DayData() { return day_data_; }
+  const TTlyConfig& Config() const { return config_; }
+  TTlyConfig& Config() { return config_; }
+  // The date DayFileName was built from; kNoDate before the first build.
+  TDateTime DayDate() const { return day_date_; }
+  const std::string& DayFileName() const { return day_file_name_; }
+  // The moment at or after which the next tick with counts saves.
+  TDateTime NextSaveTime() const { return next_save_time_; }
+
+  // Whether the last SaveDay succeeded, and the text of the error that made it
+  // fail (empty after a success). False/empty before the first save.
+  bool LastSaveOk() const { return last_save_ok_; }
+  const std::string& LastSaveError() const { return last_save_error_; }
+  // Number of SaveDay calls so far, successful or not.
+  uint64_t SaveCount() const { return save_count_; }
+
+ private:
+  void BuildDayFileNameFor(TDateTime moment);
+
+  GenerationTimer& timer_;
+  OutDirSource out_dir_;
+  CountsChanged counts_changed_;
+  RandomSource random_;
+  DayCounts day_data_{};
+  TTlyConfig config_;
+  TDateTime day_date_ = kNoDate;
+  std::string day_file_name_;
+  TDateTime next_save_time_ = 0;
+  bool last_save_ok_ = false;
+  std::string last_save_error_;
+  uint64_t save_count_ = 0;
+};
+
+}  // namespace tly
+
+#endif  // TLY_GENERATOR_GENERATION_CYCLE_H_
