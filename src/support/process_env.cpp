@@ -1,0 +1,61 @@
+#include "support/process_env.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace tly {
+namespace {
+
+std::string& MutableAppDir() {
+  static std::string app_dir;
+  return app_dir;
+}
+
+// The absolute path of the running executable, or "" when the system does not
+// tell it. The link's target may be longer than any first guess, so the buffer
+// grows until the whole target fits.
+std::string ExecutablePath() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return {};
+    if (static_cast<size_t>(length) < buffer.size()) {
+      buffer.resize(static_cast<size_t>(length));
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace
+
+std::string DirectoryOfExecutable(std::string_view exe_path) {
+  const size_t slash = exe_path.find_last_of('/');
+  if (slash == std::string_view::npos) return ".";
+  std::string_view directory = exe_path.substr(0, slash);
+  // "/opt//tly" names the same directory as "/opt/tly" does.
+  while (!directory.empty() && directory.back() == '/') directory.remove_suffix(1);
+  if (directory.empty()) return "/";
+  return std::string(directory);
+}
+
+void InitProcessEnvironment() noexcept {
+  try {
+    const std::string exe = ExecutablePath();
+    if (exe.empty()) return;
+    std::string& app_dir = MutableAppDir();
+    app_dir = DirectoryOfExecutable(exe);
+    ::setenv("TEMP", app_dir.c_str(), 1);
+    ::setenv("TMP", app_dir.c_str(), 1);
+    ::setenv("TMPDIR", app_dir.c_str(), 1);
+  } catch (...) {
+    // Out of memory at start-up: the inherited environment stays in force.
+  }
+}
+
+const std::string& AppDir() {
+  return MutableAppDir();
+}
+
+}  // namespace tly

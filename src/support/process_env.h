@@ -1,0 +1,29 @@
+#ifndef TLY_SUPPORT_PROCESS_ENV_H_
+#define TLY_SUPPORT_PROCESS_ENV_H_
+
+#include <string>
+#include <string_view>
+
+namespace tly {
+
+// The directory part of an executable's absolute path: everything before the
+// last '/', without a trailing '/', except that an executable in the root
+// gives "/". A name without any '/' gives "." (the current directory).
+// "/opt/gen/tly" gives "/opt/gen", "/tly" gives "/".
+std::string DirectoryOfExecutable(std::string_view exe_path);
+
+// Determines the directory of the running executable and makes it the
+// temporary-file directory of this process and of every program it starts:
+// TEMP, TMP and TMPDIR (the one POSIX programs read) are set to it, replacing
+// inherited values. Call once at start-up, before any other thread exists.
+// When the executable's path cannot be found, AppDir() stays empty and the
+// environment is left as inherited; a refused setenv is ignored. Never throws.
+void InitProcessEnvironment() noexcept;
+
+// The directory of the running executable as found by InitProcessEnvironment();
+// empty before that call or when the path could not be found.
+const std::string& AppDir();
+
+}  // namespace tly
+
+#endif  // TLY_SUPPORT_PROCESS_ENV_H_
