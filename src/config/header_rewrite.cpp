@@ -1,0 +1,169 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "cipher/cipher_hash.h"
+#include "config/header_lines.h"
+#include "config/tly_config.h"
+#include "support/debug_log.h"
+#include "support/safe_file.h"
+
+namespace tly {
+namespace {
+
+constexpr std::string_view kReplaceFailedMessage = "SetHeaderToFile: CopyFile 2nd attempt failed: ";
+constexpr auto kReplaceRetryDelay = std::chrono::milliseconds(100);
+
+[[noreturn]] void ThrowErrno(int error, const std::string& what) {
+  throw std::system_error(error, std::generic_category(), what);
+}
+
+// Closes the descriptor on every way out of the reader.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { ::close(fd_); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The whole content of `file_name`, read with as few calls as its size
+// allows. Returns false when there is no file of that name (a directory does
+// not count as a file). Throws std::system_error on any other failure.
+bool ReadWholeFile(const std::string& file_name, std::string& content) {
+  content.clear();
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return false;
+    ThrowErrno(errno, "cannot open " + file_name);
+  }
+  FileDescriptor file(fd);
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) ThrowErrno(errno, "cannot examine " + file_name);
+  if (S_ISDIR(status.st_mode)) return false;
+
+  // One byte beyond the expected size lets a single read both fill the buffer
+  // and see the end of the file; a file that grows meanwhile is read on.
+  std::size_t capacity = static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 0) + 1;
+  if (capacity < 4096) capacity = 4096;
+  content.resize(capacity);
+  std::size_t used = 0;
+  for (;;) {
+    if (used == content.size()) content.resize(content.size() * 2);
+    const ssize_t got = ::read(fd, content.data() + used, content.size() - used);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno(errno, "cannot read " + file_name);
+    }
+    if (got == 0) break;
+    used += static_cast<std::size_t>(got);
+  }
+  content.resize(used);
+  return true;
+}
+
+// The day file's name with its extension replaced by ".tmp", or ".tmp"
+// appended when the name has none. A day file that already ends in ".tmp"
+// gets a second ".tmp", so the temporary file is never the day file itself.
+std::string TemporaryFileName(const std::string& file_name) {
+  const std::size_t name_start =
+      file_name.rfind('/') == std::string::npos ? 0 : file_name.rfind('/') + 1;
+  const std::size_t dot = file_name.rfind('.');
+  std::string temporary = file_name;
+  if (dot != std::string::npos && dot >= name_start) temporary.erase(dot);
+  temporary += ".tmp";
+  if (temporary == file_name) temporary += ".tmp";
+  return temporary;
+}
+
+// The system's text for `error` without trailing blanks, line breaks and
+// full stops, so it fits on one log line.
+std::string ErrorText(const std::error_code& error) {
+  std::string text = error.message();
+  while (!text.empty() &&
+         (text.back() == ' ' || text.back() == '\r' || text.back() == '\n' || text.back() == '.')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+}  // namespace
+
+void TTlyConfig::ReadDataLines(const std::string& file_name, std::vector<std::string>& lines) {
+  Seal.clear();
+  lines.clear();
+  std::string content;
+  if (!ReadWholeFile(file_name, content)) return;
+
+  std::string_view rest = content;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (IsSealLine(line)) {
+      ParseSealLine(line);
+    } else if (IsDataLine(line)) {
+      lines.emplace_back(line);
+    }
+  }
+}
+
+void TTlyConfig::SetHeaderToFile(const std::string& file_name) {
+  std::vector<std::string> rows;
+  ReadDataLines(file_name, rows);
+
+  std::string sealed;
+  for (const std::string& row : rows) {
+    sealed += row;
+    sealed += "\r\n";
+  }
+  DataHash = sealed.empty() ? std::string()
+                            : HashString(TCipherHashAlg2::Class(), sealed, TFormat_HEX::Class());
+  Seal = DataHash;
+
+  const std::string temporary = TemporaryFileName(file_name);
+  NewFile out(temporary);
+  try {
+    std::string content = GetHeaderText();
+    content += kTitleLine1;
+    content += "\r\n";
+    content += kTitleLine2;
+    content += "\r\n";
+    content += sealed;
+    out.Write(content);
+    out.Close();
+
+    // Renaming replaces the day file in one step, so a reader sees either the
+    // old or the new content, never a mixture.
+    try {
+      RenameOver(temporary, file_name);
+      return;
+    } catch (const std::system_error&) {
+      // Another program may hold the file for a moment; try once more.
+    }
+    std::this_thread::sleep_for(kReplaceRetryDelay);
+    try {
+      RenameOver(temporary, file_name);
+    } catch (const std::system_error& error) {
+      WriteDebugLog(std::string(kReplaceFailedMessage) + ErrorText(error.code()));
+    }
+  } catch (...) {
+    RemoveQuietly(temporary);
+    throw;
+  }
+}
+
+}  // namespace tly

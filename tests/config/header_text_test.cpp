@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+#include <locale.h>
+
+#include <string>
+#include <vector>
+
+#include "config/date_time_separators.h"
+#include "config/header_lines.h"
+#include "config/tly_config.h"
+#include "support/clock.h"
+#include "support/date_time.h"
+
+namespace tly {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class HeaderText : public ::testing::Test {
+ protected:
+  HeaderText() : clock_(EncodeDate(2026, 3, 7) + EncodeTime(9, 5, 59, 0)), scoped_(clock_) {}
+
+  // The "#M" line for the test's clock in the user's locale.
+  static std::string UpdatedLine() {
+    const DateTimeSeparators s = LocaleDateTimeSeparators();
+    return std::string("#M last updated at 07") + s.Date + "03" + s.Date + "2026 09" + s.Time +
+           "05";
+  }
+
+  static Lines Build(const TTlyConfig& config) {
+    Lines lines{"stale line"};
+    config.BuildHeaderLines(lines);
+    return lines;
+  }
+
+  ManualClock clock_;
+  ScopedClock scoped_;
+};
+
+TEST_F(HeaderText, NewConfiguration) {
+  const TTlyConfig config;
+  const Lines expected = {"#TTLY01",  "",       "#D1DDoor", "#D2DDoor", "#D3DDoor",
+                          "#D4DDoor", "#C1YE1", "#C2IE2",   "#C3IE3",   "#C4IE4",
+                          "#C5IX1",   "#C6IX2", "#C7IX3",   "#C8IX4",   "#R2222111111111111",
+                          "#K1.000",  "#F0",    "#S"};
+  Lines want = expected;
+  want[1] = UpdatedLine();
+  EXPECT_EQ(Build(config), want);
+
+  std::string joined;
+  for (const std::string& line : want) joined += line + "\r\n";
+  EXPECT_EQ(config.GetHeaderText(), joined);
+}
+
+TEST_F(HeaderText, Tly01StateComesFromTheDoors) {
+  TTlyConfig config;
+  // The channel entries say otherwise; for this device the doors decide.
+  DoorTable& doors = config.GetDoorTable();
+  doors[2].Active = true;
+  doors[2].HasOut = true;
+  doors[4].HasOut = true;
+  ChannelTable& channels = config.GetChannelTable();
+  channels[1].IsOut = true;
+  channels[1].Kind = 1;
+  channels[6].Kind = 2;
+  channels[6].Active = false;
+  channels[3].DoorIndex = 17;
+  const Lines lines = Build(config);
+  const Lines channel_lines(lines.begin() + 6, lines.begin() + 14);
+  EXPECT_EQ(channel_lines, (Lines{"#C1YA1", "#C2YE2", "#C3IE3", "#C4IE4", "#C5IX1", "#C6YD2",
+                                  "#C7IX3", "#C8IX4"}));
+}
+
+TEST_F(HeaderText, Rv9LineCountsFollowTheHighestActiveEntries) {
+  TTlyConfig config;
+  config.SetDeviceType("RV9");
+  for (DoorEntry& door : config.GetDoorTable()) door.Active = false;
+  for (ChannelEntry& channel : config.GetChannelTable()) channel.Active = false;
+  Lines lines = Build(config);
+  ASSERT_EQ(lines.size(), 2u + 4u + 8u + 4u);
+  EXPECT_EQ(lines[5], "#D4DDoor");
+  EXPECT_EQ(lines[13], "#C8IE1");
+
+  config.GetChannelTable()[12].Active = true;
+  config.GetDoorTable()[7].Active = true;
+  lines = Build(config);
+  ASSERT_EQ(lines.size(), 2u + 7u + 12u + 4u);
+  EXPECT_EQ(lines[8], "#D7DDoor");
+  int inactive = 0;
+  for (int i = 9; i < 21; ++i)
+    inactive += lines[i][lines[i].find_first_not_of("#C0123456789")] == 'I';
+  EXPECT_EQ(inactive, 11);
+  EXPECT_EQ(lines[20], "#C12YE1");
+}
+
+TEST_F(HeaderText, LineCountsOfTheOtherDeviceTypes) {
+  TTlyConfig config;
+  config.SetDeviceType("QDX");
+  EXPECT_EQ(Build(config).size(), 2u + 32u + 64u + 4u);
+  config.SetDeviceType("TLY08");
+  EXPECT_EQ(Build(config).size(), 2u + 8u + 8u + 4u);
+  // A type stored without normalisation writes four doors and no channels.
+  config.DeviceType = "ABC";
+  const Lines lines = Build(config);
+  ASSERT_EQ(lines.size(), 2u + 4u + 4u);
+  EXPECT_EQ(lines[0], "#TABC");
+  EXPECT_EQ(lines[6], "#R2222111111111111");
+}
+
+TEST_F(HeaderText, ChannelLettersAndNames) {
+  TTlyConfig config;
+  config.SetDeviceType("QDX");
+  ChannelEntry& channel = config.GetChannelTable()[9];
+  channel = ChannelEntry{true, true, 3, 2, FixedText<64>("North\tgate #2")};
+  EXPECT_EQ(Build(config)[2 + 32 + 8], "#C9YD3 North\tgate #2");
+  channel = ChannelEntry{false, false, 3, 1, FixedText<64>("N")};
+  EXPECT_EQ(Build(config)[2 + 32 + 8], "#C9IA3 N");
+  channel = ChannelEntry{true, false, 3, 7, {}};
+  EXPECT_EQ(Build(config)[2 + 32 + 8], "#C9YE3");
+}
+
+TEST_F(HeaderText, ValuesAreWrittenAsStored) {
+  TTlyConfig config;
+  config.ShopName = "Le #1\tshop";
+  config.GetDoorTable()[2].Name = " ";
+  config.GetDoorTable()[3].Kind = 'P';
+  config.Flags = 0x0FFFF000u;
+  config.FValue = -42;
+  config.Seal = "0123456789ABCDEF0123456789ABCDEF01234567";
+  const Lines lines = Build(config);
+  EXPECT_EQ(lines[0], "#TTLY01");
+  EXPECT_EQ(lines[1], "# Shop name: Le #1\tshop");
+  EXPECT_EQ(lines[2], UpdatedLine());
+  EXPECT_EQ(lines[4], "#D2D ");
+  EXPECT_EQ(lines[5], "#D3PDoor");
+  EXPECT_EQ(lines[15], "#R2222222222222222");
+  EXPECT_EQ(lines[17], "#F-42");
+  EXPECT_EQ(lines[18], "#S0123456789ABCDEF0123456789ABCDEF01234567");
+
+  config.Flags = 0x00001000u | 0x08000000u;  // first and last mark only
+  EXPECT_EQ(Build(config)[15], "#R2111111111111112");
+}
+
+// The "#K" line of `config` with KValue set to `value`.
+std::string KLine(TTlyConfig& config, double value) {
+  config.KValue = value;
+  std::vector<std::string> lines;
+  config.BuildHeaderLines(lines);
+  return lines[lines.size() - 3];
+}
+
+void ExpectKLines() {
+  TTlyConfig config;
+  EXPECT_EQ(KLine(config, 1.0), "#K1.000");
+  EXPECT_EQ(KLine(config, 12.5), "#K12.500");
+  EXPECT_EQ(KLine(config, 0.0), "#K0.000");
+  EXPECT_EQ(KLine(config, -1.0), "#K-1.000");
+  EXPECT_EQ(KLine(config, 0.0005), "#K0.001");
+  EXPECT_EQ(KLine(config, 123456.25), "#K123456.250");
+  EXPECT_EQ(KLine(config, 1e300).size(), 2u + 301u + 4u);
+}
+
+TEST_F(HeaderText, KValueHasThreeDecimalsAndAMinimumWidth) {
+  ExpectKLines();
+}
+
+TEST_F(HeaderText, KValueKeepsItsPointInADecimalCommaLocale) {
+  const char* current = setlocale(LC_NUMERIC, nullptr);
+  const std::string previous = current != nullptr ? current : "C";
+  bool comma_locale = false;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+    if (setlocale(LC_NUMERIC, name) != nullptr) {
+      comma_locale = true;
+      break;
+    }
+  }
+  if (!comma_locale) GTEST_SKIP() << "no locale with a decimal comma installed";
+  ExpectKLines();
+  setlocale(LC_NUMERIC, previous.c_str());
+}
+
+TEST(DateTimeSeparatorsTest, CLocaleAndUnknownLocalesGiveSlashAndColon) {
+  const DateTimeSeparators c = LocaleDateTimeSeparators("C");
+  EXPECT_EQ(c.Date, '/');
+  EXPECT_EQ(c.Time, ':');
+  const DateTimeSeparators missing = LocaleDateTimeSeparators("xx_NOWHERE.UTF-8");
+  EXPECT_EQ(missing.Date, '/');
+  EXPECT_EQ(missing.Time, ':');
+}
+
+TEST(DateTimeSeparatorsTest, GermanLocaleWritesDots) {
+  locale_t german = newlocale(LC_TIME_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
+  if (german == static_cast<locale_t>(0)) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+  freelocale(german);
+  EXPECT_EQ(LocaleDateTimeSeparators("de_DE.UTF-8").Date, '.');
+}
+
+TEST(HeaderLineTests, TellHeaderTitleAndDataLinesApart) {
+  EXPECT_TRUE(IsTagLine("#S"));
+  EXPECT_TRUE(IsTagLine("#TRV9"));
+  EXPECT_FALSE(IsTagLine("#"));
+  EXPECT_FALSE(IsTagLine("x#S"));
+  EXPECT_TRUE(IsSealLine("#S"));
+  EXPECT_TRUE(IsSealLine("#SABC"));
+  EXPECT_FALSE(IsSealLine("# Shop name: S"));
+  EXPECT_FALSE(IsSealLine("S"));
+
+  EXPECT_TRUE(IsDataLine("Ma"));
+  EXPECT_TRUE(IsDataLine("0001\t07/03/2026\t09:00\t1\t2"));
+  EXPECT_TRUE(IsDataLine("magasin cnl"));  // the tests are case-sensitive
+  EXPECT_FALSE(IsDataLine(""));
+  EXPECT_FALSE(IsDataLine("x"));
+  EXPECT_FALSE(IsDataLine("#C1YE1"));
+  EXPECT_FALSE(IsDataLine(kTitleLine1));
+  EXPECT_FALSE(IsDataLine(kTitleLine2));
+  EXPECT_FALSE(IsDataLine("row with CNL inside"));
+  EXPECT_FALSE(IsDataLine("xMagasin"));
+  EXPECT_EQ(kTitleLine1, "Magasin \tDate \tHeure \t CANALS\t\t\t");
+  EXPECT_EQ(kTitleLine2, "\t\t\tCNL1\tCNL2\tCNL3\tCNL4");
+
+  TTlyConfig config;
+  config.Seal = "old";
+  config.ParseSealLine("#S");
+  EXPECT_EQ(config.Seal, "");
+  config.ParseSealLine("#SAB CD");
+  EXPECT_EQ(config.Seal, "AB CD");
+}
+
+}  // namespace
+}  // namespace tly
