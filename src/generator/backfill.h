@@ -1,0 +1,69 @@
+#ifndef TLY_GENERATOR_BACKFILL_H_
+#define TLY_GENERATOR_BACKFILL_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "counting/day_counts.h"
+#include "generator/random_source.h"
+#include "support/date_time.h"
+
+namespace tly {
+
+// Ticks of one day: one every even second from 00:00:00 to 23:59:58.
+inline constexpr int kTicksPerDay = 43200;
+// Ticks that fall into one quarter-hour slot.
+inline constexpr int kTicksPerSlot = kTicksPerDay / kSlotsPerDay;
+
+// What to simulate: the generator running without a pause from `from`
+// 00:00:00 to `to` 23:59:58, writing into `out_dir`, its random source
+// starting at `seed`.
+struct BackfillRequest {
+  std::string out_dir;
+  CivilDate from;
+  CivilDate to;
+  uint32_t seed = 0;
+};
+
+// Where a backfill stands, reported after each finished day.
+struct BackfillProgress {
+  int days_done = 0;
+  int days_total = 0;
+  uint64_t ticks_done = 0;
+};
+
+using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
+
+// Earliest and latest day a backfill accepts. A day file is named "yymmdd",
+// and a two-digit year is read back as 1991..2090, so a day outside these
+// years would be continued in (and overwrite) the file of another century.
+inline constexpr int kBackfillFirstYear = 1991;
+inline constexpr int kBackfillLastYear = 2090;
+
+// Why `request` cannot run, in words for the user, or "" when it can: a date
+// that does not exist or lies outside kBackfillFirstYear..kBackfillLastYear,
+// `to` before `from`, an output directory that is missing, not a directory or
+// not writable. Touches no file.
+std::string CheckBackfillRequest(const BackfillRequest& request);
+
+// Adds the generator's ticks of one whole day to `day`, drawing from `random`
+// exactly as the generation cycle does (ten draws per tick, in the cycle's
+// order), and leaves `random` where the cycle would be after the day's last
+// tick. A tick whose ten counts are all 0 adds nothing and does not mark its
+// slot used. Counters wrap as 32-bit two's-complement integers. No file I/O.
+void AddDayTicks(DayCounts& day, RandomSource& random);
+
+// Runs the backfill: for each day from `from` to `to`, applies the default
+// layout to a fresh configuration, loads the day's existing file (if any),
+// adds the day's ticks and writes the file once, exactly as the generator's
+// save at the day's last tick (23:59:58) writes it. One random source runs
+// through all days. `progress`, when set, is called after each day.
+// Throws std::invalid_argument when CheckBackfillRequest finds a fault
+// (before any file is touched) and std::system_error when a day file cannot
+// be written; days finished before that keep their files.
+void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress = {});
+
+}  // namespace tly
+
+#endif  // TLY_GENERATOR_BACKFILL_H_

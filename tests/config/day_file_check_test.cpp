@@ -1,0 +1,102 @@
+#include "config/day_file_check.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/tly_config.h"
+#include "support/temp_dir.h"
+
+namespace tly {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+constexpr const char* kRows[] = {
+    "001\t07/12/2026\t08:00\t 1\t 0\t 2\t 1\t 0\t 0\t 0\t 0\t 3\t 4",
+    "001\t07/12/2026\t10:15\t 12\t 5\t 0\t 0\t 1\t 1\t 0\t 0\t 0\t -3",
+    "001\t07/12/2026\t23:45\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0",
+};
+
+// A day file sealed by the configuration's own header rewrite.
+std::string SealedFile(const std::vector<std::string>& rows) {
+  TempDir dir;
+  std::string body;
+  for (const std::string& row : rows) body += row + "\r\n";
+  WriteBytes(dir.File("261207.tly"), body);
+  TTlyConfig config;
+  config.SetHeaderToFile(dir.File("261207.tly"));
+  return ReadBytes(dir.File("261207.tly"));
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+TEST(DayFileCheck, AcceptsFilesTheHeaderRewriteWrites) {
+  const std::string file = SealedFile({kRows[0], kRows[1], kRows[2]});
+  const DayFileCheck check = CheckDayFile(file);
+  EXPECT_TRUE(check.ok) << check.problem;
+  EXPECT_EQ(check.problem, "");
+
+  const std::string empty_day = SealedFile({});
+  ASSERT_NE(empty_day.find("#S\r\n"), std::string::npos);
+  EXPECT_TRUE(CheckDayFile(empty_day).ok) << CheckDayFile(empty_day).problem;
+}
+
+TEST(DayFileCheck, ReportsTheFirstProblem) {
+  const std::string good = SealedFile({kRows[0], kRows[1], kRows[2]});
+  const size_t seal_at = good.find("#S") + 2;
+  const std::string seal = good.substr(seal_at, 40);
+  const std::string row1 = std::string(kRows[1]) + "\r\n";
+
+  std::string lf_only;
+  for (char c : good) {
+    if (c != '\r') lf_only += c;
+  }
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* says;
+  } cases[] = {
+      {"a count changed", Replaced(good, "\t 12\t", "\t 13\t"), "seal"},
+      {"the seal changed", Replaced(good, seal, std::string(40, '0')), "seal"},
+      {"a lower-case seal", Replaced(good, seal, Replaced(seal, seal.substr(0, 1), "a")), "seal"},
+      {"a row removed", Replaced(good, row1, ""), "seal"},
+      {"a row added without resealing", good + row1, "quarter hour"},
+      {"LF line ends", lf_only, "line 1 ends with LF without CR"},
+      {"one lone LF",
+       Replaced(good, "08:00\t 1\t 0\t 2\t 1\t 0\t 0\t 0\t 0\t 3\t 4\r\n",
+                "08:00\t 1\t 0\t 2\t 1\t 0\t 0\t 0\t 0\t 3\t 4\n"),
+       "ends with LF without CR"},
+      {"no final CR LF", good.substr(0, good.size() - 2), "does not end with CR LF"},
+      {"final LF without CR", good.substr(0, good.size() - 2) + "\n", "ends with LF without CR"},
+      {"a stray CR", Replaced(good, "#T", "#T\r"), "CR inside"},
+      {"a missing title line", Replaced(good, "\t\t\tCNL1\tCNL2\tCNL3\tCNL4\r\n", ""),
+       "second column title"},
+      {"an altered title line", Replaced(good, "Magasin \t", "Magasin\t"), "first column title"},
+      {"no #T first", Replaced(good, "#T", "#X"), "#T"},
+      {"no #S line", Replaced(good, "#S", "#Z"), "no #S"},
+      {"a header line without #", Replaced(good, "#K", "K"), "no # line"},
+      {"an empty line among the rows", Replaced(good, row1, row1 + "\r\n"), "not a data row"},
+      {"an impossible time", Replaced(good, "10:15", "24:15"), "time"},
+      {"an impossible date", Replaced(good, "07/12/2026\t10:15", "31/11/2026\t10:15"), "date"},
+      {"a count without its space", Replaced(good, "\t 12\t", "\t12\t"), "count field"},
+      {"a count beyond 32 bits", Replaced(good, "\t 12\t", "\t 2147483648\t"), "count field"},
+      {"an empty file", "", "empty"},
+  };
+  for (const auto& c : cases) {
+    const DayFileCheck check = CheckDayFile(c.bytes);
+    EXPECT_FALSE(check.ok) << c.what;
+    EXPECT_NE(check.problem.find(c.says), std::string::npos) << c.what << ": " << check.problem;
+  }
+}
+
+}  // namespace
+}  // namespace tly

@@ -1,0 +1,233 @@
+#include "generator/backfill.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/date_time_separators.h"
+#include "config/day_file_check.h"
+#include "config/tly_config.h"
+#include "counting/day_file_loader.h"
+#include "generator/generation_cycle.h"
+#include "generator/generation_timer.h"
+#include "support/clock.h"
+#include "support/temp_dir.h"
+
+namespace tly {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+std::vector<std::string> SplitCrLf(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = bytes.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(bytes.substr(start, end - start));
+  }
+  return lines;
+}
+
+// The file without its "last updated" line, which shows when it was saved.
+std::vector<std::string> WithoutUpdateLine(const std::string& bytes) {
+  std::vector<std::string> lines = SplitCrLf(bytes);
+  std::erase_if(lines, [](const std::string& line) { return line.rfind("#M ", 0) == 0; });
+  return lines;
+}
+
+std::string UpdateLine(const std::string& bytes) {
+  for (const std::string& line : SplitCrLf(bytes)) {
+    if (line.rfind("#M ", 0) == 0) return line;
+  }
+  return {};
+}
+
+std::string ExpectedUpdateLine(int year, int month, int day) {
+  const DateTimeSeparators sep = LocaleDateTimeSeparators();
+  char text[64];
+  std::snprintf(text, sizeof text, "#M last updated at %02d%c%02d%c%04d 23%c59", day, sep.Date,
+                month, sep.Date, year, sep.Time);
+  return text;
+}
+
+// A clock for driving the cycle through simulated days. The first reading
+// after Set is the tick's time; later readings in the same tick are ten
+// minutes on, as if each save took that long. So the cycle saves every few
+// hundred ticks rather than on every tick, which only changes how often the
+// counts reach the file, not the counts, and keeps the test fast.
+class SlowSaveClock final : public Clock {
+ public:
+  void Set(TDateTime now) {
+    now_ = now;
+    read_ = false;
+  }
+  TDateTime Now() const override {
+    if (read_) return now_ + 10.0 / (24 * 60);
+    read_ = true;
+    return now_;
+  }
+
+ private:
+  TDateTime now_ = 0;
+  mutable bool read_ = false;
+};
+
+// Runs the real generation cycle over whole days, one tick every 2 seconds of
+// simulated time, and stops it (with its final save) at the last day's
+// 23:59:58 tick.
+void RunCycle(const std::string& dir, TDateTime first_day, int days, uint32_t seed) {
+  SlowSaveClock clock;
+  clock.Set(first_day);
+  ScopedClock scoped(clock);
+  FlagTimer timer;
+  GenerationCycle cycle(
+      timer, [&] { return dir; }, {}, seed);
+  cycle.StartGeneration();
+  TDateTime t = first_day;
+  for (int d = 0; d < days; ++d) {
+    for (int k = 0; k < kTicksPerDay; ++k) {
+      t = first_day + d + (2.0 * k) / 86400.0;
+      clock.Set(t);
+      cycle.Tick();
+    }
+  }
+  clock.Set(t);
+  cycle.StopGeneration();
+  ASSERT_TRUE(cycle.LastSaveOk()) << cycle.LastSaveError();
+  ASSERT_GT(cycle.SaveCount(), 2 * static_cast<uint64_t>(days));
+}
+
+BackfillRequest Request(const std::string& dir, CivilDate from, CivilDate to, uint32_t seed) {
+  BackfillRequest request;
+  request.out_dir = dir;
+  request.from = from;
+  request.to = to;
+  request.seed = seed;
+  return request;
+}
+
+TEST(BackfillTest, WritesWhatTheGenerationCycleWrites) {
+  // Two days with a change of day, across the end of February, for the
+  // program's seed and another one.
+  for (uint32_t seed : {0u, 2026120u}) {
+    SCOPED_TRACE(seed);
+    TempDir by_cycle;
+    TempDir by_backfill;
+    RunCycle(by_cycle.path(), EncodeDate(2028, 2, 28), 2, seed);
+    Backfill(Request(by_backfill.path(), {2028, 2, 28}, {2028, 2, 29}, seed));
+
+    for (const char* name : {"280228.tly", "280229.tly"}) {
+      SCOPED_TRACE(name);
+      const std::string cycle_file = ReadBytes(by_cycle.File(name));
+      const std::string backfill_file = ReadBytes(by_backfill.File(name));
+      ASSERT_FALSE(cycle_file.empty());
+      EXPECT_EQ(WithoutUpdateLine(backfill_file), WithoutUpdateLine(cycle_file));
+      EXPECT_TRUE(CheckDayFile(backfill_file).ok) << CheckDayFile(backfill_file).problem;
+    }
+    EXPECT_EQ(UpdateLine(ReadBytes(by_backfill.File("280228.tly"))),
+              ExpectedUpdateLine(2028, 2, 28));
+    // The cycle's final save ran at 23:59:58 of the second day too.
+    EXPECT_EQ(ReadBytes(by_backfill.File("280229.tly")), ReadBytes(by_cycle.File("280229.tly")));
+    EXPECT_EQ(std::filesystem::directory_iterator(by_backfill.path())->path().extension(), ".tly");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(by_backfill.path()),
+                            std::filesystem::directory_iterator()),
+              2);
+  }
+}
+
+TEST(BackfillTest, ContinuesAnExistingDayFileAndWrapsLargeCounts) {
+  TempDir dir;
+  const BackfillRequest request = Request(dir.path(), {2026, 12, 7}, {2026, 12, 7}, 5);
+  Backfill(request);
+  const std::string once = ReadBytes(dir.File("261207.tly"));
+
+  DayCounts first{};
+  TTlyConfig config;
+  LoadDayFile(dir.File("261207.tly"), first, config);
+  ASSERT_EQ(first.FirstSlot, 0);
+  ASSERT_EQ(first.LastSlot, 95);
+  ASSERT_EQ(first.ChannelCount, 10);
+
+  // The same draws again on top of what the file holds: every count doubles.
+  Backfill(request);
+  DayCounts twice{};
+  LoadDayFile(dir.File("261207.tly"), twice, config);
+  for (int s = 0; s < kSlotsPerDay; ++s) {
+    for (int c = 0; c < 10; ++c) {
+      ASSERT_EQ(twice.Slots[s].Counts[c], 2 * first.Slots[s].Counts[c]) << s << " " << c;
+    }
+  }
+  EXPECT_NE(ReadBytes(dir.File("261207.tly")), once);
+
+  // A file with counters near the 32-bit limit and a twelfth channel keeps
+  // its channels and wraps instead of overflowing.
+  WriteBytes(dir.File("261207.tly"),
+             "001\t07/12/2026\t00:00\t 2147483647\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 7\r\n");
+  Backfill(request);
+  const std::string continued = ReadBytes(dir.File("261207.tly"));
+  EXPECT_TRUE(CheckDayFile(continued).ok) << CheckDayFile(continued).problem;
+  DayCounts wrapped{};
+  LoadDayFile(dir.File("261207.tly"), wrapped, config);
+  EXPECT_EQ(wrapped.ChannelCount, 12);
+  EXPECT_LT(wrapped.Slots[0].Counts[0], 0);
+  EXPECT_EQ(wrapped.Slots[0].Counts[0],
+            static_cast<int32_t>(static_cast<uint32_t>(INT32_MAX) +
+                                 static_cast<uint32_t>(first.Slots[0].Counts[0])));
+  EXPECT_EQ(wrapped.Slots[0].Counts[11], 7);
+}
+
+TEST(BackfillTest, RefusesBadRequestsBeforeTouchingAnyFile) {
+  TempDir dir;
+  WriteBytes(dir.File("plain-file"), "x");
+  const struct {
+    BackfillRequest request;
+    const char* says;
+  } cases[] = {
+      {Request(dir.path(), {2026, 2, 29}, {2026, 3, 1}, 0), "does not exist"},
+      {Request(dir.path(), {2026, 3, 1}, {2026, 13, 1}, 0), "does not exist"},
+      {Request(dir.path(), {2026, 3, 2}, {2026, 3, 1}, 0), "before"},
+      {Request(dir.path(), {2090, 12, 31}, {2091, 1, 1}, 0), "outside"},
+      {Request(dir.path(), {1990, 12, 31}, {1991, 1, 1}, 0), "outside"},
+      {Request(dir.File("missing"), {2026, 3, 1}, {2026, 3, 1}, 0), "does not exist"},
+      {Request(dir.File("plain-file"), {2026, 3, 1}, {2026, 3, 1}, 0), "not a directory"},
+  };
+  for (const auto& c : cases) {
+    const std::string problem = CheckBackfillRequest(c.request);
+    EXPECT_NE(problem.find(c.says), std::string::npos) << problem;
+    EXPECT_THROW(Backfill(c.request), std::invalid_argument);
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+  EXPECT_EQ(CheckBackfillRequest(Request(dir.path(), {2090, 12, 31}, {2090, 12, 31}, 0)), "");
+}
+
+TEST(BackfillTest, StopsAtADayThatCannotBeWrittenAndKeepsTheDaysBefore) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.File("261208.tly"));
+  std::vector<int> days_done;
+  EXPECT_THROW(Backfill(Request(dir.path(), {2026, 12, 7}, {2026, 12, 9}, 0),
+                        [&](const BackfillProgress& p) {
+                          days_done.push_back(p.days_done);
+                          EXPECT_EQ(p.days_total, 3);
+                          EXPECT_EQ(p.ticks_done,
+                                    static_cast<uint64_t>(p.days_done) * kTicksPerDay);
+                        }),
+               std::system_error);
+  EXPECT_EQ(days_done, std::vector<int>{1});
+  EXPECT_TRUE(CheckDayFile(ReadBytes(dir.File("261207.tly"))).ok);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("261208.tmp")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("261209.tly")));
+}
+
+}  // namespace
+}  // namespace tly
