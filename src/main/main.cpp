@@ -1,6 +1,9 @@
-#include <cstdio>
+#include "command_line.h"
+#include "support/process_env.h"
 
-int main() {
-  std::puts("TLY Generator: the window is not built yet.");
-  return 0;
+int main(int argc, char** argv) {
+  // Before anything else, so that the toolkit and every program we start
+  // already see the temporary directory beside the executable.
+  tly::InitProcessEnvironment();
+  return tly::RunCommandLine(argc, argv);
 }

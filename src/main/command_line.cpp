@@ -1,0 +1,46 @@
+#include "command_line.h"
+
+#include <CLI/CLI.hpp>
+#include <QApplication>
+
+#include "run_command.h"
+#include "tmainwnd.h"
+
+namespace tly {
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+int RunWindow(int argc, char** argv) {
+  QApplication application(argc, argv);
+  TMainWnd window;
+  window.show();
+  return application.exec();
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv) {
+  CLI::App app(
+      "TLY Generator: simulates a people-counting site and keeps its TLY day files (yymmdd.tly) "
+      "up to date.\nWithout a command it opens its window.",
+      "tly-generator");
+  app.set_version_flag("--version", "tly-generator 1.0.0");
+  app.require_subcommand(0, 1);
+
+  RunOptions run_options;
+  CLI::App* run = AddRunCommand(app, run_options);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Help and version end well; every usage error gives the usual code 2.
+    return app.exit(e) == 0 ? 0 : kExitUsage;
+  }
+
+  if (run->parsed()) return RunGeneration(run_options);
+  return RunWindow(argc, argv);
+}
+
+}  // namespace tly

@@ -1,0 +1,30 @@
+#ifndef TLY_MAIN_SETTINGS_FILE_H_
+#define TLY_MAIN_SETTINGS_FILE_H_
+
+#include <string>
+#include <string_view>
+
+namespace tly {
+
+// The absolute path of the running executable; empty when the system does not
+// tell it.
+std::string ExecutablePath();
+
+// The settings file of an executable: its path with the extension of the file
+// name replaced by ".ini", or ".ini" appended when the name has none.
+// "/opt/gen/tly-generator" gives "/opt/gen/tly-generator.ini".
+std::string IniFileNameFor(std::string_view exe_path);
+
+// The output directory stored as key "OutDir" of section [General] in the INI
+// file `ini_file_name`, trimmed of blanks and control characters; empty when
+// the file, the section or the key is missing. Never writes the file.
+std::string ReadOutDirSetting(const std::string& ini_file_name);
+
+// Stores `out_dir` as key "OutDir" of section [General] in `ini_file_name`,
+// creating the file when missing and keeping its other entries. Returns false
+// when the file could not be written.
+bool WriteOutDirSetting(const std::string& ini_file_name, const std::string& out_dir);
+
+}  // namespace tly
+
+#endif  // TLY_MAIN_SETTINGS_FILE_H_

@@ -1,0 +1,65 @@
+#include "settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/temp_dir.h"
+#include "text_trim.h"
+
+namespace tly {
+namespace {
+
+// What any INI reader sees: the value of `key` in `section`, or "<none>".
+std::string IniValue(const std::string& text, const std::string& section, const std::string& key) {
+  std::istringstream in(text);
+  std::string line;
+  bool in_section = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.front() == '[') {
+      in_section = line == "[" + section + "]";
+    } else if (in_section && line.rfind(key + "=", 0) == 0) {
+      return line.substr(key.size() + 1);
+    }
+  }
+  return "<none>";
+}
+
+TEST(SettingsFile, IniFileSitsBesideTheExecutable) {
+  EXPECT_EQ(IniFileNameFor("/opt/gen/tly-generator"), "/opt/gen/tly-generator.ini");
+  EXPECT_EQ(IniFileNameFor("/opt/gen/tly.exe"), "/opt/gen/tly.ini");
+  EXPECT_EQ(IniFileNameFor("/opt/v1.2/tly"), "/opt/v1.2/tly.ini");
+  const std::string exe = ExecutablePath();
+  EXPECT_EQ(exe.front(), '/');
+  EXPECT_NE(exe.find("main_tests"), std::string::npos);
+}
+
+TEST(SettingsFile, TrimsBlanksAndControlCharactersAtBothEndsOnly) {
+  EXPECT_EQ(TrimBlanksAndControls("  \t/data/tly out \r\n"), "/data/tly out");
+  EXPECT_EQ(TrimBlanksAndControls(" \x01\x1f "), "");
+  EXPECT_EQ(TrimBlanksAndControls("/d\xc3\xa9j\xc3\xa0"), "/d\xc3\xa9j\xc3\xa0");
+}
+
+TEST(SettingsFile, ReadsHandWrittenFilesAndWritesPlainIni) {
+  testing::TempDir dir;
+  const std::string ini = dir.File("gen.ini");
+  EXPECT_EQ(ReadOutDirSetting(ini), "");
+  EXPECT_FALSE(std::filesystem::exists(ini)) << "reading never creates the file";
+
+  testing::WriteBytes(ini, "[General]\r\nOutDir=/data/tly out\r\n");
+  EXPECT_EQ(ReadOutDirSetting(ini), "/data/tly out");
+  testing::WriteBytes(ini, "[Other]\nOutDir=/wrong\n[General]\nOutDir=  /data/a,b  \n");
+  EXPECT_EQ(ReadOutDirSetting(ini), "/data/a,b");
+
+  ASSERT_TRUE(WriteOutDirSetting(ini, "/srv/tly files/day"));
+  const std::string written = testing::ReadBytes(ini);
+  EXPECT_EQ(IniValue(written, "General", "OutDir"), "/srv/tly files/day") << written;
+  EXPECT_EQ(IniValue(written, "Other", "OutDir"), "/wrong") << "other entries stay";
+  EXPECT_EQ(ReadOutDirSetting(ini), "/srv/tly files/day");
+
+  EXPECT_FALSE(WriteOutDirSetting(dir.path(), "/x")) << "a directory cannot be written";
+}
+
+}  // namespace
+}  // namespace tly

@@ -1,0 +1,255 @@
+#include "tmainwnd.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "process_launch.h"
+#include "support/clock.h"
+#include "support/temp_dir.h"
+
+namespace tly {
+namespace {
+
+// A window whose desktop services are recorded instead of shown.
+class WindowTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<TMainWnd> OpenWindow() {
+    auto window = std::make_unique<TMainWnd>(ini_);
+    window->ShowError = [this](const QString& text) { errors_.push_back(text.toStdString()); };
+    window->ChooseDirectory = [this](const QString& title, const QString& start) {
+      dialog_title_ = title.toStdString();
+      dialog_start_ = start.toStdString();
+      return QString::fromStdString(chosen_);
+    };
+    return window;
+  }
+  void WriteIni(const std::string& out_dir) {
+    testing::WriteBytes(ini_, "[General]\r\nOutDir=" + out_dir + "\r\n");
+  }
+
+  testing::TempDir dir_;
+  std::string ini_ = dir_.File("tly-generator.ini");
+  std::string out_ = dir_.path() + "/tly out";
+  std::vector<std::string> errors_;
+  std::string chosen_;
+  std::string dialog_title_;
+  std::string dialog_start_;
+};
+
+TEST_F(WindowTest, StartsByItselfWhenTheDirectoryExistsAndControlsFollowTheState) {
+  std::filesystem::create_directory(out_);
+  WriteIni(out_);
+  auto window = OpenWindow();
+  EXPECT_EQ(window->windowTitle().toStdString(), "TLY Generator");
+  EXPECT_EQ(window->BtnBrowseDir->focusPolicy(), Qt::NoFocus);
+  EXPECT_EQ(window->GetOutDir(), out_);
+  EXPECT_TRUE(window->Cycle().IsGenerating());
+  EXPECT_EQ(window->BtnStartStop->text().toStdString(), "Stop generation");
+  EXPECT_FALSE(window->EdOutDir->isEnabled());
+  EXPECT_FALSE(window->BtnBrowseDir->isEnabled());
+  EXPECT_TRUE(window->BtnStartStop->isEnabled());
+  EXPECT_TRUE(window->BtnNotepad->isEnabled());
+
+  window->BtnStartStop->click();
+  EXPECT_FALSE(window->Cycle().IsGenerating());
+  EXPECT_EQ(window->BtnStartStop->text().toStdString(), "Start generation");
+  EXPECT_TRUE(window->EdOutDir->isEnabled());
+  EXPECT_TRUE(window->BtnBrowseDir->isEnabled());
+  EXPECT_TRUE(std::filesystem::exists(window->Cycle().DayFileName())) << "the stop saves";
+
+  // A directory that vanished while stopped disables both buttons as soon
+  // as the edit changes.
+  std::filesystem::remove_all(out_);
+  window->EdOutDir->insert(" ");
+  EXPECT_FALSE(window->BtnStartStop->isEnabled());
+  EXPECT_FALSE(window->BtnNotepad->isEnabled());
+  window->BtnStartStopClick();
+  EXPECT_FALSE(window->Cycle().IsGenerating());
+}
+
+TEST_F(WindowTest, WithoutSettingsNothingStartsAndClosingWritesTheTrimmedDirectory) {
+  auto window = OpenWindow();
+  EXPECT_EQ(window->GetOutDir(), "");
+  EXPECT_FALSE(window->Cycle().IsGenerating());
+  EXPECT_FALSE(window->BtnStartStop->isEnabled());
+  EXPECT_FALSE(window->BtnNotepad->isEnabled());
+  EXPECT_FALSE(std::filesystem::exists(ini_));
+
+  std::filesystem::create_directory(out_);
+  window->EdOutDir->setText(QString::fromStdString("  \t" + out_ + "  "));
+  EXPECT_EQ(window->GetOutDir(), out_);
+  EXPECT_TRUE(window->BtnStartStop->isEnabled());
+  window->SetOutDir(" " + out_ + "\t");
+  EXPECT_EQ(window->EdOutDir->text().toStdString(), out_);
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(ReadOutDirSetting(ini_), out_);
+  EXPECT_NE(testing::ReadBytes(ini_).find("OutDir=" + out_ + "\n"), std::string::npos)
+      << testing::ReadBytes(ini_);
+}
+
+TEST_F(WindowTest, ListShowsOneRowPerUsedQuarterHourAndSelectsTheLast) {
+  auto window = OpenWindow();
+  QTreeWidget* list = window->LvChannels;
+  ASSERT_EQ(list->columnCount(), 11);
+  EXPECT_EQ(list->headerItem()->text(0).toStdString(), "time");
+  EXPECT_EQ(list->headerItem()->text(10).toStdString(), "ch10");
+  EXPECT_EQ(list->columnWidth(0), 60);
+  EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+  EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
+  EXPECT_EQ(list->topLevelItemCount(), 0);
+
+  DayCounts& day = window->Cycle().DayData();
+  AddCounts(day, 0, 3, EncodeTime(8, 20, 0, 0), 9, 7, -1, 0, -1, 0);
+  AddCounts(day, 11, 5, EncodeTime(10, 0, 0, 0), 1, 1, -1, 0, -1, 0);
+  window->RefreshChannelList();
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  const QTreeWidgetItem* first = list->topLevelItem(0);
+  const QTreeWidgetItem* second = list->topLevelItem(1);
+  EXPECT_EQ(first->text(0).toStdString(), "08:15");
+  EXPECT_EQ(first->text(1).toStdString(), "3");
+  EXPECT_EQ(first->text(10).toStdString(), "7");
+  EXPECT_EQ(first->textAlignment(10) & Qt::AlignRight, Qt::AlignRight);
+  EXPECT_EQ(second->text(0).toStdString(), "10:00");
+  EXPECT_EQ(second->text(2).toStdString(), "1");
+  EXPECT_EQ(list->currentItem(), second);
+  EXPECT_TRUE(second->isSelected());
+  EXPECT_FALSE(first->isSelected());
+  EXPECT_TRUE(list->updatesEnabled());
+
+  InitDayCounts(day, 2026, 12, 7);
+  window->RefreshChannelList();
+  EXPECT_EQ(list->topLevelItemCount(), 0);
+}
+
+TEST_F(WindowTest, ClosingWhileGeneratingSavesTheCountsNotYetWritten) {
+  std::filesystem::create_directory(out_);
+  WriteIni(out_);
+  ManualClock clock(EncodeDate(2026, 12, 7) + EncodeTime(14, 0, 0, 0));
+  ScopedClock scoped(clock);
+  auto window = OpenWindow();
+  ASSERT_TRUE(window->Cycle().IsGenerating());
+  // Ticks before the first save is due: the counts exist only in memory.
+  for (int i = 0; i < 3; ++i) {
+    clock.AdvanceSeconds(0.5);
+    window->TmrMainTimer();
+  }
+  const std::string file = out_ + "/261207.tly";
+  EXPECT_FALSE(std::filesystem::exists(file));
+  ASSERT_EQ(window->LvChannels->topLevelItemCount(), 1);
+  EXPECT_EQ(window->LvChannels->topLevelItem(0)->text(3).toStdString(), "2");
+
+  window->show();
+  window->BtnExit->click();
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_FALSE(window->Cycle().IsGenerating());
+  EXPECT_NE(testing::ReadBytes(file).find(
+                "001\t07/12/2026\t14:00\t 1\t 1\t 2\t 0\t 0\t 0\t 1\t 0\t 2\t 0\r\n"),
+            std::string::npos)
+      << testing::ReadBytes(file);
+  EXPECT_EQ(ReadOutDirSetting(ini_), out_);
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(WindowTest, UnwritableSettingsKeepTheWindowOpenAndEachCloseRetries) {
+  std::filesystem::create_directory(out_);
+  ini_ = dir_.File("settings-dir.ini");
+  std::filesystem::create_directory(ini_);  // a directory cannot be written as a file
+  auto window = OpenWindow();
+  window->SetOutDir(out_);
+  window->BtnStartStopClick();
+  ASSERT_TRUE(window->Cycle().IsGenerating());
+  window->show();
+
+  EXPECT_FALSE(window->close());
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_FALSE(window->Cycle().IsGenerating());
+  EXPECT_EQ(window->BtnStartStop->text().toStdString(), "Start generation");
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], "Unable to write to " + ini_);
+  EXPECT_FALSE(window->close());
+  EXPECT_EQ(errors_.size(), 2u);
+
+  std::filesystem::remove(ini_);
+  EXPECT_TRUE(window->close());
+  EXPECT_EQ(ReadOutDirSetting(ini_), out_);
+}
+
+TEST_F(WindowTest, EditorGetsThePathAsOneArgumentAndFailuresShowTheSystemError) {
+  std::filesystem::create_directory(out_);
+  WriteIni(out_);
+  auto window = OpenWindow();
+  window->BtnStartStopClick();  // stop, so that the day file exists
+
+  std::vector<std::string> argv;
+  window->StartProcess = [&argv](const std::vector<std::string>& args) {
+    argv = args;
+    return pid_t{-1};
+  };
+  window->BtnNotepad->click();
+  ASSERT_EQ(argv.size(), 2u);
+  EXPECT_EQ(argv[0], "xdg-open");
+  EXPECT_EQ(argv[1], window->Cycle().DayFileName());
+  window->OpenInNotepad("/x/a b; rm -rf $HOME 'q'");
+  EXPECT_EQ(argv[1], "/x/a b; rm -rf $HOME 'q'");
+  EXPECT_TRUE(errors_.empty());
+
+  // A real start of a program that is not there.
+  window->StartProcess = SpawnDetached;
+  window->EditorProgram = "tly-no-such-editor";
+  window->BtnNotepadClick();
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0],
+            "System Error.  Code: " + std::to_string(ENOENT) + ".\r\n" + std::strerror(ENOENT));
+  EXPECT_FALSE(window->Cycle().IsGenerating());
+  EXPECT_EQ(SystemErrorText(0), "System Error.  Code: 0.\r\nA call to an OS function failed");
+
+  // A real start that succeeds is not waited for, and is reaped afterwards.
+  pid_t started = 0;
+  window->StartProcess = [&started](const std::vector<std::string>& args) {
+    started = SpawnDetached(args);
+    return started;
+  };
+  window->EditorProgram = "true";
+  window->BtnNotepadClick();
+  ASSERT_GT(started, 0);
+  // Until the window reaps it, the ended child stays a zombie under /proc.
+  const std::string proc = "/proc/" + std::to_string(started);
+  QElapsedTimer waited;
+  waited.start();
+  while (std::filesystem::exists(proc) && waited.elapsed() < 5000)
+    QApplication::processEvents(QEventLoop::AllEvents, 100);
+  EXPECT_FALSE(std::filesystem::exists(proc));
+  EXPECT_EQ(errors_.size(), 1u);
+}
+
+TEST_F(WindowTest, FolderDialogReplacesTheDirectoryOnlyWhenConfirmed) {
+  std::filesystem::create_directory(out_);
+  auto window = OpenWindow();
+  window->SetOutDir(out_);
+  window->Cycle().BuildDayFileName();
+  DayCounts& day = window->Cycle().DayData();
+  AddCounts(day, 0, 1, EncodeTime(9, 0, 0, 0), 1, 0, -1, 0, -1, 0);
+  window->RefreshChannelList();
+  const std::string name = window->Cycle().DayFileName();
+
+  window->BtnBrowseDir->click();
+  EXPECT_EQ(dialog_title_, "Select directory for TLY files");
+  EXPECT_EQ(dialog_start_, out_);
+  EXPECT_EQ(window->GetOutDir(), out_);
+  EXPECT_EQ(window->Cycle().DayFileName(), name);
+
+  chosen_ = dir_.path();
+  window->BtnBrowseDirClick();
+  EXPECT_EQ(window->GetOutDir(), dir_.path());
+  EXPECT_EQ(window->Cycle().DayFileName(), dir_.path() + name.substr(name.rfind('/')));
+  EXPECT_EQ(window->LvChannels->topLevelItemCount(), 1) << "the loaded day stays shown";
+  EXPECT_FALSE(std::filesystem::exists(ini_)) << "only the close writes the settings";
+}
+
+}  // namespace
+}  // namespace tly
