@@ -1,6 +1,7 @@
 #include "cipher/cipher_fmt.h"
 
 #include <cstring>
+#include <type_traits>
 
 namespace tly {
 
@@ -13,6 +14,9 @@ constexpr char kHexAlphabet[] =
     "X$"
     " abcdefhHx()[]{},;:-_/\\*+\"'\t\n\r";
 static_assert(sizeof(kHexAlphabet) == 48 + 1);
+
+// Descriptors must outlive every object, also during static destruction.
+static_assert(std::is_trivially_destructible_v<TFormat_HEX::Meta>);
 
 constexpr std::int32_t kHexDigits = 16;
 constexpr std::int32_t kHexDigitsAndMarkers = 18;

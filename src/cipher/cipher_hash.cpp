@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "cipher/sha1_hw.h"
 
@@ -13,6 +14,9 @@ namespace tly {
 // DigestBytes hands out the state words' memory after they were put in
 // big-endian order by a byte swap, which is only right on little-endian hosts.
 static_assert(std::endian::native == std::endian::little);
+
+// Descriptors must outlive every object, also during static destruction.
+static_assert(std::is_trivially_destructible_v<TCipherHashAlg1::Meta>);
 
 namespace {
 

@@ -41,9 +41,9 @@ inline constexpr char kMsgNotInitialized[] = "Hash must be initialized";
 // size of its class before its memory goes back to the allocator.
 class TCipherObject {
  public:
-  // Descriptor of one class. Descriptors are constant-initialised statics
-  // that are never destroyed, so class references stay valid for the whole
-  // run, also during static destruction.
+  // Descriptor of one class. Descriptors are function-local statics with
+  // trivial destructors, so class references stay valid for the whole run,
+  // also during static destruction.
   class Meta {
    public:
     using Factory = TCipherObject* (*)();
