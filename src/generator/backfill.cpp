@@ -99,11 +99,10 @@ std::string CheckBackfillRequest(const BackfillRequest& request) {
 void AddDayTicks(DayCounts& day, RandomSource& random) {
   uint32_t state = random.state();
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
-    // Counts of the slot's ticks, in channel order ch1..ch10. Ticks without
+    // Sums of the slot's ticks, in channel order ch1..ch10. Ticks without
     // counts add zeros, which changes nothing, so no branch per tick.
     uint32_t in1 = 0, out1 = 0, in2 = 0, out2 = 0, in3 = 0, out3 = 0, in4 = 0, out4 = 0;
     uint32_t pass_in = 0, pass_out = 0;
-    uint32_t any = 0;
     for (int tick = 0; tick < kTicksPerSlot; ++tick) {
       // Per door an entry draw and a second draw that caps the exit at the
       // entry (min of two bits is their AND), then the passage's two draws.
@@ -128,11 +127,10 @@ void AddDayTicks(DayCounts& day, RandomSource& random) {
       out4 += x4;
       pass_in += pi;
       pass_out += po;
-      // An exit is never 1 without its entry, so the entries and the passage
-      // tell whether the tick had any count.
-      any |= e1 | e2 | e3 | e4 | pi | po;
     }
-    if (!any) continue;
+    // Counts are never negative, so the slot had a tick with counts exactly
+    // when its sums are not all 0; an exit never comes without its entry.
+    if ((in1 | in2 | in3 | in4 | pass_in | pass_out) == 0) continue;
     const uint32_t added[kChannelsPerTick] = {in1,  out1, in2,  out2,    in3,
                                               out3, in4,  out4, pass_in, pass_out};
     int32_t* counts = day.Slots[slot].Counts;

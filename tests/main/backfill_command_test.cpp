@@ -1,0 +1,100 @@
+#include "backfill_command.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/day_file_check.h"
+#include "subcommand_runner.h"
+#include "support/temp_dir.h"
+
+namespace tly {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+
+testing::CommandOutcome Backfill(std::vector<std::string> args, const TempDir& scratch) {
+  return testing::RunSubcommand(AddBackfillCommand, RunBackfillCommand, std::move(args), scratch);
+}
+
+size_t EntryCount(const std::string& dir) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir),
+                                           std::filesystem::directory_iterator()));
+}
+
+TEST(BackfillCommand, WritesEveryDayAndOneSummaryLineWhenNotOnATerminal) {
+  TempDir scratch;
+  TempDir out;
+  const testing::CommandOutcome outcome =
+      Backfill({"backfill", "--out", out.path(), "--from", "2026-12-31", "--to", "2027-01-01",
+                "--seed", "4294967295"},
+               scratch);
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(outcome.out.find('\r'), std::string::npos);
+  EXPECT_EQ(outcome.out.find('\n'), outcome.out.size() - 1) << outcome.out;
+  EXPECT_NE(outcome.out.find("2 days, 86400 ticks"), std::string::npos) << outcome.out;
+  EXPECT_EQ(EntryCount(out.path()), 2u);
+  for (const char* name : {"261231.tly", "270101.tly"}) {
+    const DayFileCheck check = CheckDayFile(ReadBytes(out.File(name)));
+    EXPECT_TRUE(check.ok) << name << ": " << check.problem;
+  }
+
+  // The seed is the random source's initial state: another seed, other files.
+  TempDir seed0;
+  ASSERT_EQ(
+      Backfill({"backfill", "--out", seed0.path(), "--from", "2026-12-31", "--to", "2026-12-31"},
+               scratch)
+          .exit_code,
+      0);
+  EXPECT_NE(ReadBytes(seed0.File("261231.tly")), ReadBytes(out.File("261231.tly")));
+}
+
+TEST(BackfillCommand, BadArgumentsExitWithTwoBeforeTouchingAnyFile) {
+  TempDir scratch;
+  TempDir out;
+  const std::string dir = out.path();
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"backfill", "--out", dir, "--from", "2026-02-30", "--to", "2026-03-01"}, "does not exist"},
+      {{"backfill", "--out", dir, "--from", "2026-3-1", "--to", "2026-03-01"}, "YYYY-MM-DD"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "yesterday"}, "YYYY-MM-DD"},
+      {{"backfill", "--out", dir, "--from", "2026-03-02", "--to", "2026-03-01"}, "before"},
+      {{"backfill", "--out", dir, "--from", "2091-01-01", "--to", "2091-01-02"}, "outside"},
+      {{"backfill", "--out", dir + "/none", "--from", "2026-03-01", "--to", "2026-03-01"},
+       "does not exist"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--seed", "-1"},
+       "--seed"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--seed",
+        "4294967296"},
+       "--seed"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--seed", "7x"},
+       "--seed"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01"}, "--to"},
+  };
+  for (const auto& c : cases) {
+    const testing::CommandOutcome outcome = Backfill(c.args, scratch);
+    EXPECT_EQ(outcome.exit_code, 2) << c.says;
+    EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.out, "") << c.says;
+  }
+  EXPECT_EQ(EntryCount(dir), 0u);
+}
+
+TEST(BackfillCommand, HelpNamesEveryOption) {
+  TempDir scratch;
+  const testing::CommandOutcome outcome = Backfill({"backfill", "--help"}, scratch);
+  EXPECT_EQ(outcome.exit_code, 0);
+  for (const char* text : {"--out", "--from", "--to", "--seed", "YYYY-MM-DD", "0..4294967295",
+                           "23:59:58", "continued"}) {
+    EXPECT_NE(outcome.out.find(text), std::string::npos) << text << "\n" << outcome.out;
+  }
+}
+
+}  // namespace
+}  // namespace tly
