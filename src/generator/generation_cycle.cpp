@@ -110,7 +110,7 @@ void GenerationCycle::Tick() {
   // day's file first, then continue in the file of t's date. This also makes
   // a day change after the save below impossible, so none is looked for there.
   if (DatePart(t) != day_date_) {
-    SaveDay();
+    if (!day_file_name_.empty()) SaveDay();
     BuildDayFileNameFor(t);
     ReloadDay();
   }

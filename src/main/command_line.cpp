@@ -3,8 +3,10 @@
 #include <CLI/CLI.hpp>
 #include <QApplication>
 
+#include "backfill_command.h"
 #include "run_command.h"
 #include "tmainwnd.h"
+#include "verify_command.h"
 
 namespace tly {
 
@@ -31,6 +33,8 @@ int RunCommandLine(int argc, char** argv) {
 
   RunOptions run_options;
   CLI::App* run = AddRunCommand(app, run_options);
+  CLI::App* backfill = AddBackfillCommand(app);
+  CLI::App* verify = AddVerifyCommand(app);
 
   try {
     app.parse(argc, argv);
@@ -40,6 +44,8 @@ int RunCommandLine(int argc, char** argv) {
   }
 
   if (run->parsed()) return RunGeneration(run_options);
+  if (backfill->parsed()) return RunBackfillCommand();
+  if (verify->parsed()) return RunVerifyCommand();
   return RunWindow(argc, argv);
 }
 

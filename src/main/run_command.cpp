@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
@@ -69,7 +70,7 @@ CLI::App* AddRunCommand(CLI::App& app, RunOptions& options) {
   run->add_option("--out", options.out_dir,
                   "Output directory of the day files (default: OutDir of the settings file)");
   run->add_option("--seconds", options.seconds, "Stop after this many seconds")
-      ->check(CLI::Range(int64_t{0}, int64_t{1} << 40));
+      ->check(CLI::Range(int64_t{0}, int64_t{std::numeric_limits<int32_t>::max()}));
   run->add_option("--seed", options.seed, "Initial state of the random source, 0..4294967295")
       ->capture_default_str();
   return run;

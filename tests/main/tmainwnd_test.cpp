@@ -46,7 +46,15 @@ TEST_F(WindowTest, StartsByItselfWhenTheDirectoryExistsAndControlsFollowTheState
   WriteIni(out_);
   auto window = OpenWindow();
   EXPECT_EQ(window->windowTitle().toStdString(), "TLY Generator");
-  EXPECT_EQ(window->BtnBrowseDir->focusPolicy(), Qt::NoFocus);
+  std::vector<std::string> tab_order;
+  QWidget* widget = window->EdOutDir;
+  do {
+    if (widget->focusPolicy() & Qt::TabFocus)
+      tab_order.push_back(widget->objectName().toStdString());
+    widget = widget->nextInFocusChain();
+  } while (widget != window->EdOutDir && tab_order.size() < 10);
+  EXPECT_EQ(tab_order, (std::vector<std::string>{"EdOutDir", "LvChannels", "BtnStartStop",
+                                                 "BtnExit", "BtnNotepad"}));
   EXPECT_EQ(window->GetOutDir(), out_);
   EXPECT_TRUE(window->Cycle().IsGenerating());
   EXPECT_EQ(window->BtnStartStop->text().toStdString(), "Stop generation");
