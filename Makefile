@@ -29,6 +29,22 @@ bench: deps
 	cmake --build build/bench -j $(JOBS)
 	@sh tools/bench.sh build/bench
 
+# Every fuzz target for FUZZ_SECONDS each, built with clang, libFuzzer,
+# AddressSanitizer and UndefinedBehaviorSanitizer; a failing input fails the run.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := day_file text_fields hex_format sha_pieces
+fuzz: deps
+	cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
+	  -DTLY_BUILD_FUZZ=ON -DTLY_BUILD_APP=OFF -DTLY_BUILD_TESTS=OFF
+	cmake --build build/fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@sh fuzz/run_fuzzers.sh build/fuzz $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
+# The window and program tests and a 30-day backfill under valgrind memcheck.
+memcheck: deps
+	cmake -S . -B build/memcheck $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build/memcheck -j $(JOBS) --target main_tests tly-generator
+	@sh tools/memcheck.sh build/memcheck
+
 format:
 	clang-format -i $$(find src tests bench -name '*.cpp' -o -name '*.h')
 
