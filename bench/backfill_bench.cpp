@@ -1,0 +1,63 @@
+// A year of backfill against the bare cost of its random draws: the draws form
+// one serial chain, so everything the backfill does around them should cost
+// little on top.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "bench_temp_dir.h"
+#include "generator/backfill.h"
+#include "generator/random_source.h"
+
+namespace {
+
+constexpr uint64_t kDays = 365;
+constexpr uint64_t kDraws = kDays * tly::kTicksPerDay * 10;  // 157,680,000
+
+void BackfillOurs(benchmark::State& state) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto dir = std::make_unique<tly::bench::BenchTempDir>();
+    tly::BackfillRequest request;
+    request.out_dir = dir->path();
+    request.from = {2026, 1, 1};
+    request.to = {2026, 12, 31};
+    state.ResumeTiming();
+
+    tly::Backfill(request);
+
+    state.PauseTiming();
+    dir.reset();
+    state.ResumeTiming();
+  }
+}
+
+void BackfillReference(benchmark::State& state) {
+  for (auto _ : state) {
+    tly::RandomSource random(0);
+    uint64_t sum = 0;
+    for (uint64_t i = 0; i < kDraws; ++i) sum += random.RandomBelow(2);
+    benchmark::DoNotOptimize(sum);
+  }
+}
+
+// Rounds of ours and the reference in turn, so that both meet the same
+// changes of machine load; the report takes the median of each.
+constexpr int kRounds = 3;
+
+const bool registered = [] {
+  for (int round = 0; round < kRounds; ++round) {
+    benchmark::RegisterBenchmark("backfill_365_days/ours", BackfillOurs)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(2);
+    benchmark::RegisterBenchmark("backfill_365_days/reference", BackfillReference)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(2);
+  }
+  return true;
+}();
+
+}  // namespace
