@@ -39,10 +39,13 @@ class FileDescriptor {
 
 // The whole content of `file_name`, read with as few calls as its size
 // allows. Returns false when there is no file of that name (a directory does
-// not count as a file). Throws std::system_error on any other failure.
+// not count as a file). Throws std::system_error on any other failure, also
+// when the name holds something other than a regular file: opening without
+// blocking and refusing such things keeps a named pipe planted under a day
+// file's name from hanging the generator.
 bool ReadWholeFile(const std::string& file_name, std::string& content) {
   content.clear();
-  const int fd = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(file_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return false;
     ThrowErrno(errno, "cannot open " + file_name);
@@ -51,6 +54,7 @@ bool ReadWholeFile(const std::string& file_name, std::string& content) {
   struct stat status {};
   if (::fstat(fd, &status) != 0) ThrowErrno(errno, "cannot examine " + file_name);
   if (S_ISDIR(status.st_mode)) return false;
+  if (!S_ISREG(status.st_mode)) ThrowErrno(EINVAL, file_name + " is not a regular file");
 
   // One byte beyond the expected size lets a single read both fill the buffer
   // and see the end of the file; a file that grows meanwhile is read on.

@@ -1,6 +1,7 @@
 #include "support/debug_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,9 +62,16 @@ void AppendLogLine(std::string_view text) noexcept {
       }
     }
     line.append("\r\n");
-    const int fd =
-        ::open(kLogFileName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Never through a link, and never blocking on a named pipe planted under
+    // the log's name: the entry is lost instead.
+    const int fd = ::open(kLogFileName,
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+      ::close(fd);
+      return;
+    }
     // The whole line goes out in one write where the system allows it, so
     // that two programs logging at once do not interleave within a line.
     WriteAll(fd, line);
