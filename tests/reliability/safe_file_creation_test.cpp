@@ -1,0 +1,183 @@
+// Files the program creates in the output directory must land exactly where
+// they are named: never through a symbolic or hard link planted under that
+// name, never into something that is not a regular file, and with the mode
+// 0644 less the umask.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "counting/day_file_writer.h"
+#include "generator/generation_cycle.h"
+#include "generator/generation_timer.h"
+#include "support/child_process.h"
+#include "support/clock.h"
+#include "support/debug_log.h"
+#include "support/safe_file.h"
+#include "support/temp_dir.h"
+
+namespace tly {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadBytes;
+using testing::RunInChild;
+using testing::TempDir;
+using testing::WriteBytes;
+
+// The umask in force for the scope's lifetime.
+class ScopedUmask {
+ public:
+  explicit ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+  ~ScopedUmask() { ::umask(previous_); }
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+ private:
+  mode_t previous_;
+};
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return 0;
+  return info.st_mode;
+}
+
+void CreateWith(const std::string& path, std::string_view bytes) {
+  NewFile file(path);
+  file.Write(bytes);
+  file.Close();
+}
+
+TEST(SafeFileCreation, PlantedLinksAreReplacedNotFollowed) {
+  TempDir dir;
+  const std::string victim = dir.File("victim");
+  WriteBytes(victim, "victim content");
+  const ScopedUmask mask(022);
+
+  // A symbolic link to an existing file, a dangling one (following it would
+  // create its target) and a hard link to the victim.
+  const std::string through_symlink = dir.File("261207.tly");
+  fs::create_symlink(victim, through_symlink);
+  const std::string through_dangling = dir.File("261207.tmp");
+  fs::create_symlink(dir.File("created-elsewhere"), through_dangling);
+  const std::string through_hardlink = dir.File("261208.tmp");
+  fs::create_hard_link(victim, through_hardlink);
+
+  for (const std::string& path : {through_symlink, through_dangling, through_hardlink}) {
+    SCOPED_TRACE(path);
+    CreateWith(path, "new");
+    EXPECT_TRUE(S_ISREG(ModeOf(path)));
+    EXPECT_EQ(ModeOf(path) & 07777, 0644u);
+    EXPECT_EQ(ReadBytes(path), "new");
+  }
+  EXPECT_EQ(ReadBytes(victim), "victim content");
+  EXPECT_FALSE(fs::exists(dir.File("created-elsewhere")));
+  EXPECT_EQ(fs::hard_link_count(victim), 1u);
+}
+
+TEST(SafeFileCreation, ModeFollowsTheUmask) {
+  TempDir dir;
+  for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{0}}) {
+    const ScopedUmask scoped(mask);
+    const std::string path = dir.File("mode-" + std::to_string(mask));
+    // A stale file with other permissions does not pass them on.
+    WriteBytes(path, "stale");
+    ASSERT_EQ(::chmod(path.c_str(), 0777), 0);
+    CreateWith(path, "x");
+    EXPECT_EQ(ModeOf(path) & 07777, 0644u & ~mask) << "umask " << mask;
+  }
+}
+
+TEST(SafeFileCreation, RefusesWhatIsNotAFileAndLeavesItAlone) {
+  TempDir dir;
+  // A directory in the way, with content of its own.
+  const std::string taken = dir.File("261207.tly");
+  fs::create_directory(taken);
+  WriteBytes(taken + "/inside", "kept");
+  EXPECT_THROW(CreateWith(taken, "x"), std::system_error);
+  EXPECT_EQ(ReadBytes(taken + "/inside"), "kept");
+
+  // A missing directory, and a regular file where the directory should be.
+  EXPECT_THROW(CreateWith(dir.File("missing/261207.tly"), "x"), std::system_error);
+  WriteBytes(dir.File("plain"), "plain");
+  EXPECT_THROW(CreateWith(dir.File("plain/261207.tly"), "x"), std::system_error);
+  EXPECT_EQ(ReadBytes(dir.File("plain")), "plain");
+
+  // Renaming over a directory fails and leaves both as they were.
+  CreateWith(dir.File("261207.tmp"), "rows");
+  EXPECT_THROW(RenameOver(dir.File("261207.tmp"), taken), std::system_error);
+  EXPECT_EQ(ReadBytes(taken + "/inside"), "kept");
+  EXPECT_EQ(ReadBytes(dir.File("261207.tmp")), "rows");
+}
+
+TEST(SafeFileCreation, RenameOverReplacesALinkItselfNotItsTarget) {
+  TempDir dir;
+  const std::string victim = dir.File("victim");
+  WriteBytes(victim, "victim content");
+  fs::create_symlink(victim, dir.File("261207.tly"));
+  CreateWith(dir.File("261207.tmp"), "sealed");
+  RenameOver(dir.File("261207.tmp"), dir.File("261207.tly"));
+  EXPECT_FALSE(fs::is_symlink(dir.File("261207.tly")));
+  EXPECT_EQ(ReadBytes(dir.File("261207.tly")), "sealed");
+  EXPECT_EQ(ReadBytes(victim), "victim content");
+}
+
+// The whole save (rows, then the sealed header, each through the temporary
+// file) with links planted at both names the save writes.
+TEST(SafeFileCreation, SaveNeitherFollowsLinksNorWidensTheMode) {
+  TempDir dir;
+  const std::string victim = dir.File("victim");
+  WriteBytes(victim, "victim content");
+  ManualClock clock(EncodeDate(2026, 12, 7) + EncodeTime(10, 0, 0, 0));
+  const ScopedClock scoped(clock);
+  FlagTimer timer;
+  GenerationCycle cycle(timer, [&] { return dir.path(); }, {});
+  cycle.StartGeneration();
+  const std::string day_file = cycle.DayFileName();
+  for (int i = 0; i < 5; ++i) {
+    clock.AdvanceSeconds(2);
+    cycle.Tick();
+  }
+
+  for (const mode_t mask : {mode_t{022}, mode_t{077}}) {
+    const ScopedUmask scoped_mask(mask);
+    fs::remove(day_file);
+    fs::create_symlink(victim, day_file);
+    fs::create_symlink(victim, TempFileNameFor(day_file));
+    ASSERT_TRUE(cycle.SaveDay()) << cycle.LastSaveError();
+    EXPECT_TRUE(S_ISREG(ModeOf(day_file)));
+    EXPECT_EQ(ModeOf(day_file) & 07777, 0644u & ~mask);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(TempFileNameFor(day_file))));
+    EXPECT_EQ(ReadBytes(victim), "victim content");
+  }
+}
+
+// A dangling link under the log's name would make a following open create its
+// target; the log must neither create it nor widen the mode of its own file.
+TEST(SafeFileCreation, DebugLogNeverCreatesThroughADanglingLink) {
+  TempDir dir;
+  const int code = RunInChild([&] {
+    if (::chdir(dir.path().c_str()) != 0) return 2;
+    if (::symlink("created-elsewhere", "debug.txt") != 0) return 3;
+    WriteDebugLog("through a link");
+    ::unlink("debug.txt");
+    ::umask(077);
+    WriteDebugLog("fresh log");
+    return 0;
+  });
+  EXPECT_EQ(code, 0);
+  EXPECT_FALSE(fs::exists(dir.File("created-elsewhere")));
+  EXPECT_EQ(ModeOf(dir.File("debug.txt")) & 07777, 0600u);
+  EXPECT_EQ(ReadBytes(dir.File("debug.txt")).find("through a link"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tly
