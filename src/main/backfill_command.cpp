@@ -73,12 +73,19 @@ CLI::App* AddBackfillCommand(CLI::App& app) {
       "backfill",
       "Write the day files the generator would have written running without a pause from FROM "
       "00:00:00 to TO 23:59:58 (a tick every 2 seconds); an existing day file is continued");
-  backfill->add_option("--out", arguments.out_dir, "Existing output directory")->required();
-  backfill->add_option("--from", arguments.from, "First day, YYYY-MM-DD (1991 to 2090)")
+  backfill->add_option("--out", arguments.out_dir, "Existing output directory")
+      ->type_name("DIR")
       ->required();
-  backfill->add_option("--to", arguments.to, "Last day, YYYY-MM-DD, not before FROM")->required();
-  backfill->add_option("--seed", arguments.seed,
-                       "Initial state of the random source, 0..4294967295 (default 0)");
+  backfill->add_option("--from", arguments.from, "First day (years 1991 to 2090)")
+      ->type_name("YYYY-MM-DD")
+      ->required();
+  backfill->add_option("--to", arguments.to, "Last day, not before FROM")
+      ->type_name("YYYY-MM-DD")
+      ->required();
+  backfill
+      ->add_option("--seed", arguments.seed,
+                   "Initial state of the random source, 0..4294967295 (default 0)")
+      ->type_name("N");
   return backfill;
 }
 

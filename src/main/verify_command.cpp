@@ -46,8 +46,8 @@ CLI::App* AddVerifyCommand(CLI::App& app) {
       "verify",
       "Check day files as a reader would: header from #T to #S, the two title lines, the rows, "
       "CR LF line ends and the seal. Exit code 0 when all are OK, 1 when one is bad, 2 when one "
-      "cannot be read");
-  verify->add_option("FILE", Files(), "Day files to check")->required();
+      "cannot be read or for a usage error");
+  verify->add_option("FILE", Files(), "Day files to check")->type_name("")->required();
   return verify;
 }
 
