@@ -1,7 +1,8 @@
-// A day file of arbitrary bytes is read (ReadDataLines), loaded (LoadDayFile)
-// and saved again the way the generator saves (WriteDayRows, then
-// SetHeaderToFile). The saved file must be sound, its seal must cover its
-// rows, and loading it again must give what the first load gave.
+// A day file of arbitrary bytes is checked (CheckDayFile), read
+// (ReadDataLines), loaded (LoadDayFile) and saved again the way the generator
+// saves (WriteDayRows, then SetHeaderToFile). The saved file must be sound,
+// its seal must cover its rows, and loading it again must give what the first
+// load gave.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -71,6 +73,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The verifier takes any bytes.
+  tly::CheckDayFile(std::string_view(reinterpret_cast<const char*>(data), size));
+
   const std::string path = g_dir + "/261207.tly";
   WriteAll(path, data, size);
 

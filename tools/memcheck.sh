@@ -8,8 +8,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 supp="$here/valgrind-qt.supp"
 valgrind="valgrind --tool=memcheck --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect --num-callers=30 -q --suppressions=$supp"
 
+# The crash tests only start and kill the program, which runs outside valgrind
+# there; under valgrind their checking of hundreds of files takes many minutes.
 echo "== main_tests under memcheck"
-QT_QPA_PLATFORM=offscreen $valgrind "$build/tests/main/main_tests"
+QT_QPA_PLATFORM=offscreen $valgrind "$build/tests/main/main_tests" --gtest_filter=-CrashSafety.*
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
