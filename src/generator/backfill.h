@@ -13,8 +13,6 @@ namespace tly {
 
 // Ticks of one day: one every even second from 00:00:00 to 23:59:58.
 inline constexpr int kTicksPerDay = 43200;
-// Ticks that fall into one quarter-hour slot.
-inline constexpr int kTicksPerSlot = kTicksPerDay / kSlotsPerDay;
 
 // What to simulate: the generator running without a pause from `from`
 // 00:00:00 to `to` 23:59:58, writing into `out_dir`, its random source
