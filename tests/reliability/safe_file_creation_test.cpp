@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "counting/day_file_writer.h"
+#include "generator/backfill.h"
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
 #include "support/child_process.h"
@@ -158,6 +159,25 @@ TEST(SafeFileCreation, SaveNeitherFollowsLinksNorWidensTheMode) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(TempFileNameFor(day_file))));
     EXPECT_EQ(ReadBytes(victim), "victim content");
   }
+}
+
+// The backfill writes each day in one step through the same temporary name.
+TEST(SafeFileCreation, BackfillNeitherFollowsLinksNorWidensTheMode) {
+  TempDir dir;
+  const std::string victim = dir.File("victim");
+  WriteBytes(victim, "victim content");
+  fs::create_symlink(victim, dir.File("261207.tly"));
+  fs::create_symlink(dir.File("created-elsewhere"), dir.File("261208.tly"));
+  fs::create_symlink(victim, dir.File("261208.tmp"));
+  const ScopedUmask mask(027);
+  Backfill({dir.path(), {2026, 12, 7}, {2026, 12, 8}, 0});
+  for (const char* name : {"261207.tly", "261208.tly"}) {
+    EXPECT_TRUE(S_ISREG(ModeOf(dir.File(name)))) << name;
+    EXPECT_EQ(ModeOf(dir.File(name)) & 07777, 0640u) << name;
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir.File("261208.tmp"))));
+  EXPECT_FALSE(fs::exists(dir.File("created-elsewhere")));
+  EXPECT_EQ(ReadBytes(victim), "victim content");
 }
 
 // A dangling link under the log's name would make a following open create its
