@@ -6,6 +6,7 @@
 // pages lands on whichever benchmark runs at the time), so the pairs that
 // write files run in interleaved rounds.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -51,6 +52,10 @@ double Median(std::vector<double> values) {
 // its runs.
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so that a log file gets plain text.
+  CollectingReporter()
+      : ConsoleReporter(::isatty(STDOUT_FILENO) == 1 ? OO_ColorTabular : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;

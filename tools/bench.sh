@@ -15,8 +15,4 @@ if [ ! -x "$program" ]; then
   echo "$0: $program not found; configure with -DTLY_BUILD_BENCH=ON and build tly_bench" >&2
   exit 2
 fi
-# Google Benchmark colours its table whenever TERM allows; not in a log file.
-if [ ! -t 1 ]; then
-  set -- --benchmark_color=false "$@"
-fi
 exec "$program" "$@"
