@@ -1,10 +1,10 @@
 // Runs every benchmark, then prints, for each pair "<name>/ours" and
-// "<name>/reference", both results, their ratio and whether the ratio meets its
-// target. Time pairs are judged by real (wall-clock) time, the median of a
-// benchmark's runs; the ratio of CPU times is shown beside it. Real time on a
-// machine shared with other work swings (and the kernel's write-back of dirty
-// pages lands on whichever benchmark runs at the time), so the pairs that
-// write files run in interleaved rounds.
+// "<name>/reference", both median results, their ratio and whether the ratio
+// meets its target. Time pairs are judged by real (wall-clock) time; the ratio
+// of CPU times is shown beside it. Real time on a machine shared with other
+// work swings (and the kernel's write-back of dirty pages lands on whichever
+// benchmark runs at the time), so the pairs run in interleaved rounds and the
+// ratio is the median of the rounds' ratios.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -32,10 +32,11 @@ const std::map<std::string, Target>& Targets() {
   return targets;
 }
 
-struct Result {
-  double seconds = 0;           // real time of one iteration
-  double cpu_seconds = 0;       // CPU time of one iteration
-  double bytes_per_second = 0;  // 0 when the benchmark counts no bytes
+// Every run of one benchmark, in the order they ran.
+struct Samples {
+  std::vector<double> seconds;           // real time of one iteration
+  std::vector<double> cpu_seconds;       // CPU time of one iteration
+  std::vector<double> bytes_per_second;  // 0 when the benchmark counts no bytes
 };
 
 // The median of `values` (not empty).
@@ -45,11 +46,23 @@ double Median(std::vector<double> values) {
   return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
+// The ratio ours / reference. When both ran in the same number of
+// interleaved rounds, the median of the rounds' ratios, so that a round
+// stretched by other work on the machine does not tip the result; otherwise
+// the ratio of the medians.
+double Ratio(const std::vector<double>& ours, const std::vector<double>& reference) {
+  if (ours.size() != reference.size()) return Median(ours) / Median(reference);
+  std::vector<double> ratios;
+  for (size_t round = 0; round < ours.size(); ++round) {
+    ratios.push_back(ours[round] / reference[round]);
+  }
+  return Median(ratios);
+}
+
 // Shows the runs as the console reporter does and collects every run of each
 // benchmark by its plain name (without iteration or time-type suffixes). A
-// benchmark registered several times, interleaved with its reference so that
-// both see the same changes of machine load, is summed up by the median of
-// its runs.
+// benchmark may be registered several times, interleaved with its reference,
+// so that both see the same changes of machine load.
 class CollectingReporter : public benchmark::ConsoleReporter {
  public:
   // Colours only on a terminal, so that a log file gets plain text.
@@ -59,7 +72,7 @@ class CollectingReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      Runs& collected = runs_[run.run_name.function_name];
+      Samples& collected = samples_[run.run_name.function_name];
       const double per_second = benchmark::GetTimeUnitMultiplier(run.time_unit);
       collected.seconds.push_back(run.GetAdjustedRealTime() / per_second);
       collected.cpu_seconds.push_back(run.GetAdjustedCPUTime() / per_second);
@@ -69,35 +82,24 @@ class CollectingReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
   }
 
-  std::map<std::string, Result> Results() const {
-    std::map<std::string, Result> results;
-    for (const auto& [name, collected] : runs_) {
-      results[name] = {Median(collected.seconds), Median(collected.cpu_seconds),
-                       Median(collected.bytes_per_second)};
-    }
-    return results;
-  }
+  const std::map<std::string, Samples>& samples() const { return samples_; }
 
  private:
-  struct Runs {
-    std::vector<double> seconds;
-    std::vector<double> cpu_seconds;
-    std::vector<double> bytes_per_second;
-  };
-  std::map<std::string, Runs> runs_;
+  std::map<std::string, Samples> samples_;
 };
 
-std::string Describe(const Result& result, bool by_throughput) {
+// The median result of a benchmark, in MB/s or ms.
+std::string Describe(const Samples& samples, bool by_throughput) {
   char text[64];
   if (by_throughput) {
-    std::snprintf(text, sizeof text, "%.1f MB/s", result.bytes_per_second / 1e6);
+    std::snprintf(text, sizeof text, "%.1f MB/s", Median(samples.bytes_per_second) / 1e6);
   } else {
-    std::snprintf(text, sizeof text, "%.3f ms", result.seconds * 1e3);
+    std::snprintf(text, sizeof text, "%.3f ms", Median(samples.seconds) * 1e3);
   }
   return text;
 }
 
-void PrintRatios(const std::map<std::string, Result>& results) {
+void PrintRatios(const std::map<std::string, Samples>& results) {
   static constexpr const char kOurs[] = "/ours";
   std::printf("\n%-20s %16s %16s %8s %10s  %s\n", "pair", "ours", "reference", "ratio", "cpu ratio",
               "target");
@@ -111,8 +113,9 @@ void PrintRatios(const std::map<std::string, Result>& results) {
 
     const auto known = Targets().find(pair);
     const bool by_throughput = known != Targets().end() && known->second.by_throughput;
-    const double ratio = by_throughput ? ours.bytes_per_second / reference->second.bytes_per_second
-                                       : ours.seconds / reference->second.seconds;
+    const double ratio = by_throughput
+                             ? Ratio(ours.bytes_per_second, reference->second.bytes_per_second)
+                             : Ratio(ours.seconds, reference->second.seconds);
     std::string target = "-";
     if (known != Targets().end()) {
       const bool met = by_throughput ? ratio >= known->second.ratio : ratio <= known->second.ratio;
@@ -125,7 +128,7 @@ void PrintRatios(const std::map<std::string, Result>& results) {
     std::printf("%-20s %16s %16s %8.3f %10.3f  %s\n", pair.c_str(),
                 Describe(ours, by_throughput).c_str(),
                 Describe(reference->second, by_throughput).c_str(), ratio,
-                ours.cpu_seconds / reference->second.cpu_seconds, target.c_str());
+                Ratio(ours.cpu_seconds, reference->second.cpu_seconds), target.c_str());
   }
 }
 
@@ -137,6 +140,6 @@ int main(int argc, char** argv) {
   CollectingReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  PrintRatios(reporter.Results());
+  PrintRatios(reporter.samples());
   return 0;
 }
