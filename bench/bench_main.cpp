@@ -1,8 +1,8 @@
 // Runs every benchmark, then prints, for each pair "<name>/ours" and
 // "<name>/reference", both median results, their ratio and whether the ratio
 // meets its target. Time pairs are judged by real (wall-clock) time; the ratio
-// of CPU times is shown beside it. Real time on a machine shared with other
-// work swings (and the kernel's write-back of dirty pages lands on whichever
+// of CPU times, turned the same way as the judged ratio, is shown beside it. Real time on a machine
+// shared with other work swings (and the kernel's write-back of dirty pages lands on whichever
 // benchmark runs at the time), so the pairs run in interleaved rounds and the
 // ratio is the median of the rounds' ratios.
 #include <benchmark/benchmark.h>
@@ -128,7 +128,9 @@ void PrintRatios(const std::map<std::string, Samples>& results) {
     std::printf("%-20s %16s %16s %8.3f %10.3f  %s\n", pair.c_str(),
                 Describe(ours, by_throughput).c_str(),
                 Describe(reference->second, by_throughput).c_str(), ratio,
-                Ratio(ours.cpu_seconds, reference->second.cpu_seconds), target.c_str());
+                by_throughput ? Ratio(reference->second.cpu_seconds, ours.cpu_seconds)
+                              : Ratio(ours.cpu_seconds, reference->second.cpu_seconds),
+                target.c_str());
   }
 }
 
