@@ -1,10 +1,11 @@
 // Runs every benchmark, then prints, for each pair "<name>/ours" and
 // "<name>/reference", both median results, their ratio and whether the ratio
 // meets its target. Time pairs are judged by real (wall-clock) time; the ratio
-// of CPU times, turned the same way as the judged ratio, is shown beside it. Real time on a machine
-// shared with other work swings (and the kernel's write-back of dirty pages lands on whichever
-// benchmark runs at the time), so the pairs run in interleaved rounds and the
-// ratio is the median of the rounds' ratios.
+// of CPU times, turned the same way as the judged ratio, is shown beside it.
+// Real time on a machine shared with other work swings (and the kernel's
+// write-back of dirty pages lands on whichever benchmark runs at the time), so
+// the pairs run in interleaved rounds and the ratio is the median of the
+// rounds' ratios.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
