@@ -76,20 +76,6 @@ bool ReadWholeFile(const std::string& file_name, std::string& content) {
   return true;
 }
 
-// The day file's name with its extension replaced by ".tmp", or ".tmp"
-// appended when the name has none. A day file that already ends in ".tmp"
-// gets a second ".tmp", so the temporary file is never the day file itself.
-std::string TemporaryFileName(const std::string& file_name) {
-  const std::size_t name_start =
-      file_name.rfind('/') == std::string::npos ? 0 : file_name.rfind('/') + 1;
-  const std::size_t dot = file_name.rfind('.');
-  std::string temporary = file_name;
-  if (dot != std::string::npos && dot >= name_start) temporary.erase(dot);
-  temporary += ".tmp";
-  if (temporary == file_name) temporary += ".tmp";
-  return temporary;
-}
-
 // The system's text for `error` without trailing blanks, line breaks and
 // full stops, so it fits on one log line.
 std::string ErrorText(const std::error_code& error) {
@@ -125,28 +111,37 @@ void TTlyConfig::ReadDataLines(const std::string& file_name, std::vector<std::st
   }
 }
 
+std::string TTlyConfig::BuildSealedFileText(std::string_view rows) {
+  DataHash = rows.empty() ? std::string()
+                          : HashString(TCipherHashAlg2::Class(), rows, TFormat_HEX::Class());
+  Seal = DataHash;
+  std::string content = GetHeaderText();
+  content.reserve(content.size() + kTitleLine1.size() + kTitleLine2.size() + 4 + rows.size());
+  content += kTitleLine1;
+  content += "\r\n";
+  content += kTitleLine2;
+  content += "\r\n";
+  content += rows;
+  return content;
+}
+
 void TTlyConfig::SetHeaderToFile(const std::string& file_name) {
   std::vector<std::string> rows;
   ReadDataLines(file_name, rows);
 
-  std::string sealed;
+  size_t total = 0;
+  for (const std::string& row : rows) total += row.size() + 2;
+  std::string joined;
+  joined.reserve(total);
   for (const std::string& row : rows) {
-    sealed += row;
-    sealed += "\r\n";
+    joined += row;
+    joined += "\r\n";
   }
-  DataHash = sealed.empty() ? std::string()
-                            : HashString(TCipherHashAlg2::Class(), sealed, TFormat_HEX::Class());
-  Seal = DataHash;
+  const std::string content = BuildSealedFileText(joined);
 
-  const std::string temporary = TemporaryFileName(file_name);
+  const std::string temporary = TempFileNameFor(file_name);
   NewFile out(temporary);
   try {
-    std::string content = GetHeaderText();
-    content += kTitleLine1;
-    content += "\r\n";
-    content += kTitleLine2;
-    content += "\r\n";
-    content += sealed;
     out.Write(content);
     out.Close();
 

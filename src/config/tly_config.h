@@ -80,6 +80,12 @@ class TTlyConfig : public TPersistent {
   // an empty Seal. Throws std::system_error when the file cannot be read.
   void ReadDataLines(const std::string& file_name, std::vector<std::string>& lines);
 
+  // The complete day file for the data rows `rows` (each ended by CR LF):
+  // sets DataHash and Seal to the SHA-1 (upper-case hex) of `rows`, or empty
+  // when there are none, then returns the header text, the two title lines
+  // and the rows. Touches no file.
+  std::string BuildSealedFileText(std::string_view rows);
+
   // Rewrites the day file `file_name` as fresh header, the two title lines and
   // its data lines, sealed with the SHA-1 of those lines (Seal and DataHash are
   // set first). The new content goes to a temporary ".tmp" file beside it that

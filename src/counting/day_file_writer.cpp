@@ -2,99 +2,104 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "support/safe_file.h"
 
 namespace tly {
 namespace {
 
-// Appends `value` like printf's "%.<width>d": a minus sign for a negative
-// value, then at least `width` digits, zero-filled on the left.
-void AppendDecimal(std::string& out, int32_t value, int width = 1) {
-  char digits[16];
+// Longest value "%.<width>d" can give for widths up to 4: a sign and ten digits.
+constexpr size_t kMaxDecimalLength = 11;
+
+// Writes `value` at `out` like printf's "%.<width>d" (a minus sign for a
+// negative value, then at least `width` digits, zero-filled on the left) and
+// returns the position behind it. `out` needs kMaxDecimalLength bytes.
+char* PutDecimal(char* out, int32_t value, int width) {
   // The magnitude as unsigned, so that INT32_MIN needs no signed negation.
   const uint32_t magnitude =
       value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-  const auto result = std::to_chars(digits, digits + sizeof digits, magnitude);
-  const int length = static_cast<int>(result.ptr - digits);
-  if (value < 0) out.push_back('-');
-  if (length < width) out.append(static_cast<size_t>(width - length), '0');
-  out.append(digits, result.ptr);
-}
-
-void AppendSlotRow(std::string& out, std::string_view shop_code, const SlotCounts& slot,
-                   int32_t channels) {
-  out.append(shop_code);
-  out.push_back('\t');
-  AppendDecimal(out, slot.Day, 2);
-  out.push_back('/');
-  AppendDecimal(out, slot.Month, 2);
-  out.push_back('/');
-  AppendDecimal(out, slot.Year, 4);
-  out.push_back('\t');
-  AppendDecimal(out, slot.Hour, 2);
-  out.push_back(':');
-  AppendDecimal(out, slot.Minute, 2);
-  const int32_t n = std::clamp(channels, 0, kMaxChannels);
-  for (int32_t j = 0; j < n; ++j) {
-    out.append("\t ");
-    AppendDecimal(out, slot.Counts[j]);
+  if (value < 0) *out++ = '-';
+  char* const digits = out;
+  out = std::to_chars(digits, digits + 10, magnitude).ptr;
+  const int length = static_cast<int>(out - digits);
+  if (length < width) {
+    const int padding = width - length;
+    std::memmove(digits + padding, digits, static_cast<size_t>(length));
+    std::memset(digits, '0', static_cast<size_t>(padding));
+    out += padding;
   }
+  return out;
 }
 
-// Longest row: shop code, "\tdd/mm/yyyy\thh:nn", then "\t -2147483648" per channel.
+// Longest row without line end: the shop code, "\tdd/mm/yyyy\thh:nn" with
+// each stamp at its longest, then "\t -2147483648" per channel.
 size_t MaxRowLength(std::string_view shop_code, int32_t channels) {
-  return shop_code.size() + 17 + static_cast<size_t>(channels) * 13 + 2;
+  return shop_code.size() + 5 * (kMaxDecimalLength + 1) +
+         static_cast<size_t>(channels) * (kMaxDecimalLength + 2);
+}
+
+// Writes the row of `slot` with `channels` (0..64) count fields at `out` and
+// returns the position behind it. `out` needs MaxRowLength bytes.
+char* PutSlotRow(char* out, std::string_view shop_code, const SlotCounts& slot, int32_t channels) {
+  out = std::copy(shop_code.begin(), shop_code.end(), out);
+  *out++ = '\t';
+  out = PutDecimal(out, slot.Day, 2);
+  *out++ = '/';
+  out = PutDecimal(out, slot.Month, 2);
+  *out++ = '/';
+  out = PutDecimal(out, slot.Year, 4);
+  *out++ = '\t';
+  out = PutDecimal(out, slot.Hour, 2);
+  *out++ = ':';
+  out = PutDecimal(out, slot.Minute, 2);
+  for (int32_t j = 0; j < channels; ++j) {
+    *out++ = '\t';
+    *out++ = ' ';
+    out = PutDecimal(out, slot.Counts[j], 1);
+  }
+  return out;
 }
 
 }  // namespace
 
 std::string FormatSlotRow(std::string_view shop_code, const SlotCounts& slot,
                           int32_t channels_per_row) {
-  std::string row;
-  row.reserve(MaxRowLength(shop_code, std::clamp(channels_per_row, 0, kMaxChannels)));
-  AppendSlotRow(row, shop_code, slot, channels_per_row);
+  const int32_t channels = std::clamp(channels_per_row, 0, kMaxChannels);
+  std::string row(MaxRowLength(shop_code, channels), '\0');
+  row.resize(static_cast<size_t>(PutSlotRow(row.data(), shop_code, slot, channels) - row.data()));
   return row;
 }
 
-std::string TempFileNameFor(const std::string& day_file) {
-  const size_t name_start = day_file.find_last_of('/') + 1;  // 0 when there is no '/'
-  const size_t dot = day_file.find_last_of('.');
-  if (dot == std::string::npos || dot < name_start ||
-      std::string_view(day_file).substr(dot) == ".tmp") {
-    return day_file + ".tmp";
+std::string FormatDayRows(const DayCounts& day, std::string_view shop_code, TDateTime from_time,
+                          TDateTime to_time, int32_t channels_per_row) {
+  const int32_t channels = channels_per_row == 0
+                               ? std::clamp(day.ChannelCount, 0, kMaxChannels)
+                               : std::max(std::min(channels_per_row, kMaxChannels), 4);
+  const int from_slot = QuarterHourSlot(from_time);
+  const int to_slot = QuarterHourSlot(to_time);
+  const int32_t last_slot = std::min(day.LastSlot, kSlotsPerDay - 1);
+  if (last_slot < 0) return {};
+
+  // Formatted straight into one buffer sized for the longest possible rows,
+  // then cut to what was written: a full day takes no reallocation.
+  const size_t row_room = MaxRowLength(shop_code, channels) + 2;
+  std::string text(static_cast<size_t>(last_slot + 1) * row_room, '\0');
+  char* const start = text.data();
+  char* out = start;
+  for (int32_t s = 0; s <= last_slot; ++s) {
+    if (day.SlotUsed[s] == 0 && (s < from_slot || s > to_slot)) continue;
+    out = PutSlotRow(out, shop_code, day.Slots[s], channels);
+    *out++ = '\r';
+    *out++ = '\n';
   }
-  return day_file.substr(0, dot) + ".tmp";
+  text.resize(static_cast<size_t>(out - start));
+  return text;
 }
 
 void WriteDayRows(const DayCounts& day, const std::string& file_name, std::string_view shop_code,
                   TDateTime from_time, TDateTime to_time, int32_t channels_per_row) {
-  const int32_t n = channels_per_row == 0 ? std::clamp(day.ChannelCount, 0, kMaxChannels)
-                                          : std::max(std::min(channels_per_row, kMaxChannels), 4);
-  const int from_slot = QuarterHourSlot(from_time);
-  const int to_slot = QuarterHourSlot(to_time);
-  const int32_t last_slot = std::min(day.LastSlot, kSlotsPerDay - 1);
-
-  std::string text;
-  if (last_slot >= 0) {
-    text.reserve(static_cast<size_t>(last_slot + 1) * MaxRowLength(shop_code, n));
-  }
-  for (int32_t s = 0; s <= last_slot; ++s) {
-    if (day.SlotUsed[s] == 0 && (s < from_slot || s > to_slot)) continue;
-    AppendSlotRow(text, shop_code, day.Slots[s], n);
-    text.append("\r\n");
-  }
-
-  const std::string temp = TempFileNameFor(file_name);
-  try {
-    NewFile file(temp);
-    file.Write(text);
-    file.Close();
-    RenameOver(temp, file_name);
-  } catch (...) {
-    RemoveQuietly(temp);
-    throw;
-  }
+  ReplaceFileWith(file_name, FormatDayRows(day, shop_code, from_time, to_time, channels_per_row));
 }
 
 }  // namespace tly

@@ -7,6 +7,7 @@
 
 #include "counting/day_counts.h"
 #include "support/date_time.h"
+#include "support/safe_file.h"
 
 namespace tly {
 
@@ -18,22 +19,19 @@ namespace tly {
 std::string FormatSlotRow(std::string_view shop_code, const SlotCounts& slot,
                           int32_t channels_per_row);
 
-// The temporary file through which `day_file` is replaced: the same name with
-// its extension replaced by ".tmp" ("261207.tly" gives "261207.tmp"); a name
-// without extension, or one whose extension already is ".tmp", gets ".tmp"
-// appended, so the temporary name never equals the day file's.
-std::string TempFileNameFor(const std::string& day_file);
+// The rows of `day` as the day file holds them: one CR LF terminated row per
+// slot from 0 to day.LastSlot that is used or lies in the forced range from
+// the quarter hour of from_time to that of to_time (times of day only; an
+// empty range when from is after to). Rows carry channels_per_row count
+// fields, or day.ChannelCount when it is 0; any other value is limited to 4..64.
+std::string FormatDayRows(const DayCounts& day, std::string_view shop_code, TDateTime from_time,
+                          TDateTime to_time, int32_t channels_per_row);
 
-// Replaces the day file `file_name` by the rows of `day` alone (no header):
-// one CR LF terminated row per slot from 0 to day.LastSlot that is used or
-// lies in the forced range from the quarter hour of from_time to that of
-// to_time (times of day only; an empty range when from is after to).
-// Rows carry channels_per_row count fields, or day.ChannelCount when it is 0;
-// any other value is limited to 4..64.
-// The rows go to TempFileNameFor(file_name), which is renamed over the day
-// file only once completely written and closed. Throws std::system_error when
-// the file cannot be created, written or renamed; the day file is then left
-// exactly as it was and no temporary file remains.
+// Replaces the day file `file_name` by FormatDayRows(...) alone (no header).
+// The rows go to TempFileNameFor(file_name) (support/safe_file.h), which is
+// renamed over the day file only once completely written and closed. Throws
+// std::system_error when the file cannot be created, written or renamed; the
+// day file is then left exactly as it was and no temporary file remains.
 void WriteDayRows(const DayCounts& day, const std::string& file_name, std::string_view shop_code,
                   TDateTime from_time, TDateTime to_time, int32_t channels_per_row);
 

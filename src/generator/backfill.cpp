@@ -11,21 +11,15 @@
 #include "config/tly_config.h"
 #include "counting/day_file_loader.h"
 #include "generator/day_file_image.h"
+#include "generator/day_file_name.h"
 #include "generator/default_layout.h"
 #include "generator/tick_sums.h"
+#include "support/safe_file.h"
 
 namespace tly {
 namespace {
 
 static_assert(kTickSlots == kSlotsPerDay && kTickChannels <= kMaxChannels);
-
-std::string DayFileNameFor(const std::string& out_dir, TDateTime day) {
-  std::string name = out_dir;
-  if (name.empty() || name.back() != '/') name += '/';
-  name += FormatYyMmDd(day);
-  name += ".tly";
-  return name;
-}
 
 std::string FormatIsoDate(const CivilDate& date) {
   char text[16];

@@ -10,8 +10,13 @@
 
 namespace tly {
 
-// The shop code of every row the generator writes.
+// How the generator's save writes its rows: shop code "001"; the forced range
+// from 01:00 to 00:00 is empty, so only slots that hold data get a row; as
+// many count fields as the day has channels.
 inline constexpr std::string_view kGeneratorShopCode = "001";
+inline constexpr TDateTime kGeneratorFromTime = 1.0 / 24.0;
+inline constexpr TDateTime kGeneratorToTime = 0.0;
+inline constexpr int32_t kGeneratorChannelsPerRow = 0;
 
 // The data rows the save writes for `day`: one row per used slot up to
 // LastSlot, shop code "001", as many count fields as the day has channels,
@@ -24,13 +29,6 @@ std::string BuildDayRows(const DayCounts& day);
 // SHA-1 (upper-case hex) of the rows, or empty when there are none, exactly as
 // the header rewrite does. Never touches a file.
 std::string BuildDayFileImage(const DayCounts& day, TTlyConfig& config, TDateTime updated_at);
-
-// Replaces `path` with `bytes` in one step: the bytes go to the day file's
-// temporary ".tmp" name, which is renamed over `path` once complete, so a
-// reader sees the old file or the new one, never a part. Throws
-// std::system_error when the temporary file cannot be created, written or
-// renamed; `path` is then unchanged and no temporary file remains.
-void ReplaceFileWith(const std::string& path, std::string_view bytes);
 
 }  // namespace tly
 

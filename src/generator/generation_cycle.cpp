@@ -6,6 +6,8 @@
 
 #include "counting/day_file_loader.h"
 #include "counting/day_file_writer.h"
+#include "generator/day_file_image.h"
+#include "generator/day_file_name.h"
 #include "generator/default_layout.h"
 #include "support/clock.h"
 
@@ -17,11 +19,6 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr int kDoors = 4;
 constexpr int32_t kPassageEntryChannel = 8;  // ch9; its exit is ch10
 constexpr int32_t kNoChannel = -1;
-
-// Rows of the save: only the slots that hold data (the forced range from 01:00
-// to 00:00 is empty), as many count fields as the day has channels.
-constexpr std::string_view kShopCode = "001";
-constexpr int32_t kChannelsOfDay = 0;
 
 }  // namespace
 
@@ -58,11 +55,7 @@ void GenerationCycle::BuildDayFileName() {
 
 void GenerationCycle::BuildDayFileNameFor(TDateTime moment) {
   day_date_ = DatePart(moment);
-  std::string name = out_dir_ ? out_dir_() : std::string();
-  if (name.empty() || name.back() != '/') name += '/';
-  name += FormatYyMmDd(day_date_);
-  name += ".tly";
-  day_file_name_ = std::move(name);
+  day_file_name_ = DayFileNameFor(out_dir_ ? out_dir_() : std::string(), day_date_);
 }
 
 void GenerationCycle::ReloadDay() {
@@ -73,8 +66,8 @@ void GenerationCycle::ReloadDay() {
 bool GenerationCycle::SaveDay() {
   ++save_count_;
   try {
-    WriteDayRows(day_data_, day_file_name_, kShopCode, EncodeTime(1, 0, 0, 0),
-                 EncodeTime(0, 0, 0, 0), kChannelsOfDay);
+    WriteDayRows(day_data_, day_file_name_, kGeneratorShopCode, kGeneratorFromTime,
+                 kGeneratorToTime, kGeneratorChannelsPerRow);
     config_.SetHeaderToFile(day_file_name_);
     last_save_ok_ = true;
     last_save_error_.clear();

@@ -50,6 +50,31 @@ void RenameOver(const std::string& from, const std::string& to) {
   }
 }
 
-bool RemoveQuietly(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveQuietly(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
+
+std::string TempFileNameFor(const std::string& path) {
+  const size_t name_start = path.find_last_of('/') + 1;  // 0 when there is no '/'
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || dot < name_start ||
+      std::string_view(path).substr(dot) == ".tmp") {
+    return path + ".tmp";
+  }
+  return path.substr(0, dot) + ".tmp";
+}
+
+void ReplaceFileWith(const std::string& path, std::string_view bytes) {
+  const std::string temp = TempFileNameFor(path);
+  try {
+    NewFile file(temp);
+    file.Write(bytes);
+    file.Close();
+    RenameOver(temp, path);
+  } catch (...) {
+    RemoveQuietly(temp);
+    throw;
+  }
+}
 
 }  // namespace tly

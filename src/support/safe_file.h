@@ -33,6 +33,19 @@ class NewFile {
   int fd_ = -1;
 };
 
+// The temporary file through which `path` is replaced: the same name with its
+// extension replaced by ".tmp" ("261207.tly" gives "261207.tmp"); a name
+// without extension, or one whose extension already is ".tmp", gets ".tmp"
+// appended, so the temporary name never equals `path`.
+std::string TempFileNameFor(const std::string& path);
+
+// Replaces `path` with `bytes` in one step: the bytes go to a NewFile at
+// TempFileNameFor(path), which is renamed over `path` once completely written
+// and closed, so a reader sees the old file or the new one, never a part.
+// Throws std::system_error when the temporary file cannot be created, written
+// or renamed; `path` is then unchanged and no temporary file remains.
+void ReplaceFileWith(const std::string& path, std::string_view bytes);
+
 // Renames `from` over `to`, replacing `to` atomically (same file system).
 // Throws std::system_error.
 void RenameOver(const std::string& from, const std::string& to);
