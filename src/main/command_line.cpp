@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include "backfill_command.h"
+#include "quit_signals.h"
 #include "run_command.h"
 #include "tmainwnd.h"
 #include "verify_command.h"
@@ -17,6 +18,7 @@ constexpr int kExitUsage = 2;
 int RunWindow(int argc, char** argv) {
   QApplication application(argc, argv);
   TMainWnd window;
+  CloseOnQuitSignals(window);
   window.show();
   return application.exec();
 }
