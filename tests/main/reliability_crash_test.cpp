@@ -24,7 +24,6 @@ namespace tly {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ChannelSums;
 using testing::ExpectSoundAndGrowing;
 using testing::HasTemporaryFile;
 
@@ -61,7 +60,7 @@ TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
   testing::TempDir dir;
   std::mt19937 random(20261207);
   std::uniform_int_distribution<int> delay_ms(5, 400);
-  std::map<std::string, ChannelSums> seen;
+  std::map<std::string, testing::SeenDayFile> seen;
   const std::vector<std::string> args = {"backfill",   "--out", dir.path(),  "--from",
                                          "2026-01-01", "--to",  "2026-12-31"};
   int finished = 0;
@@ -95,7 +94,7 @@ TEST(CrashSafety, RunKilledAroundItsSavesLeavesWholeFiles) {
   testing::TempDir dir;
   std::mt19937 random(7);
   std::uniform_int_distribution<int> delay_ms(1900, 4300);
-  std::map<std::string, ChannelSums> seen;
+  std::map<std::string, testing::SeenDayFile> seen;
   for (int kill = 1; kill <= 10; ++kill) {
     const pid_t pid = Start({"run", "--out", dir.path()}, dir.path());
     ASSERT_GT(pid, 0);

@@ -25,7 +25,6 @@
 namespace tly {
 namespace {
 
-using testing::ChannelSums;
 using testing::Generator;
 
 // Ticks ten minutes apart: every tick saves a new row, and after 84 ticks the
@@ -49,7 +48,7 @@ TEST(CrashDuringSave, KilledAnywhereLeavesWholeFilesThatNeverShrink) {
   testing::TempDir dir;
   std::mt19937 random(42);
   std::uniform_int_distribution<int> delay_us(500, 30000);
-  std::map<std::string, ChannelSums> seen;
+  std::map<std::string, testing::SeenDayFile> seen;
   std::set<std::string> rows_only;  // files seen between the save's two steps
   int kills_between_steps = 0;
   for (int kill = 1; kill <= 150; ++kill) {
