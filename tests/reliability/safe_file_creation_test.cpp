@@ -180,23 +180,29 @@ TEST(SafeFileCreation, BackfillNeitherFollowsLinksNorWidensTheMode) {
   EXPECT_EQ(ReadBytes(victim), "victim content");
 }
 
-// A dangling link under the log's name would make a following open create its
-// target; the log must neither create it nor widen the mode of its own file.
-TEST(SafeFileCreation, DebugLogNeverCreatesThroughADanglingLink) {
+// Links under the log's name, to a victim and dangling (a following open
+// would create the dangling link's target): the log writes through neither,
+// and its own file gets no wider mode than the umask allows.
+TEST(SafeFileCreation, DebugLogNeverWritesThroughALink) {
   TempDir dir;
+  WriteBytes(dir.File("victim"), "victim content");
   const int code = RunInChild([&] {
     if (::chdir(dir.path().c_str()) != 0) return 2;
-    if (::symlink("created-elsewhere", "debug.txt") != 0) return 3;
+    if (::symlink("victim", "debug.txt") != 0) return 3;
     WriteDebugLog("through a link");
+    ::unlink("debug.txt");
+    if (::symlink("created-elsewhere", "debug.txt") != 0) return 4;
+    WriteDebugLog("through a dangling link");
     ::unlink("debug.txt");
     ::umask(077);
     WriteDebugLog("fresh log");
     return 0;
   });
   EXPECT_EQ(code, 0);
+  EXPECT_EQ(ReadBytes(dir.File("victim")), "victim content");
   EXPECT_FALSE(fs::exists(dir.File("created-elsewhere")));
   EXPECT_EQ(ModeOf(dir.File("debug.txt")) & 07777, 0600u);
-  EXPECT_EQ(ReadBytes(dir.File("debug.txt")).find("through a link"), std::string::npos);
+  EXPECT_EQ(ReadBytes(dir.File("debug.txt")).find("through a"), std::string::npos);
 }
 
 }  // namespace
