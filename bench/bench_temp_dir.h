@@ -9,12 +9,14 @@
 
 namespace tly::bench {
 
-// A fresh, empty directory under /tmp, removed with its content at the end of
-// the scope.
+// A fresh, empty directory under $TMPDIR (default /tmp), removed with its
+// content at the end of the scope. TMPDIR chooses the file system measured.
 class BenchTempDir {
  public:
   BenchTempDir() {
-    std::string pattern = "/tmp/tly-bench-XXXXXX";
+    const char* base = ::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                          "/tly-bench-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
