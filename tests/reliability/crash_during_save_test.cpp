@@ -17,9 +17,9 @@
 #include <utility>
 
 #include "config/day_file_check.h"
-#include "counting/day_file_writer.h"
 #include "reliability/day_file_state.h"
 #include "reliability/manual_generator.h"
+#include "support/safe_file.h"
 #include "support/temp_dir.h"
 
 namespace tly {

@@ -28,6 +28,7 @@
 #include "support/child_process.h"
 #include "support/clock.h"
 #include "support/date_time.h"
+#include "support/safe_file.h"
 #include "support/temp_dir.h"
 
 namespace tly {

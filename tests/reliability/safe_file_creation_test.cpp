@@ -14,7 +14,6 @@
 #include <string>
 #include <system_error>
 
-#include "counting/day_file_writer.h"
 #include "generator/backfill.h"
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
@@ -119,7 +118,7 @@ TEST(SafeFileCreation, RefusesWhatIsNotAFileAndLeavesItAlone) {
   EXPECT_EQ(ReadBytes(dir.File("261207.tmp")), "rows");
 }
 
-TEST(SafeFileCreation, RenameOverReplacesALinkItselfNotItsTarget) {
+TEST(SafeFileCreation, ReplacingALinkReplacesTheLinkNotItsTarget) {
   TempDir dir;
   const std::string victim = dir.File("victim");
   WriteBytes(victim, "victim content");
@@ -128,7 +127,19 @@ TEST(SafeFileCreation, RenameOverReplacesALinkItselfNotItsTarget) {
   RenameOver(dir.File("261207.tmp"), dir.File("261207.tly"));
   EXPECT_FALSE(fs::is_symlink(dir.File("261207.tly")));
   EXPECT_EQ(ReadBytes(dir.File("261207.tly")), "sealed");
+
+  // The one-step replacement, with links at both of its names.
+  fs::create_symlink(victim, dir.File("261208.tly"));
+  fs::create_symlink(victim, TempFileNameFor(dir.File("261208.tly")));
+  ReplaceFileWith(dir.File("261208.tly"), "whole");
+  EXPECT_EQ(ReadBytes(dir.File("261208.tly")), "whole");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir.File("261208.tmp"))));
   EXPECT_EQ(ReadBytes(victim), "victim content");
+
+  // A replacement that fails leaves no temporary file.
+  fs::create_directory(dir.File("261209.tly"));
+  EXPECT_THROW(ReplaceFileWith(dir.File("261209.tly"), "whole"), std::system_error);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir.File("261209.tmp"))));
 }
 
 // The whole save (rows, then the sealed header, each through the temporary
