@@ -12,7 +12,9 @@ void AddWrapping(int32_t& counter, int32_t count) {
   counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + static_cast<uint32_t>(count));
 }
 
-int32_t ClampChannel(int32_t channel) { return std::clamp(channel, 0, kMaxChannels - 1); }
+int32_t ClampChannel(int32_t channel) {
+  return std::clamp(channel, 0, kMaxChannels - 1);
+}
 
 }  // namespace
 
@@ -56,6 +58,19 @@ int32_t AddCounts(DayCounts& day, int32_t channel_a, int32_t count_a, TDateTime 
   day.LastSlot = std::max(day.LastSlot, s);
   day.ChannelCount = std::max(day.ChannelCount, highest + 1);
   return s;
+}
+
+void MergeDayCounts(DayCounts& day, const DayCounts& added) {
+  for (int32_t s = 0; s < kSlotsPerDay; ++s) {
+    if (added.SlotUsed[s] == 0) continue;
+    for (int32_t c = 0; c < kMaxChannels; ++c) {
+      AddWrapping(day.Slots[s].Counts[c], added.Slots[s].Counts[c]);
+    }
+    day.SlotUsed[s] = 1;
+    day.FirstSlot = std::min(day.FirstSlot, s);
+    day.LastSlot = std::max(day.LastSlot, s);
+  }
+  day.ChannelCount = std::max(day.ChannelCount, added.ChannelCount);
 }
 
 }  // namespace tly

@@ -45,6 +45,11 @@ int32_t AddCounts(DayCounts& day, int32_t channel_a, int32_t count_a, TDateTime 
                   int32_t channel_b, int32_t count_b, int32_t channel_c, int32_t count_c,
                   int32_t channel_d, int32_t count_d);
 
+// Adds every used slot of `added` into the same slot of `day` (counts wrap as
+// in AddCounts), marks those slots used, widens FirstSlot/LastSlot and raises
+// ChannelCount to that of `added`. The dates and stamps of `day` stay.
+void MergeDayCounts(DayCounts& day, const DayCounts& added);
+
 }  // namespace tly
 
 #endif  // TLY_COUNTING_DAY_COUNTS_H_

@@ -131,7 +131,7 @@ void MergeRow(std::string_view line, DayCounts& day) {
 
 }  // namespace
 
-void LoadDayFile(const std::string& file_name, DayCounts& day, TTlyConfig& config) noexcept {
+bool LoadDayFile(const std::string& file_name, DayCounts& day, TTlyConfig& config) noexcept {
   try {
     InitDayCountsFor(day, DatePart(CurrentClock().Now()));
     const TDateTime named = DateFromFileName(file_name);
@@ -141,9 +141,11 @@ void LoadDayFile(const std::string& file_name, DayCounts& day, TTlyConfig& confi
     config.ReadDataLines(file_name, lines);
     if (!lines.empty()) TakeDateOfLastRow(lines.back(), day);
     for (const std::string& line : lines) MergeRow(line, day);
+    return true;
   } catch (...) {
     // An unreadable file (or no memory for it) ends the loading; what was
-    // merged so far stands and the next save writes it.
+    // merged so far stands.
+    return false;
   }
 }
 

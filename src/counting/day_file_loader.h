@@ -19,8 +19,10 @@ class TTlyConfig;
 // field that is empty or not an integer. Rows without a valid "hh:nn" time are
 // skipped. `config` only reads the file (ReadDataLines, which also takes the
 // seal line). Never throws: a missing or unreadable file leaves `day`
-// initialised with whatever rows were merged before the failure.
-void LoadDayFile(const std::string& file_name, DayCounts& day, TTlyConfig& config) noexcept;
+// initialised with whatever rows were merged before the failure. Returns false
+// when the file exists but could not be read (the caller must then not replace
+// it with `day`, which lacks its rows); true otherwise, a missing file included.
+bool LoadDayFile(const std::string& file_name, DayCounts& day, TTlyConfig& config) noexcept;
 
 // The date of a day file's name: the name without directory and extension is
 // "yymmdd" (yy above 90 is 19yy, else 20yy) or "yyyymmdd". Returns kNoDate (-1)

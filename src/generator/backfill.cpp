@@ -99,7 +99,12 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
     // As the cycle's reload: default layout, then the day's file continued.
     TTlyConfig config;
     ApplyDefaultLayout(config);
-    LoadDayFile(file_name, day, config);
+    if (!LoadDayFile(file_name, day, config)) {
+      // Writing the day now would replace the file's rows with this run's
+      // counts alone.
+      throw std::system_error(std::make_error_code(std::errc::io_error),
+                              "cannot read the existing day file " + file_name);
+    }
     AddDayTicks(day, random);
     ReplaceFileWith(file_name, BuildDayFileImage(day, config, date + last_tick_of_day));
 

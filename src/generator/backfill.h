@@ -59,7 +59,8 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // through all days. `progress`, when set, is called after each day.
 // Throws std::invalid_argument when CheckBackfillRequest finds a fault
 // (before any file is touched) and std::system_error when a day file cannot
-// be written; days finished before that keep their files.
+// be written, or exists but cannot be read (it is then left as it is); days
+// finished before that keep their files.
 void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress = {});
 
 }  // namespace tly

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <memory>
+#include <stdexcept>
 #include <utility>
 
 #include "counting/day_file_loader.h"
@@ -60,12 +62,23 @@ void GenerationCycle::BuildDayFileNameFor(TDateTime moment) {
 
 void GenerationCycle::ReloadDay() {
   ApplyDefaultLayout(config_);
-  LoadDayFile(day_file_name_, day_data_, config_);
+  day_file_unread_ = !LoadDayFile(day_file_name_, day_data_, config_);
+}
+
+void GenerationCycle::CatchUpUnreadDayFile() {
+  auto on_disk = std::make_unique<DayCounts>();
+  if (!LoadDayFile(day_file_name_, *on_disk, config_)) {
+    throw std::runtime_error(day_file_name_ + " exists but cannot be read; it is not replaced");
+  }
+  MergeDayCounts(*on_disk, day_data_);
+  day_data_ = *on_disk;
+  day_file_unread_ = false;
 }
 
 bool GenerationCycle::SaveDay() {
   ++save_count_;
   try {
+    if (day_file_unread_) CatchUpUnreadDayFile();
     WriteDayRows(day_data_, day_file_name_, kGeneratorShopCode, kGeneratorFromTime,
                  kGeneratorToTime, kGeneratorChannelsPerRow);
     config_.SetHeaderToFile(day_file_name_);

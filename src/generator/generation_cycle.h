@@ -60,11 +60,16 @@ class GenerationCycle {
   // gives "/yymmdd.tly".
   void BuildDayFileName();
   // Applies the default counter layout to Config and loads DayFileName into
-  // DayData (re-initialised for the file's day). Never fails.
+  // DayData (re-initialised for the file's day). Never fails; when the file
+  // exists but cannot be read, the day is marked unread (see SaveDay).
   void ReloadDay();
   // Writes the day's rows to DayFileName, then the sealed header. Every error
   // is dropped: the counts stay in memory and the next save rewrites the whole
   // file. Returns whether both steps succeeded (also kept for LastSaveOk).
+  // A day file that existed but could not be read when the day was loaded is
+  // never replaced by the counts in memory alone: the save first reads it
+  // again and adds the counts made since to its rows, and writes nothing
+  // while it still cannot be read.
   bool SaveDay();
 
   // One timer tick at t = CurrentClock().Now(): ten draws; nothing more when
@@ -94,6 +99,9 @@ class GenerationCycle {
 
  private:
   void BuildDayFileNameFor(TDateTime moment);
+  // Reads the day file that could not be read at the load and adds DayData
+  // to it. Throws std::runtime_error when it still cannot be read.
+  void CatchUpUnreadDayFile();
 
   GenerationTimer& timer_;
   OutDirSource out_dir_;
@@ -104,6 +112,7 @@ class GenerationCycle {
   TDateTime day_date_ = kNoDate;
   std::string day_file_name_;
   TDateTime next_save_time_ = 0;
+  bool day_file_unread_ = false;
   bool last_save_ok_ = false;
   std::string last_save_error_;
   uint64_t save_count_ = 0;

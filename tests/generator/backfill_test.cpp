@@ -243,6 +243,14 @@ TEST(BackfillTest, StopsAtADayThatCannotBeWrittenAndKeepsTheDaysBefore) {
   EXPECT_TRUE(CheckDayFile(ReadBytes(dir.File("261207.tly"))).ok);
   EXPECT_FALSE(std::filesystem::exists(dir.File("261208.tmp")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("261209.tly")));
+
+  // A day file that exists but cannot be read is left alone, not replaced by
+  // this run's counts without its rows.
+  std::filesystem::remove(dir.File("261208.tly"));
+  ASSERT_EQ(::mkfifo(dir.File("261208.tly").c_str(), 0644), 0);
+  EXPECT_THROW(Backfill(Request(dir.path(), {2026, 12, 8}, {2026, 12, 9}, 0)), std::system_error);
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("261208.tly")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("261209.tly")));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "generator/generation_cycle.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cstring>
@@ -231,6 +232,50 @@ TEST_F(GenerationCycleTest, MissingDirectoryKeepsCountsInMemoryUntilItReturns) {
   const auto rows = ReadRows(dir_.File("261207.tly"));
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows.at("12:00"), total);
+}
+
+// A day file that exists but cannot be read when the day is loaded (here a
+// named pipe, which no reader may block on; for a user without read access it
+// is a file of someone else's) must not be replaced by the counts made since:
+// that would drop every row it held. Once it can be read again, the save
+// continues it with the counts kept in memory.
+TEST_F(GenerationCycleTest, UnreadableDayFileIsNotOverwrittenAndIsContinuedWhenReadable) {
+  At(8, 0, 0);
+  cycle_.StartGeneration();
+  Draws draws;
+  Row total{};
+  auto run_ticks = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      clock_.AdvanceSeconds(2);
+      const Row drawn = draws.Tick();
+      for (int ch = 0; ch < 10; ++ch) total[ch] += drawn[ch];
+      cycle_.Tick();
+    }
+  };
+  run_ticks(10);
+  cycle_.StopGeneration();
+  const std::string day_file = dir_.File("261207.tly");
+  const std::string saved = testing::ReadBytes(day_file);
+  const std::string aside = dir_.File("aside");
+  std::filesystem::rename(day_file, aside);
+  ASSERT_EQ(::mkfifo(day_file.c_str(), 0644), 0);
+
+  cycle_.StartGeneration();
+  run_ticks(10);
+  EXPECT_FALSE(cycle_.SaveDay());
+  EXPECT_NE(cycle_.LastSaveError().find("cannot be read"), std::string::npos)
+      << cycle_.LastSaveError();
+  EXPECT_TRUE(std::filesystem::is_fifo(day_file)) << "replaced while unreadable";
+
+  std::filesystem::rename(aside, day_file);
+  run_ticks(10);
+  cycle_.StopGeneration();
+  EXPECT_TRUE(cycle_.LastSaveOk()) << cycle_.LastSaveError();
+  const auto rows = ReadRows(day_file);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows.at("08:00"), total) << "the file's rows and every count since";
+  EXPECT_EQ(SlotRow(cycle_.DayData(), 32), total);
+  EXPECT_NE(saved, testing::ReadBytes(day_file));
 }
 
 // A whole simulated day, one tick every 2 seconds from 00:00:00 to 23:59:58.
