@@ -98,12 +98,23 @@ class GenerationCycleTest : public ::testing::Test {
     clock_.Set(day_ + EncodeTime(hour, minute, second, 0));
   }
 
+  // `count` ticks 2 s apart, the draws of each added to `total`.
+  void RunTicks(int count, Row& total) {
+    for (int i = 0; i < count; ++i) {
+      clock_.AdvanceSeconds(2);
+      const Row drawn = draws_.Tick();
+      for (int ch = 0; ch < 10; ++ch) total[ch] += drawn[ch];
+      cycle_.Tick();
+    }
+  }
+
   testing::TempDir dir_;
   std::string out_dir_ = dir_.path();
   TDateTime day_ = EncodeDate(2026, 12, 7);
   ManualClock clock_{day_};
   ScopedClock scoped_;
   FlagTimer timer_;
+  Draws draws_;
   int refreshes_ = 0;
   GenerationCycle cycle_;
 };
@@ -204,16 +215,8 @@ TEST_F(GenerationCycleTest, StopAndStartWithinADayContinueTheSameFile) {
 TEST_F(GenerationCycleTest, MissingDirectoryKeepsCountsInMemoryUntilItReturns) {
   At(12, 0, 0);
   cycle_.StartGeneration();
-  Draws draws;
   Row total{};
-  auto run_ticks = [&](int count) {
-    for (int i = 0; i < count; ++i) {
-      clock_.AdvanceSeconds(2);
-      const Row drawn = draws.Tick();
-      for (int ch = 0; ch < 10; ++ch) total[ch] += drawn[ch];
-      cycle_.Tick();
-    }
-  };
+  auto run_ticks = [&](int count) { RunTicks(count, total); };
   run_ticks(10);
   EXPECT_TRUE(cycle_.LastSaveOk());
   std::filesystem::remove_all(dir_.path());
@@ -242,16 +245,8 @@ TEST_F(GenerationCycleTest, MissingDirectoryKeepsCountsInMemoryUntilItReturns) {
 TEST_F(GenerationCycleTest, UnreadableDayFileIsNotOverwrittenAndIsContinuedWhenReadable) {
   At(8, 0, 0);
   cycle_.StartGeneration();
-  Draws draws;
   Row total{};
-  auto run_ticks = [&](int count) {
-    for (int i = 0; i < count; ++i) {
-      clock_.AdvanceSeconds(2);
-      const Row drawn = draws.Tick();
-      for (int ch = 0; ch < 10; ++ch) total[ch] += drawn[ch];
-      cycle_.Tick();
-    }
-  };
+  auto run_ticks = [&](int count) { RunTicks(count, total); };
   run_ticks(10);
   cycle_.StopGeneration();
   const std::string day_file = dir_.File("261207.tly");
