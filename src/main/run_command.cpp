@@ -24,14 +24,16 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr int kExitSaveFailed = 1;
 constexpr int kExitNoOutDir = 2;
 
-// SIGINT and SIGTERM are blocked for the run and taken synchronously with
-// sigtimedwait, so a signal can never slip in between a check and a sleep.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) are blocked for the run and
+// taken synchronously with sigtimedwait, so a signal can never slip in between
+// a check and a sleep.
 class StopSignals {
  public:
   StopSignals() {
     sigemptyset(&set_);
     sigaddset(&set_, SIGINT);
     sigaddset(&set_, SIGTERM);
+    sigaddset(&set_, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set_, &previous_);
   }
   ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
@@ -121,7 +123,8 @@ int RunGeneration(const RunOptions& options) {
 
   cycle.StopGeneration();
   if (!cycle.LastSaveOk()) {
-    std::cout << "Stopped; could not save " << cycle.DayFileName() << ": " << cycle.LastSaveError()
+    std::cout.flush();
+    std::cerr << "Stopped; could not save " << cycle.DayFileName() << ": " << cycle.LastSaveError()
               << std::endl;
     return kExitSaveFailed;
   }
