@@ -1,12 +1,10 @@
 #include "settings_file.h"
 
-#include <unistd.h>
 
 #include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-#include <vector>
 
 #include "text_trim.h"
 
@@ -17,16 +15,6 @@ namespace {
 constexpr const char* kOutDirKey = "OutDir";  // top-level keys live in [General]
 
 }  // namespace
-
-std::string ExecutablePath() {
-  std::vector<char> buffer(4096);
-  for (;;) {
-    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) return {};
-    if (static_cast<size_t>(length) < buffer.size()) return std::string(buffer.data(), length);
-    buffer.resize(buffer.size() * 2);
-  }
-}
 
 std::string IniFileNameFor(std::string_view exe_path) {
   const size_t slash = exe_path.rfind('/');

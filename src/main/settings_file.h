@@ -4,11 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace tly {
+#include "support/process_env.h"
 
-// The absolute path of the running executable; empty when the system does not
-// tell it.
-std::string ExecutablePath();
+namespace tly {
 
 // The settings file of an executable: its path with the extension of the file
 // name replaced by ".ini", or ".ini" appended when the name has none.

@@ -12,9 +12,10 @@ std::string& MutableAppDir() {
   return app_dir;
 }
 
-// The absolute path of the running executable, or "" when the system does not
-// tell it. The link's target may be longer than any first guess, so the buffer
-// grows until the whole target fits.
+}  // namespace
+
+// The link's target may be longer than any first guess, so the buffer grows
+// until the whole target fits.
 std::string ExecutablePath() {
   std::string buffer(256, '\0');
   for (;;) {
@@ -27,8 +28,6 @@ std::string ExecutablePath() {
     buffer.resize(buffer.size() * 2);
   }
 }
-
-}  // namespace
 
 std::string DirectoryOfExecutable(std::string_view exe_path) {
   const size_t slash = exe_path.find_last_of('/');

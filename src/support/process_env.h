@@ -6,6 +6,10 @@
 
 namespace tly {
 
+// The full path of the running executable (from /proc/self/exe); empty when
+// the system does not tell it.
+std::string ExecutablePath();
+
 // The directory part of an executable's absolute path: everything before the
 // last '/', without a trailing '/', except that an executable in the root
 // gives "/". A name without any '/' gives "." (the current directory).
