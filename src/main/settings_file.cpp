@@ -1,6 +1,5 @@
 #include "settings_file.h"
 
-
 #include <QSettings>
 #include <QString>
 #include <QStringList>
