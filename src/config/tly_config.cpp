@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "support/text_trim.h"
+
 namespace tly {
 namespace {
 
@@ -12,11 +14,6 @@ constexpr std::uint32_t kRv9ClearedFlags = 0x000F0000u;  // bits 16..19
 
 bool IsKnownDeviceType(std::string_view type) {
   return type == "TLY01" || type == "RV9" || type == "QDX" || type == "TLY08";
-}
-
-// Blanks and control characters, as trimmed from a door name.
-bool IsBlankOrControl(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
 }
 
 // Channels first_inactive..64 stop counting and fall back to door 1; their

@@ -6,6 +6,7 @@
 
 #include "config/tly_config.h"
 #include "support/clock.h"
+#include "support/text_trim.h"
 
 namespace tly {
 namespace {
@@ -13,19 +14,10 @@ namespace {
 constexpr size_t kMaxFieldLength = 255;
 constexpr char kFieldDelimiter = '\t';
 
-// Removes leading and trailing blanks and control characters (every byte up to
-// ' '; bytes from 0x80 on are text).
-std::string_view Trim(std::string_view text) {
-  const auto is_space = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-  while (!text.empty() && is_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // The integer of `text` once trimmed: an optional '+' or '-' and decimal
 // digits only, within the signed 32-bit range. False for anything else.
 bool ParseInteger(std::string_view text, int32_t& value) {
-  text = Trim(text);
+  text = TrimBlanksAndControls(text);
   // from_chars takes a '-' but no '+'.
   if (!text.empty() && text.front() == '+') {
     text.remove_prefix(1);
@@ -90,7 +82,7 @@ void InitDayCountsFor(DayCounts& day, TDateTime date) {
 void TakeDateOfLastRow(std::string_view last_line, DayCounts& day) {
   FieldReader fields(last_line);
   fields.Next();
-  const std::string_view text = Trim(fields.Next());
+  const std::string_view text = TrimBlanksAndControls(fields.Next());
   int32_t day_of_month = 0;
   int32_t month = 0;
   int32_t year = DecodeDate(day.Date).Year;
@@ -112,7 +104,7 @@ void MergeRow(std::string_view line, DayCounts& day) {
   FieldReader fields(line);
   fields.Next();
   fields.Next();
-  const std::string_view time = Trim(fields.Next());
+  const std::string_view time = TrimBlanksAndControls(fields.Next());
   int32_t hour = 0;
   int32_t minute = 0;
   if (!ParseChars(time, 1, 2, hour) || !ParseChars(time, 4, 2, minute)) return;

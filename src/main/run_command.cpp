@@ -13,7 +13,7 @@
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
 #include "settings_file.h"
-#include "text_trim.h"
+#include "support/text_trim.h"
 
 namespace tly {
 
@@ -79,7 +79,7 @@ CLI::App* AddRunCommand(CLI::App& app, RunOptions& options) {
 }
 
 int RunGeneration(const RunOptions& options) {
-  std::string out_dir = TrimBlanksAndControls(options.out_dir);
+  std::string out_dir(TrimBlanksAndControls(options.out_dir));
   std::string source = "--out";
   if (out_dir.empty()) {
     const std::string ini = IniFileNameFor(ExecutablePath());

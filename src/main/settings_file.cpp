@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <QVariant>
 
-#include "text_trim.h"
+#include "support/text_trim.h"
 
 namespace tly {
 
@@ -31,7 +31,7 @@ std::string ReadOutDirSetting(const std::string& ini_file_name) {
   const QString text = value.typeId() == QMetaType::QStringList
                            ? value.toStringList().join(QLatin1Char(','))
                            : value.toString();
-  return TrimBlanksAndControls(text.toStdString());
+  return std::string(TrimBlanksAndControls(text.toStdString()));
 }
 
 bool WriteOutDirSetting(const std::string& ini_file_name, const std::string& out_dir) {

@@ -11,7 +11,7 @@
 #include <system_error>
 
 #include "process_launch.h"
-#include "text_trim.h"
+#include "support/text_trim.h"
 
 namespace tly {
 
@@ -106,11 +106,11 @@ void TMainWnd::SetUpControls() {
 }
 
 std::string TMainWnd::GetOutDir() const {
-  return TrimBlanksAndControls(EdOutDir->text().toStdString());
+  return std::string(TrimBlanksAndControls(EdOutDir->text().toStdString()));
 }
 
 void TMainWnd::SetOutDir(const std::string& dir) {
-  EdOutDir->setText(QString::fromStdString(TrimBlanksAndControls(dir)));
+  EdOutDir->setText(QString::fromStdString(std::string(TrimBlanksAndControls(dir))));
 }
 
 bool TMainWnd::OutDirExists() const {

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "support/temp_dir.h"
-#include "text_trim.h"
+#include "support/text_trim.h"
 
 namespace tly {
 namespace {
