@@ -1,6 +1,7 @@
 #include "counting/day_file_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -32,6 +33,39 @@ char* PutDecimal(char* out, int32_t value, int width) {
   return out;
 }
 
+// Counts below this are looked up instead of converted: a full day has 6,144
+// of them per save, and the generator's counts are small.
+constexpr uint32_t kTabledCounts = 10000;
+
+// The digits of 0..9999 from the left of four bytes, in memory order.
+constexpr std::array<std::array<char, 4>, kTabledCounts> kCountDigits = [] {
+  std::array<std::array<char, 4>, kTabledCounts> table{};
+  for (uint32_t value = 0; value < kTabledCounts; ++value) {
+    char reversed[4];
+    int length = 0;
+    uint32_t rest = value;
+    do {
+      reversed[length++] = static_cast<char>('0' + rest % 10);
+      rest /= 10;
+    } while (rest != 0);
+    for (int i = 0; i < length; ++i) table[value][i] = reversed[length - 1 - i];
+  }
+  return table;
+}();
+
+// Writes the count field "\t <value>" at `out` and returns the position
+// behind it. `out` needs 13 bytes, of which only the field's own are
+// meaningful. The length of a tabled count is computed rather than looked
+// up, so that where the next field goes never waits for the table.
+char* PutCountField(char* out, int32_t value) {
+  out[0] = '\t';
+  out[1] = ' ';
+  const uint32_t tabled = static_cast<uint32_t>(value);
+  if (tabled >= kTabledCounts) return PutDecimal(out + 2, value, 1);
+  std::memcpy(out + 2, kCountDigits[tabled].data(), 4);
+  return out + 3 + (tabled >= 10) + (tabled >= 100) + (tabled >= 1000);
+}
+
 // Longest row without line end: the shop code, "\tdd/mm/yyyy\thh:nn" with
 // each stamp at its longest, then "\t -2147483648" per channel.
 size_t MaxRowLength(std::string_view shop_code, int32_t channels) {
@@ -54,9 +88,7 @@ char* PutSlotRow(char* out, std::string_view shop_code, const SlotCounts& slot, 
   *out++ = ':';
   out = PutDecimal(out, slot.Minute, 2);
   for (int32_t j = 0; j < channels; ++j) {
-    *out++ = '\t';
-    *out++ = ' ';
-    out = PutDecimal(out, slot.Counts[j], 1);
+    out = PutCountField(out, slot.Counts[j]);
   }
   return out;
 }

@@ -76,6 +76,33 @@ TEST(DayFileRow, FieldsAndNumberFormat) {
   EXPECT_TRUE(wide.ends_with("\t 0\t 17"));
 }
 
+// Every count is written as printf's "%d" would, whatever its length: every
+// value 0..9999 and its negative, eight-digit values, each length's borders
+// and the extremes.
+TEST(DayFileRow, CountsOfEveryLength) {
+  std::vector<int32_t> values;
+  for (int32_t k = 0; k < 10000; ++k) {
+    values.push_back(k);
+    values.push_back(k * 10000 + (9999 - k));
+  }
+  for (int64_t power = 1; power <= 1000000000; power *= 10) {
+    for (int64_t near : {power - 1, power, power + 1}) values.push_back(static_cast<int32_t>(near));
+  }
+  values.push_back(std::numeric_limits<int32_t>::max());
+  values.push_back(std::numeric_limits<int32_t>::min());
+  for (size_t i = 0, n = values.size(); i < n; ++i) values.push_back(-1 - values[i]);
+
+  SlotCounts slot{};
+  for (size_t first = 0; first < values.size(); first += kMaxChannels) {
+    std::string expected = "1\t00/00/0000\t00:00";
+    for (int j = 0; j < kMaxChannels; ++j) {
+      slot.Counts[j] = values[(first + j) % values.size()];
+      expected += "\t " + std::to_string(slot.Counts[j]);
+    }
+    ASSERT_EQ(FormatSlotRow("1", slot, kMaxChannels), expected);
+  }
+}
+
 TEST_F(DayFileWriterTest, WritesUsedAndForcedSlotsOnly) {
   WriteBytes(file_, "#old header\r\n");
   EXPECT_EQ(Write(0), "");  // nothing used: an empty file
