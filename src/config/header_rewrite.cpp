@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -87,6 +88,28 @@ std::string ErrorText(const std::error_code& error) {
   return text;
 }
 
+// Calls `on_data_line` with each data line of a day file's `content`, in
+// order and without its line end (CR LF or a lone LF), and returns the last
+// seal line (empty when there is none).
+std::string_view ScanDayFileLines(std::string_view content,
+                                  const std::function<void(std::string_view)>& on_data_line) {
+  std::string_view seal_line;
+  while (!content.empty()) {
+    const std::size_t end = content.find('\n');
+    std::string_view line = content.substr(0, end);
+    content = end == std::string_view::npos ? std::string_view() : content.substr(end + 1);
+    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    if (IsSealLine(line)) {
+      seal_line = line;
+    } else if (IsDataLine(line)) {
+      on_data_line(line);
+    }
+  }
+  return seal_line;
+}
+
 }  // namespace
 
 void TTlyConfig::ReadDataLines(const std::string& file_name, std::vector<std::string>& lines) {
@@ -94,21 +117,9 @@ void TTlyConfig::ReadDataLines(const std::string& file_name, std::vector<std::st
   lines.clear();
   std::string content;
   if (!ReadWholeFile(file_name, content)) return;
-
-  std::string_view rest = content;
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    std::string_view line = rest.substr(0, end);
-    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    if (IsSealLine(line)) {
-      ParseSealLine(line);
-    } else if (IsDataLine(line)) {
-      lines.emplace_back(line);
-    }
-  }
+  const std::string_view seal_line =
+      ScanDayFileLines(content, [&lines](std::string_view line) { lines.emplace_back(line); });
+  if (!seal_line.empty()) ParseSealLine(seal_line);
 }
 
 std::string TTlyConfig::BuildSealedFileText(std::string_view rows) {
@@ -126,16 +137,18 @@ std::string TTlyConfig::BuildSealedFileText(std::string_view rows) {
 }
 
 void TTlyConfig::SetHeaderToFile(const std::string& file_name) {
-  std::vector<std::string> rows;
-  ReadDataLines(file_name, rows);
-
-  size_t total = 0;
-  for (const std::string& row : rows) total += row.size() + 2;
+  // The rows are gathered straight from the file's text, each with CR LF,
+  // without a string per row: a full day's save runs every two seconds.
+  // The old seal is of no use: the new one replaces it.
+  std::string file_text;
   std::string joined;
-  joined.reserve(total);
-  for (const std::string& row : rows) {
-    joined += row;
-    joined += "\r\n";
+  Seal.clear();
+  if (ReadWholeFile(file_name, file_text)) {
+    joined.reserve(file_text.size());
+    ScanDayFileLines(file_text, [&joined](std::string_view line) {
+      joined += line;
+      joined += "\r\n";
+    });
   }
   const std::string content = BuildSealedFileText(joined);
 
