@@ -3,6 +3,9 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <cstdlib>
+#include <mutex>
+#include <string>
 #include <string_view>
 
 namespace tly {
@@ -29,9 +32,7 @@ char FirstLiteralSeparator(std::string_view format, char fallback) {
   return fallback;
 }
 
-}  // namespace
-
-DateTimeSeparators LocaleDateTimeSeparators(const char* locale_name) {
+DateTimeSeparators LoadSeparators(const char* locale_name) {
   DateTimeSeparators separators;
   locale_t locale = newlocale(LC_TIME_MASK, locale_name, static_cast<locale_t>(0));
   if (locale == static_cast<locale_t>(0)) return separators;
@@ -39,6 +40,38 @@ DateTimeSeparators LocaleDateTimeSeparators(const char* locale_name) {
   separators.Time = FirstLiteralSeparator(nl_langinfo_l(T_FMT, locale), separators.Time);
   freelocale(locale);
   return separators;
+}
+
+// The environment variables that choose the user's LC_TIME locale (and where
+// locales are found), one after the other.
+std::string UserLocaleKey() {
+  std::string key;
+  for (const char* name : {"LC_ALL", "LC_TIME", "LANG", "LOCPATH"}) {
+    const char* value = std::getenv(name);
+    key += value != nullptr ? value : "";
+    key += '\0';
+  }
+  return key;
+}
+
+}  // namespace
+
+DateTimeSeparators LocaleDateTimeSeparators(const char* locale_name) {
+  if (*locale_name != '\0') return LoadSeparators(locale_name);
+
+  // Every header names the time of its update, and a saving generator builds
+  // one every two seconds: the user's locale is loaded again only when the
+  // environment that selects it has changed.
+  static std::mutex mutex;
+  static std::string cached_key;
+  static DateTimeSeparators cached;
+  std::string key = UserLocaleKey();
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (cached_key.empty() || key != cached_key) {
+    cached = LoadSeparators("");
+    cached_key = std::move(key);
+  }
+  return cached;
 }
 
 }  // namespace tly

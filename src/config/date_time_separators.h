@@ -14,7 +14,8 @@ struct DateTimeSeparators {
 // user's locale as the environment (LC_ALL, LC_TIME, LANG) selects it. They
 // are the first punctuation characters of the locale's date and time formats.
 // A locale that cannot be loaded, or a format without such a character, gives
-// '/' and ':'. Touches no process-wide locale setting.
+// '/' and ':'. Touches no process-wide locale setting. The user's locale is
+// loaded again only when one of those variables (or LOCPATH) has changed.
 DateTimeSeparators LocaleDateTimeSeparators(const char* locale_name = "");
 
 }  // namespace tly

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <locale.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 #include "config/tly_config.h"
 #include "support/clock.h"
 #include "support/date_time.h"
+#include "support/env_guard.h"
+#include "support/german_locale.h"
 
 namespace tly {
 namespace {
@@ -164,18 +167,28 @@ TEST_F(HeaderText, KValueHasThreeDecimalsAndAMinimumWidth) {
 }
 
 TEST_F(HeaderText, KValueKeepsItsPointInADecimalCommaLocale) {
-  const char* current = setlocale(LC_NUMERIC, nullptr);
-  const std::string previous = current != nullptr ? current : "C";
-  bool comma_locale = false;
-  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8"}) {
-    if (setlocale(LC_NUMERIC, name) != nullptr) {
-      comma_locale = true;
-      break;
-    }
-  }
-  if (!comma_locale) GTEST_SKIP() << "no locale with a decimal comma installed";
+  const testing::GermanLocalePath locale_path;
+  if (testing::GermanLocaleDir().empty()) GTEST_SKIP() << "no German locale could be compiled";
+  const std::string previous = setlocale(LC_NUMERIC, nullptr);
+  ASSERT_NE(setlocale(LC_NUMERIC, testing::kGermanLocale), nullptr);
+  ASSERT_EQ(*localeconv()->decimal_point, ',');
   ExpectKLines();
   setlocale(LC_NUMERIC, previous.c_str());
+}
+
+// The "#M" line follows the user's locale as the environment names it, also
+// when the environment changes while the program runs.
+TEST_F(HeaderText, UpdateMomentFollowsTheUsersLocale) {
+  const testing::GermanLocalePath locale_path;
+  if (testing::GermanLocaleDir().empty()) GTEST_SKIP() << "no German locale could be compiled";
+  const testing::EnvGuard lc_all("LC_ALL");
+  const TTlyConfig config;
+  ::setenv("LC_ALL", "C", 1);
+  EXPECT_EQ(Build(config)[1], "#M last updated at 07/03/2026 09:05");
+  ::setenv("LC_ALL", testing::kGermanLocale, 1);
+  EXPECT_EQ(Build(config)[1], "#M last updated at 07.03.2026 09:05");
+  ::setenv("LC_ALL", "C", 1);
+  EXPECT_EQ(Build(config)[1], "#M last updated at 07/03/2026 09:05");
 }
 
 TEST(DateTimeSeparatorsTest, CLocaleAndUnknownLocalesGiveSlashAndColon) {
@@ -188,10 +201,11 @@ TEST(DateTimeSeparatorsTest, CLocaleAndUnknownLocalesGiveSlashAndColon) {
 }
 
 TEST(DateTimeSeparatorsTest, GermanLocaleWritesDots) {
-  locale_t german = newlocale(LC_TIME_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
-  if (german == static_cast<locale_t>(0)) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
-  freelocale(german);
-  EXPECT_EQ(LocaleDateTimeSeparators("de_DE.UTF-8").Date, '.');
+  const testing::GermanLocalePath locale_path;
+  if (testing::GermanLocaleDir().empty()) GTEST_SKIP() << "no German locale could be compiled";
+  const DateTimeSeparators german = LocaleDateTimeSeparators(testing::kGermanLocale);
+  EXPECT_EQ(german.Date, '.');
+  EXPECT_EQ(german.Time, ':');
 }
 
 TEST(HeaderLineTests, TellHeaderTitleAndDataLinesApart) {

@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
+
+#include "support/env_guard.h"
 
 namespace tly {
 namespace {
@@ -18,24 +19,7 @@ TEST(ProcessEnv, DirectoryOfExecutable) {
   EXPECT_EQ(DirectoryOfExecutable("tly"), ".");
 }
 
-// Restores an environment variable to what it was when the guard was made.
-class EnvGuard {
- public:
-  explicit EnvGuard(const char* name) : name_(name) {
-    if (const char* value = std::getenv(name)) saved_ = value;
-  }
-  ~EnvGuard() {
-    if (saved_) {
-      ::setenv(name_, saved_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
+using testing::EnvGuard;
 
 TEST(ProcessEnv, TemporaryDirectoryIsTheExecutablesOwnForItAndItsChildren) {
   const EnvGuard temp("TEMP"), tmp("TMP"), tmpdir("TMPDIR");
