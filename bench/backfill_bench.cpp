@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "bench_rounds.h"
 #include "bench_temp_dir.h"
 #include "generator/backfill.h"
 #include "generator/random_source.h"
@@ -42,21 +43,13 @@ void BackfillReference(benchmark::State& state) {
   }
 }
 
-// Rounds of ours and the reference in turn, so that both meet the same
-// changes of machine load; the report takes the median of each.
-constexpr int kRounds = 3;
-
 const bool registered = [] {
-  for (int round = 0; round < kRounds; ++round) {
-    benchmark::RegisterBenchmark("backfill_365_days/ours", BackfillOurs)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->Iterations(2);
-    benchmark::RegisterBenchmark("backfill_365_days/reference", BackfillReference)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
-        ->Iterations(2);
-  }
+  tly::bench::RegisterInRounds(3,
+                               {{"backfill_365_days/ours", BackfillOurs},
+                                {"backfill_365_days/reference", BackfillReference}},
+                               [](benchmark::internal::Benchmark* b) {
+                                 b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+                               });
   return true;
 }();
 

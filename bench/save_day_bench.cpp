@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bench_rounds.h"
 #include "bench_temp_dir.h"
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
@@ -77,29 +78,15 @@ void SaveDayHeaderStep(benchmark::State& state) {
   for (auto _ : state) config.SetHeaderToFile(file);
 }
 
-// Rounds of ours and the reference in turn, so that both meet the same
-// changes of machine load (and of the kernel's write-back); the report takes
-// the median of each.
-constexpr int kRounds = 5;
-
-struct Registration {
-  const char* name;
-  void (*function)(benchmark::State&);
-};
-
 const bool registered = [] {
-  const Registration all[] = {{"save_day_full/ours", SaveDayOurs},
-                              {"save_day_full/reference", SaveDayReference},
-                              {"save_day_full_steps/rows", SaveDayRowsStep},
-                              {"save_day_full_steps/header", SaveDayHeaderStep}};
-  for (int round = 0; round < kRounds; ++round) {
-    for (const Registration& one : all) {
-      benchmark::RegisterBenchmark(one.name, one.function)
-          ->Unit(benchmark::kMicrosecond)
-          ->UseRealTime()
-          ->MinTime(0.3);
-    }
-  }
+  tly::bench::RegisterInRounds(5,
+                               {{"save_day_full/ours", SaveDayOurs},
+                                {"save_day_full/reference", SaveDayReference},
+                                {"save_day_full_steps/rows", SaveDayRowsStep},
+                                {"save_day_full_steps/header", SaveDayHeaderStep}},
+                               [](benchmark::internal::Benchmark* b) {
+                                 b->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(0.3);
+                               });
   return true;
 }();
 

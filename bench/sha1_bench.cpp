@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "bench_rounds.h"
 #include "cipher/cipher_hash.h"
 
 namespace {
@@ -47,7 +48,11 @@ void Sha1Reference(benchmark::State& state) {
                           static_cast<std::int64_t>(data.size()));
 }
 
-BENCHMARK(Sha1Ours)->Name("sha1_1MiB/ours");
-BENCHMARK(Sha1Reference)->Name("sha1_1MiB/reference");
+const bool registered = [] {
+  tly::bench::RegisterInRounds(
+      5, {{"sha1_1MiB/ours", Sha1Ours}, {"sha1_1MiB/reference", Sha1Reference}},
+      [](benchmark::internal::Benchmark* b) { b->MinTime(0.2); });
+  return true;
+}();
 
 }  // namespace
