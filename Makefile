@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 CMAKE_GEN := -G "Unix Makefiles"
 
-.PHONY: deps run test test-sanitize bench fuzz memcheck format clean
+.PHONY: deps run test test-stress test-sanitize bench fuzz memcheck format clean
 
 deps:
 	@sh tools/install-deps.sh
@@ -18,6 +18,12 @@ test: deps
 	cmake -S . -B build/debug $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug
 	cmake --build build/debug -j $(JOBS)
 	cd build/debug && ctest --output-on-failure -j $(JOBS)
+
+# The suite under load, unloaded and as an ordinary user (not in CI: long).
+test-stress: deps
+	cmake -S . -B build/debug $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug
+	cmake --build build/debug -j $(JOBS)
+	@sh tools/test-stress.sh build/debug
 
 test-sanitize: deps
 	cmake -S . -B build/sanitize $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTLY_SANITIZE=ON

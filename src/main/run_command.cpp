@@ -64,6 +64,10 @@ int CountUsedSlots(const DayCounts& day) {
   return used;
 }
 
+std::string TicksText(uint64_t ticks) {
+  return std::to_string(ticks) + (ticks == 1 ? " tick" : " ticks");
+}
+
 }  // namespace
 
 CLI::App* AddRunCommand(CLI::App& app, RunOptions& options) {
@@ -111,12 +115,14 @@ int RunGeneration(const RunOptions& options) {
   const auto end = options.seconds >= 0 ? start + std::chrono::seconds(options.seconds)
                                         : SteadyClock::time_point::max();
   auto next_tick = start + tick;
+  uint64_t ticks = 0;
   for (;;) {
     if (signals.WaitUntil(std::min(next_tick, end))) break;
     const auto now = SteadyClock::now();
     if (now >= end) break;
     if (now < next_tick) continue;
     cycle.Tick();
+    ++ticks;
     // After a stall (a suspended process) the missed ticks are dropped.
     while (next_tick <= SteadyClock::now()) next_tick += tick;
   }
@@ -124,12 +130,12 @@ int RunGeneration(const RunOptions& options) {
   cycle.StopGeneration();
   if (!cycle.LastSaveOk()) {
     std::cout.flush();
-    std::cerr << "Stopped; could not save " << cycle.DayFileName() << ": " << cycle.LastSaveError()
+    std::cerr << "Stopped after " << TicksText(ticks) << "; could not save " << cycle.DayFileName() << ": " << cycle.LastSaveError()
               << std::endl;
     return kExitSaveFailed;
   }
   const int rows = CountUsedSlots(cycle.DayData());
-  std::cout << "Stopped; saved " << rows << (rows == 1 ? " quarter-hour row" : " quarter-hour rows")
+  std::cout << "Stopped after " << TicksText(ticks) << "; saved " << rows << (rows == 1 ? " quarter-hour row" : " quarter-hour rows")
             << " to " << cycle.DayFileName() << std::endl;
   return 0;
 }

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "config/tly_config.h"
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

@@ -3,8 +3,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -14,7 +12,8 @@
 #include "config/tly_config.h"
 #include "support/clock.h"
 #include "support/date_time.h"
-#include "support/temp_dir.h"
+#include "testutil/sha1.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {
@@ -41,20 +40,6 @@ Lines SplitCrLf(const std::string& text) {
     start = end + 2;
   }
   return lines;
-}
-
-// SHA-1 of `bytes` by the system's sha1sum, in upper case.
-std::string Sha1sum(const TempDir& dir, const std::string& bytes) {
-  const std::string path = dir.File("sha1-input");
-  WriteBytes(path, bytes);
-  FILE* pipe = ::popen(("sha1sum '" + path + "'").c_str(), "r");
-  if (pipe == nullptr) return "popen failed";
-  char digest[41] = {};
-  const std::size_t got = std::fread(digest, 1, 40, pipe);
-  ::pclose(pipe);
-  std::string text(digest, got);
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // The bytes after the second title line, which the seal covers.
@@ -93,13 +78,13 @@ TEST_F(HeaderRewrite, SealsTheDataRowsAndDropsEverythingElse) {
 
   config_.SetHeaderToFile(day);
   const std::string first = ReadBytes(day);
-  const std::string seal = Sha1sum(dir_, rows);
+  const std::string seal = testing::Sha1UpperHex(rows);
   ASSERT_EQ(seal.size(), 40u);
   EXPECT_EQ(config_.DataHash, seal);
   EXPECT_EQ(config_.Seal, seal);
   EXPECT_EQ(first, config_.GetHeaderText() + kTitles + rows);
   EXPECT_EQ(SealOf(first), seal);
-  EXPECT_EQ(Sha1sum(dir_, SealedPart(first)), seal);
+  EXPECT_EQ(testing::Sha1UpperHex(SealedPart(first)), seal);
   EXPECT_FALSE(fs::exists(dir_.File("260307.tmp")));
 
   Lines rows_read{"stale"};

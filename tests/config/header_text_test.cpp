@@ -10,8 +10,8 @@
 #include "config/tly_config.h"
 #include "support/clock.h"
 #include "support/date_time.h"
-#include "support/env_guard.h"
-#include "support/german_locale.h"
+#include "testutil/env_guard.h"
+#include "testutil/german_locale.h"
 
 namespace tly {
 namespace {

@@ -12,7 +12,7 @@
 #include "config/tly_config.h"
 #include "counting/day_file_writer.h"
 #include "support/clock.h"
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

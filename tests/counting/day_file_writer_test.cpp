@@ -13,8 +13,8 @@
 #include <system_error>
 #include <vector>
 
-#include "support/child_process.h"
-#include "support/temp_dir.h"
+#include "testutil/child_process.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

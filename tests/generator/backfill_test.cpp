@@ -20,7 +20,7 @@
 #include "generator/generation_timer.h"
 #include "generator/tick_sums.h"
 #include "support/clock.h"
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

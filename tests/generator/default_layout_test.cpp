@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <cstdio>
 #include <string>
 
 #include "config/date_time_separators.h"
 #include "support/clock.h"
 #include "support/date_time.h"
-#include "support/temp_dir.h"
+#include "testutil/sha1.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {
@@ -91,14 +90,7 @@ TEST(DefaultLayout, RewrittenDayFileCarriesTheLayoutHeaderAndSeal) {
   testing::WriteBytes(day, rows);
   config.SetHeaderToFile(day);
 
-  testing::WriteBytes(dir.File("rows"), rows);
-  FILE* pipe = ::popen(("sha1sum '" + dir.File("rows") + "'").c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char digest[41] = {};
-  ASSERT_EQ(std::fread(digest, 1, 40, pipe), 40u);
-  ::pclose(pipe);
-  std::string seal(digest);
-  for (char& c : seal) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string seal = testing::Sha1UpperHex(rows);
 
   const DateTimeSeparators s = LocaleDateTimeSeparators();
   const std::string expected =

@@ -14,7 +14,7 @@
 #include "generator/generation_timer.h"
 #include "support/clock.h"
 #include "support/date_time.h"
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "config/day_file_check.h"
-#include "subcommand_runner.h"
-#include "support/temp_dir.h"
+#include "testutil/subcommand_runner.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "config/day_file_check.h"
-#include "program_process.h"
-#include "support/temp_dir.h"
+#include "testutil/program_process.h"
+#include "testutil/temp_dir.h"
+#include "testutil/wait_for.h"
 
 namespace tly {
 namespace {
@@ -18,13 +17,17 @@ TEST(QuitSignals, TerminatedWindowSavesTheDayAndTheSettings) {
   testing::TempDir dir;
   const std::string out = dir.File("out");
   std::filesystem::create_directory(out);
-  const std::string exe = dir.File("tly-generator");
-  std::filesystem::copy_file(TLY_GENERATOR_EXE, exe);
-  testing::WriteBytes(dir.File("tly-generator.ini"), "[General]\nOutDir=" + out + "\n");
+  const testing::TempDir exe_dir(testing::TestProgramDir());
+  const std::string exe = exe_dir.File("tly-generator");
+  std::filesystem::copy_file(testing::GeneratorProgram(), exe);
+  testing::WriteBytes(exe_dir.File("tly-generator.ini"), "[General]\nOutDir=" + out + "\n");
 
   testing::Program window(exe, {}, dir.path(), {"QT_QPA_PLATFORM=offscreen"});
-  // Past the first tick, before the first save is certain to have happened.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  // The first save happens in a timer tick, inside the event loop, so the
+  // signal handling installed before it is in place.
+  ASSERT_TRUE(testing::WaitFor([&] {
+    return !std::filesystem::is_empty(out) || !window.Running();
+  })) << window.Err();
   window.Signal(SIGTERM);
   ASSERT_EQ(window.Wait(), 0) << window.Err();
 
@@ -36,7 +39,7 @@ TEST(QuitSignals, TerminatedWindowSavesTheDayAndTheSettings) {
     ++day_files;
   }
   EXPECT_GE(day_files, 1);
-  EXPECT_NE(testing::ReadBytes(dir.File("tly-generator.ini")).find("OutDir=" + out),
+  EXPECT_NE(testing::ReadBytes(exe_dir.File("tly-generator.ini")).find("OutDir=" + out),
             std::string::npos);
 }
 

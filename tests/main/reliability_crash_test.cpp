@@ -2,10 +2,7 @@
 // started again in the same directory never leaves a damaged day file and
 // never loses what a day file already held.
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -17,97 +14,135 @@
 #include <thread>
 #include <vector>
 
-#include "reliability/day_file_state.h"
-#include "support/temp_dir.h"
+#include "testutil/day_file_state.h"
+#include "testutil/program_process.h"
+#include "testutil/temp_dir.h"
+#include "testutil/wait_for.h"
 
 namespace tly {
 namespace {
 
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 using testing::ExpectSoundAndGrowing;
+using testing::GeneratorProgram;
 using testing::HasTemporaryFile;
+using testing::Program;
 
-// Starts the program with `args` in `dir` (its current directory), output
-// discarded. Returns its process id.
-pid_t Start(const std::vector<std::string>& args, const std::string& dir) {
-  std::vector<std::string> all = {TLY_GENERATOR_EXE};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : all) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    if (::chdir(dir.c_str()) != 0) ::_exit(126);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
+// Starts the program with `args`, working in `dir`; its output goes to
+// `scratch`.
+std::unique_ptr<Program> Start(const std::vector<std::string>& args, const std::string& dir,
+                               const std::string& scratch) {
+  return std::make_unique<Program>(GeneratorProgram(), args, scratch,
+                                   std::vector<std::string>{}, dir);
+}
+
+// Lets `program` run until `moment` and kills it then, unless it ended by
+// itself before. Returns whether it was still running (the kill landed).
+bool KillAt(Program& program, Clock::time_point moment) {
+  while (Clock::now() < moment) {
+    if (!program.Running()) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
-  return pid;
+  if (!program.Running()) return false;
+  program.Signal(SIGKILL);
+  return true;
 }
 
-// Waits for `pid`; its exit code, or -signal when a signal ended it.
-int Reap(pid_t pid) {
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid) return -1000;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+// When a day file in `dir` was last replaced; the earliest time there is when
+// there is none.
+fs::file_time_type LatestDayFileChange(const std::string& dir) {
+  fs::file_time_type latest = fs::file_time_type::min();
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() == ".tly") latest = std::max(latest, entry.last_write_time());
+  }
+  return latest;
 }
 
-// A long backfill killed after a random number of milliseconds, again and
-// again in the same directory; each run continues the files the last one left.
+// A long backfill killed at random moments, again and again in the same
+// directory; each run continues the files the last one left. The moments are
+// drawn across the time a whole run takes on this machine, measured first,
+// so that the kills land inside the work on a fast machine as on a slow one.
 TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
   testing::TempDir dir;
-  std::mt19937 random(20261207);
-  std::uniform_int_distribution<int> delay_ms(5, 400);
-  std::map<std::string, testing::SeenDayFile> seen;
+  testing::TempDir scratch;
   const std::vector<std::string> args = {"backfill",   "--out", dir.path(),  "--from",
                                          "2026-01-01", "--to",  "2026-12-31"};
-  int finished = 0;
-  int mid_write = 0;  // kills that left a temporary file behind
-  for (int kill = 1; kill <= 110; ++kill) {
-    const pid_t pid = Start(args, dir.path());
-    ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
-    ::kill(pid, SIGKILL);
-    const int code = Reap(pid);
-    if (code == 0) ++finished;
-    ASSERT_TRUE(code == 0 || code == -SIGKILL) << "exit " << code;
+  Clock::duration whole_run;
+  {
+    testing::TempDir measured;
+    const auto start = Clock::now();
+    Program run(GeneratorProgram(),
+                {"backfill", "--out", measured.path(), "--from", "2026-01-01", "--to",
+                 "2026-12-31"},
+                scratch.path());
+    ASSERT_EQ(run.Wait(), 0) << run.Err();
+    whole_run = Clock::now() - start;
+  }
+
+  std::mt19937 random(20261207);
+  std::map<std::string, testing::SeenDayFile> seen;
+  constexpr int kKills = 110;
+  int landed = 0;      // kills of a run still working
+  int mid_write = 0;   // kills that left a temporary file behind
+  for (int kill = 1; kill <= kKills; ++kill) {
+    const auto start = Clock::now();
+    std::uniform_int_distribution<Clock::rep> offset(0, whole_run.count());
+    const std::unique_ptr<Program> run = Start(args, dir.path(), scratch.path());
+    const bool killed = KillAt(*run, start + Clock::duration(offset(random)));
+    const int code = run->Wait();
+    if (killed) {
+      ++landed;
+    } else {
+      // A run shorter than the span measured: later kills aim within it.
+      whole_run = std::min(whole_run, Clock::now() - start);
+    }
+    ASSERT_TRUE(code == 0 || code == -SIGKILL) << "exit " << code << ": " << run->Err();
     ExpectSoundAndGrowing(dir.path(), seen, kill);
     if (HasFailure()) return;
     if (HasTemporaryFile(dir.path())) ++mid_write;
   }
   RecordProperty("kills_with_temporary_file", mid_write);
-  EXPECT_LT(finished, 10) << "the runs were too short to be killed while writing";
+  RecordProperty("kills_that_landed", landed);
+  EXPECT_GE(landed, kKills * 3 / 4) << "most kills must land while a run is working";
+  EXPECT_GE(mid_write, 1) << "no kill landed while a day file was being written";
 
   // A run to the end replaces every leftover temporary file.
-  const pid_t pid = Start(args, dir.path());
-  ASSERT_EQ(Reap(pid), 0);
+  const std::unique_ptr<Program> run = Start(args, dir.path(), scratch.path());
+  ASSERT_EQ(run->Wait(), 0) << run->Err();
   ExpectSoundAndGrowing(dir.path(), seen, 0);
   EXPECT_FALSE(HasTemporaryFile(dir.path()));
   EXPECT_EQ(seen.size(), 365u);
 }
 
-// The generator's own run, which saves every 2 seconds in two steps (rows,
-// then the sealed header), killed around its saves.
+// The generator's own run, which saves every 2 seconds, killed around its
+// saves: each run is killed at a random moment within the next two save
+// periods after its first save was seen.
 TEST(CrashSafety, RunKilledAroundItsSavesLeavesWholeFiles) {
   testing::TempDir dir;
+  testing::TempDir scratch;
   std::mt19937 random(7);
-  std::uniform_int_distribution<int> delay_ms(1900, 4300);
+  std::uniform_int_distribution<int> delay_ms(0, 4000);
   std::map<std::string, testing::SeenDayFile> seen;
   for (int kill = 1; kill <= 10; ++kill) {
-    const pid_t pid = Start({"run", "--out", dir.path()}, dir.path());
-    ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
-    ::kill(pid, SIGKILL);
-    ASSERT_EQ(Reap(pid), -SIGKILL);
+    const fs::file_time_type before = LatestDayFileChange(dir.path());
+    const std::unique_ptr<Program> run = Start({"run", "--out", dir.path()}, dir.path(),
+                                               scratch.path());
+    ASSERT_TRUE(testing::WaitFor(
+        [&] { return LatestDayFileChange(dir.path()) != before || !run->Running(); }))
+        << "no save seen";
+    ASSERT_TRUE(
+        KillAt(*run, Clock::now() + std::chrono::milliseconds(delay_ms(random))))
+        << run->Err();
+    ASSERT_EQ(run->Wait(), -SIGKILL);
     ExpectSoundAndGrowing(dir.path(), seen, kill);
     if (HasFailure()) return;
   }
-  ASSERT_FALSE(seen.empty()) << "no run lived long enough to save";
+  ASSERT_FALSE(seen.empty());
 
-  const pid_t pid = Start({"run", "--out", dir.path(), "--seconds", "3"}, dir.path());
-  ASSERT_EQ(Reap(pid), 0);
+  const std::unique_ptr<Program> run =
+      Start({"run", "--out", dir.path(), "--seconds", "3"}, dir.path(), scratch.path());
+  ASSERT_EQ(run->Wait(), 0) << run->Err();
   ExpectSoundAndGrowing(dir.path(), seen, 0);
   EXPECT_FALSE(HasTemporaryFile(dir.path()));
   EXPECT_FALSE(fs::exists(dir.File("debug.txt")));

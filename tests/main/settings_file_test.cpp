@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 #include "support/text_trim.h"
 
 namespace tly {

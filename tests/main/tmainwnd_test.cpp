@@ -10,7 +10,7 @@
 
 #include "process_launch.h"
 #include "support/clock.h"
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {
@@ -206,9 +206,10 @@ TEST_F(WindowTest, EditorGetsThePathAsOneArgumentAndFailuresShowTheSystemError) 
   EXPECT_EQ(argv[1], "/x/a b; rm -rf $HOME 'q'");
   EXPECT_TRUE(errors_.empty());
 
-  // A real start of a program that is not there.
+  // A real start of a program that is not there (named by its path, so that
+  // no directory of PATH that the user may not search decides the error).
   window->StartProcess = SpawnDetached;
-  window->EditorProgram = "tly-no-such-editor";
+  window->EditorProgram = out_ + "/tly-no-such-editor";
   window->BtnNotepadClick();
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_EQ(errors_[0],

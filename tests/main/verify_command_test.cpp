@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "generator/backfill.h"
-#include "subcommand_runner.h"
-#include "support/temp_dir.h"
+#include "testutil/subcommand_runner.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

@@ -1,6 +1,7 @@
-// A generator that does nothing but tick and save, killed with SIGKILL after
-// a random few milliseconds and started again in the same directory: most
-// kills land inside a save, also between its two steps.
+// A generator that does nothing but tick and save, killed with SIGKILL at a
+// random moment and started again in the same directory. The moments are
+// drawn across a few saves as long as this machine takes for them (measured
+// first), and the test counts how many kills really landed inside a save.
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,34 +10,40 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
-#include <utility>
 
 #include "config/day_file_check.h"
-#include "reliability/day_file_state.h"
-#include "reliability/manual_generator.h"
 #include "support/safe_file.h"
-#include "support/temp_dir.h"
+#include "testutil/day_file_state.h"
+#include "testutil/manual_generator.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {
 
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 using testing::Generator;
 
 // Ticks ten minutes apart: every tick saves a new row, and after 84 ticks the
 // day changes, so several day files are written.
 constexpr double kStepSeconds = 600;
 
-pid_t StartSavingChild(const std::string& dir) {
+// A child that sets up its generator, writes one byte to `ready` and then
+// ticks and saves `ticks` times (forever when negative).
+pid_t StartSavingChild(const std::string& dir, int ready, int ticks) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     try {
       Generator generator(dir);
-      for (;;) generator.Tick(kStepSeconds);
+      const char byte = 1;
+      if (::write(ready, &byte, 1) != 1) ::_exit(2);
+      for (int i = 0; ticks < 0 || i < ticks; ++i) generator.Tick(kStepSeconds);
+      ::_exit(0);
     } catch (...) {
     }
     ::_exit(1);
@@ -44,42 +51,69 @@ pid_t StartSavingChild(const std::string& dir) {
   return pid;
 }
 
+// Starts a saving child and returns once it is ready to tick.
+pid_t StartReadyChild(const std::string& dir, int ticks) {
+  int pipe_ends[2];
+  if (::pipe(pipe_ends) != 0) return -1;
+  const pid_t pid = StartSavingChild(dir, pipe_ends[1], ticks);
+  ::close(pipe_ends[1]);
+  char byte = 0;
+  const bool ready = ::read(pipe_ends[0], &byte, 1) == 1;
+  ::close(pipe_ends[0]);
+  return ready ? pid : -1;
+}
+
+// Removes the temporary files in `dir`; returns how many there were.
+int RemoveTemporaryFiles(const std::string& dir) {
+  int removed = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() == ".tmp") removed += fs::remove(entry.path()) ? 1 : 0;
+  }
+  return removed;
+}
+
 TEST(CrashDuringSave, KilledAnywhereLeavesWholeFilesThatNeverShrink) {
   testing::TempDir dir;
-  std::mt19937 random(42);
-  std::uniform_int_distribution<int> delay_us(500, 30000);
-  std::map<std::string, testing::SeenDayFile> seen;
-  std::set<std::string> rows_only;  // files seen between the save's two steps
-  int kills_between_steps = 0;
-  for (int kill = 1; kill <= 150; ++kill) {
-    const pid_t pid = StartSavingChild(dir.path());
+  // How long one tick with its save takes here.
+  constexpr int kMeasuredTicks = 40;
+  Clock::duration per_save;
+  {
+    testing::TempDir measured;
+    const pid_t pid = StartReadyChild(measured.path(), kMeasuredTicks);
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
+    const auto start = Clock::now();
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    per_save = (Clock::now() - start) / kMeasuredTicks;
+  }
+
+  std::mt19937 random(42);
+  std::uniform_int_distribution<Clock::rep> delay(0, 3 * per_save.count());
+  std::map<std::string, testing::SeenDayFile> seen;
+  constexpr int kKills = 150;
+  int inside_a_save = 0;
+  for (int kill = 1; kill <= kKills; ++kill) {
+    const pid_t pid = StartReadyChild(dir.path(), -1);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(Clock::duration(delay(random)));
     ::kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself";
     testing::ExpectSoundAndGrowing(dir.path(), seen, kill);
     if (HasFailure()) return;
-    std::set<std::string> now_rows_only;
-    for (const auto& [name, sums] : seen) {
-      if (!CheckDayFile(testing::ReadBytes(dir.File(name))).ok) now_rows_only.insert(name);
-    }
-    for (const std::string& name : now_rows_only) {
-      if (rows_only.count(name) == 0) {
-        ++kills_between_steps;
-        break;
-      }
-    }
-    rows_only = std::move(now_rows_only);
+    // A temporary file left behind: the kill came while a save was writing.
+    if (RemoveTemporaryFiles(dir.path()) > 0) ++inside_a_save;
   }
-  RecordProperty("kills_between_the_two_steps", kills_between_steps);
+  RecordProperty("kills_inside_a_save", inside_a_save);
   EXPECT_FALSE(seen.empty());
+  EXPECT_GE(inside_a_save, kKills / 30) << "too few kills landed inside a save to tell";
 
   // A save that completes leaves no temporary file of its day behind.
   Generator generator(dir.path());
   ASSERT_TRUE(generator.TickUntilSave());
-  EXPECT_FALSE(std::filesystem::exists(TempFileNameFor(generator.day_file())));
+  EXPECT_FALSE(fs::exists(TempFileNameFor(generator.day_file())));
   EXPECT_TRUE(CheckDayFile(testing::ReadBytes(generator.day_file())).ok);
 }
 

@@ -17,11 +17,11 @@
 #include "generator/backfill.h"
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
-#include "support/child_process.h"
+#include "testutil/child_process.h"
 #include "support/clock.h"
 #include "support/debug_log.h"
 #include "support/safe_file.h"
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

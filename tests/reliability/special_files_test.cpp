@@ -13,10 +13,10 @@
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
-#include "support/child_process.h"
+#include "testutil/child_process.h"
 #include "support/date_time.h"
 #include "support/debug_log.h"
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

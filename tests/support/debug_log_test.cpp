@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <string>
 
-#include "support/child_process.h"
+#include "testutil/child_process.h"
 #include "support/clock.h"
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {

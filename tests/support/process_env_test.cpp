@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "support/env_guard.h"
+#include "testutil/env_guard.h"
 
 namespace tly {
 namespace {

@@ -1,7 +1,8 @@
-#ifndef TLY_TESTS_SUPPORT_TEMP_DIR_H_
-#define TLY_TESTS_SUPPORT_TEMP_DIR_H_
+#ifndef TLY_TESTS_TESTUTIL_TEMP_DIR_H_
+#define TLY_TESTS_TESTUTIL_TEMP_DIR_H_
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,13 +13,31 @@
 
 namespace tly::testing {
 
-// A fresh, empty directory under /tmp, removed with its content at the end of
-// the scope. /tmp is fixed rather than read from TMPDIR because some tests
-// point TMPDIR elsewhere.
+// The directory temporary test directories go to: TMPDIR as the test program
+// found it when it started (the program under test sets TMPDIR for itself, so
+// it is read once, before any test runs), or /tmp when it is unset.
+inline const std::string kTestTempRoot = [] {
+  const char* dir = ::getenv("TMPDIR");
+  return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp");
+}();
+
+// The directory that holds the running test program: a place where copies of
+// the program may be executed even where the temporary directory is mounted
+// noexec.
+inline std::string TestProgramDir() {
+  std::string path(4096, '\0');
+  const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0) throw std::runtime_error("cannot read /proc/self/exe");
+  path.resize(static_cast<size_t>(length));
+  return path.substr(0, path.find_last_of('/'));
+}
+
+// A fresh, empty directory (under kTestTempRoot unless another parent is
+// given), removed with its content at the end of the scope.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = "/tmp/tly-test-XXXXXX";
+  explicit TempDir(const std::string& parent = kTestTempRoot) {
+    std::string pattern = parent + "/tly-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
@@ -53,4 +72,4 @@ inline void WriteBytes(const std::string& path, std::string_view bytes) {
 
 }  // namespace tly::testing
 
-#endif  // TLY_TESTS_SUPPORT_TEMP_DIR_H_
+#endif  // TLY_TESTS_TESTUTIL_TEMP_DIR_H_

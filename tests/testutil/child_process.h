@@ -1,5 +1,5 @@
-#ifndef TLY_TESTS_SUPPORT_CHILD_PROCESS_H_
-#define TLY_TESTS_SUPPORT_CHILD_PROCESS_H_
+#ifndef TLY_TESTS_TESTUTIL_CHILD_PROCESS_H_
+#define TLY_TESTS_TESTUTIL_CHILD_PROCESS_H_
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,4 +31,4 @@ int RunInChild(Body&& body) {
 
 }  // namespace tly::testing
 
-#endif  // TLY_TESTS_SUPPORT_CHILD_PROCESS_H_
+#endif  // TLY_TESTS_TESTUTIL_CHILD_PROCESS_H_

@@ -1,12 +1,12 @@
-#ifndef TLY_TESTS_SUPPORT_GERMAN_LOCALE_H_
-#define TLY_TESTS_SUPPORT_GERMAN_LOCALE_H_
+#ifndef TLY_TESTS_TESTUTIL_GERMAN_LOCALE_H_
+#define TLY_TESTS_TESTUTIL_GERMAN_LOCALE_H_
 
 #include <stdlib.h>
 
 #include <string>
 
-#include "support/env_guard.h"
-#include "support/temp_dir.h"
+#include "testutil/env_guard.h"
+#include "testutil/temp_dir.h"
 
 namespace tly::testing {
 
@@ -38,4 +38,4 @@ class GermanLocalePath {
 
 }  // namespace tly::testing
 
-#endif  // TLY_TESTS_SUPPORT_GERMAN_LOCALE_H_
+#endif  // TLY_TESTS_TESTUTIL_GERMAN_LOCALE_H_

@@ -1,5 +1,5 @@
-#ifndef TLY_TESTS_SUPPORT_ENV_GUARD_H_
-#define TLY_TESTS_SUPPORT_ENV_GUARD_H_
+#ifndef TLY_TESTS_TESTUTIL_ENV_GUARD_H_
+#define TLY_TESTS_TESTUTIL_ENV_GUARD_H_
 
 #include <stdlib.h>
 
@@ -31,4 +31,4 @@ class EnvGuard {
 
 }  // namespace tly::testing
 
-#endif  // TLY_TESTS_SUPPORT_ENV_GUARD_H_
+#endif  // TLY_TESTS_TESTUTIL_ENV_GUARD_H_

@@ -1,5 +1,5 @@
-#ifndef TLY_TESTS_RELIABILITY_MANUAL_GENERATOR_H_
-#define TLY_TESTS_RELIABILITY_MANUAL_GENERATOR_H_
+#ifndef TLY_TESTS_TESTUTIL_MANUAL_GENERATOR_H_
+#define TLY_TESTS_TESTUTIL_MANUAL_GENERATOR_H_
 
 #include <cstdint>
 #include <string>
@@ -49,4 +49,4 @@ class Generator {
 
 }  // namespace tly::testing
 
-#endif  // TLY_TESTS_RELIABILITY_MANUAL_GENERATOR_H_
+#endif  // TLY_TESTS_TESTUTIL_MANUAL_GENERATOR_H_

@@ -1,5 +1,5 @@
-#ifndef TLY_TESTS_RELIABILITY_DAY_FILE_STATE_H_
-#define TLY_TESTS_RELIABILITY_DAY_FILE_STATE_H_
+#ifndef TLY_TESTS_TESTUTIL_DAY_FILE_STATE_H_
+#define TLY_TESTS_TESTUTIL_DAY_FILE_STATE_H_
 
 #include <sys/stat.h>
 
@@ -18,7 +18,7 @@
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
-#include "support/temp_dir.h"
+#include "testutil/temp_dir.h"
 
 namespace tly::testing {
 
@@ -122,4 +122,4 @@ inline void ExpectSoundAndGrowing(const std::string& dir, std::map<std::string, 
 
 }  // namespace tly::testing
 
-#endif  // TLY_TESTS_RELIABILITY_DAY_FILE_STATE_H_
+#endif  // TLY_TESTS_TESTUTIL_DAY_FILE_STATE_H_

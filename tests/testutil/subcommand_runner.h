@@ -1,5 +1,5 @@
-#ifndef TLY_TESTS_MAIN_SUBCOMMAND_RUNNER_H_
-#define TLY_TESTS_MAIN_SUBCOMMAND_RUNNER_H_
+#ifndef TLY_TESTS_TESTUTIL_SUBCOMMAND_RUNNER_H_
+#define TLY_TESTS_TESTUTIL_SUBCOMMAND_RUNNER_H_
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "support/child_process.h"
-#include "support/temp_dir.h"
+#include "testutil/child_process.h"
+#include "testutil/temp_dir.h"
 
 namespace tly::testing {
 
@@ -59,4 +59,4 @@ CommandOutcome RunSubcommand(Add add, Run run, std::vector<std::string> args,
 
 }  // namespace tly::testing
 
-#endif  // TLY_TESTS_MAIN_SUBCOMMAND_RUNNER_H_
+#endif  // TLY_TESTS_TESTUTIL_SUBCOMMAND_RUNNER_H_
