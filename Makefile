@@ -2,7 +2,9 @@
 # Each one first installs the Debian packages that are missing.
 
 JOBS ?= $(shell nproc)
-CMAKE_GEN := -G "Unix Makefiles"
+# Warnings are errors when TLY_WERROR=ON (CI sets it); a user's build only warns.
+TLY_WERROR ?= OFF
+CMAKE_GEN := -G "Unix Makefiles" -DTLY_WERROR=$(TLY_WERROR)
 
 .PHONY: deps run test test-stress test-sanitize bench fuzz memcheck format clean
 

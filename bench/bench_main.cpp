@@ -28,7 +28,7 @@ const std::map<std::string, Target>& Targets() {
   static const std::map<std::string, Target> targets = {
       {"sha1_1MiB", {true, 0.9}},
       {"backfill_365_days", {false, 1.5}},
-      {"save_day_full", {false, 3.0}},
+      {"save_day_full", {false, 1.5}},
   };
   return targets;
 }

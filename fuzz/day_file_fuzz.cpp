@@ -20,7 +20,7 @@
 
 #include "cipher/cipher_fmt.h"
 #include "cipher/cipher_hash.h"
-#include "config/day_file_check.h"
+#include "dayfile/day_file_check.h"
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   tly::DayCounts first;
   std::memset(&first, 0x5A, sizeof first);  // the loader must set every field
-  tly::LoadDayFile(path, first, config);
+  tly::LoadDayFile(path, first);
   FUZZ_REQUIRE(first.ChannelCount >= 0 && first.ChannelCount <= tly::kMaxChannels);
   FUZZ_REQUIRE(first.LastSlot >= -1 && first.LastSlot < tly::kSlotsPerDay);
 
@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   tly::DayCounts second;
   std::memset(&second, 0xA5, sizeof second);
-  tly::LoadDayFile(path, second, config);
+  tly::LoadDayFile(path, second);
   RequireSameDay(first, second);
   return 0;
 }

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "cipher/cipher_hash.h"
-#include "cipher/sha1_hw.h"
+#include "port/accelerated.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const std::string sha1 = tly::HashBuffer(tly::TCipherHashAlg2::Class(), bytes, length);
   FUZZ_REQUIRE(sha1 == OpenSslSha1(bytes, message_size));
-  if (tly::Sha1HardwareSupported()) {
+  if (tly::AcceleratedSha1Blocks() != nullptr) {
     tly::SetSha1HardwareEnabled(false);
     const std::string portable = tly::HashBuffer(tly::TCipherHashAlg2::Class(), bytes, length);
     const std::string portable_pieces =

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <type_traits>
 
-#include "cipher/sha1_hw.h"
+#include "port/accelerated.h"
 
 namespace tly {
 
@@ -409,9 +409,12 @@ void TCipherHashAlg1::CompressBlock(const std::uint8_t* block) {
 
 void TCipherHashAlg1::CompressBlocks(const std::uint8_t* blocks, std::size_t count) {
   const bool sha0 = ClassType() == TCipherHashAlg1::Class();
-  if (!sha0 && Sha1HardwareInUse()) {
-    Sha1CompressBlocksHardware(chain_state_, blocks, count);
-    return;
+  if (!sha0 && g_sha1_hardware_enabled.load()) {
+    static const Sha1BlocksFn accelerated = AcceleratedSha1Blocks();
+    if (accelerated != nullptr) {
+      accelerated(chain_state_, blocks, count);
+      return;
+    }
   }
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t* block = blocks + i * kShaBlockLength;
@@ -462,7 +465,7 @@ void SetSha1HardwareEnabled(bool enabled) {
 }
 
 bool Sha1HardwareInUse() {
-  return g_sha1_hardware_enabled.load() && Sha1HardwareSupported();
+  return g_sha1_hardware_enabled.load() && AcceleratedSha1Blocks() != nullptr;
 }
 
 }  // namespace tly

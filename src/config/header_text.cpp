@@ -61,6 +61,10 @@ int HighestActive(const Table& table) {
 }  // namespace
 
 void TTlyConfig::BuildHeaderLines(std::vector<std::string>& lines) const {
+  BuildHeaderLines(lines, CurrentClock().Now());
+}
+
+void TTlyConfig::BuildHeaderLines(std::vector<std::string>& lines, TDateTime updated_at) const {
   lines.clear();
   const std::string_view type = DeviceType.View();
   const bool rv9 = type == "RV9";
@@ -70,7 +74,7 @@ void TTlyConfig::BuildHeaderLines(std::vector<std::string>& lines) const {
 
   lines.push_back("#T" + DeviceType.Str());
   if (!ShopName.Empty()) lines.push_back("# Shop name: " + ShopName.Str());
-  lines.push_back("#M " + std::string(kUpdatedText) + FormatUpdateMoment(CurrentClock().Now()));
+  lines.push_back("#M " + std::string(kUpdatedText) + FormatUpdateMoment(updated_at));
 
   int door_lines = 4;
   if (rv9) door_lines = std::max(HighestActive(doors_), 4);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "dayfile/day_file_lines.h"
 #include "support/text_trim.h"
 
 namespace tly {
@@ -133,8 +134,7 @@ void TTlyConfig::BuildTly01Channels() {
 }
 
 void TTlyConfig::ParseSealLine(std::string_view line) {
-  Seal.clear();
-  if (line.size() > 2) Seal.assign(line.substr(2));
+  Seal.assign(SealTextOf(line));
 }
 
 }  // namespace tly

@@ -9,6 +9,7 @@
 #include "config/config_tables.h"
 #include "config/fixed_text.h"
 #include "config/persistent.h"
+#include "support/date_time.h"
 
 namespace tly {
 
@@ -63,8 +64,10 @@ class TTlyConfig : public TPersistent {
   const ChannelTable& GetChannelTable() const { return channels_; }
 
   // Replaces `lines` with the header lines of the day file, without line ends.
-  // The "last updated" line carries CurrentClock().Now() with the date and
-  // time separators of the user's LC_TIME locale. Never fails on any content.
+  // The "last updated" line carries `updated_at` with the date and time
+  // separators of the user's LC_TIME locale. Never fails on any content.
+  void BuildHeaderLines(std::vector<std::string>& lines, TDateTime updated_at) const;
+  // BuildHeaderLines with the time of CurrentClock().
   void BuildHeaderLines(std::vector<std::string>& lines) const;
 
   // The header lines joined, each followed by CR LF.
@@ -82,18 +85,20 @@ class TTlyConfig : public TPersistent {
 
   // The complete day file for the data rows `rows` (each ended by CR LF):
   // sets DataHash and Seal to the SHA-1 (upper-case hex) of `rows`, or empty
-  // when there are none, then returns the header text, the two title lines
-  // and the rows. Touches no file.
+  // when there are none, then returns the header text (its "last updated"
+  // line showing `updated_at`), the two title lines and the rows. Touches no
+  // file.
+  std::string BuildSealedFileText(std::string_view rows, TDateTime updated_at);
+  // BuildSealedFileText with the time of CurrentClock().
   std::string BuildSealedFileText(std::string_view rows);
 
   // Rewrites the day file `file_name` as fresh header, the two title lines and
   // its data lines, sealed with the SHA-1 of those lines (Seal and DataHash are
-  // set first). The new content goes to a temporary ".tmp" file beside it that
-  // then replaces the day file atomically; a refused replacement is retried
-  // once after 100 ms, and when that fails too it is logged to the debug log,
-  // the temporary file is kept and the call returns normally. Throws
-  // std::system_error when the day file cannot be read or the temporary file
-  // cannot be created or written (a partial temporary file is removed).
+  // set first), through ReplaceDayFile (config/day_file_replace.h). When the
+  // replacement is refused twice it is logged to the debug log, the temporary
+  // file is kept and the call returns normally. Throws std::system_error when
+  // the day file cannot be read or the temporary file cannot be created or
+  // written (a partial temporary file is removed).
   void SetHeaderToFile(const std::string& file_name);
 
   FixedText<6> DeviceType;

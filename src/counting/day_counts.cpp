@@ -33,6 +33,12 @@ void InitDayCounts(DayCounts& day, uint16_t year, uint16_t month, uint16_t day_o
   }
 }
 
+void MarkSlotUsed(DayCounts& day, int32_t slot) {
+  day.SlotUsed[slot] = 1;
+  day.FirstSlot = std::min(day.FirstSlot, slot);
+  day.LastSlot = std::max(day.LastSlot, slot);
+}
+
 int32_t AddCounts(DayCounts& day, int32_t channel_a, int32_t count_a, TDateTime moment,
                   int32_t channel_b, int32_t count_b, int32_t channel_c, int32_t count_c,
                   int32_t channel_d, int32_t count_d) {
@@ -53,9 +59,7 @@ int32_t AddCounts(DayCounts& day, int32_t channel_a, int32_t count_a, TDateTime 
     AddWrapping(counts[d], count_d);
     highest = std::max(highest, d);
   }
-  day.SlotUsed[s] = 1;
-  day.FirstSlot = std::min(day.FirstSlot, s);
-  day.LastSlot = std::max(day.LastSlot, s);
+  MarkSlotUsed(day, s);
   day.ChannelCount = std::max(day.ChannelCount, highest + 1);
   return s;
 }
@@ -66,9 +70,7 @@ void MergeDayCounts(DayCounts& day, const DayCounts& added) {
     for (int32_t c = 0; c < kMaxChannels; ++c) {
       AddWrapping(day.Slots[s].Counts[c], added.Slots[s].Counts[c]);
     }
-    day.SlotUsed[s] = 1;
-    day.FirstSlot = std::min(day.FirstSlot, s);
-    day.LastSlot = std::max(day.LastSlot, s);
+    MarkSlotUsed(day, s);
   }
   day.ChannelCount = std::max(day.ChannelCount, added.ChannelCount);
 }

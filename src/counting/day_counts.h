@@ -3,12 +3,13 @@
 
 #include <cstdint>
 
+#include "dayfile/row_text.h"
 #include "support/date_time.h"
 
 namespace tly {
 
 inline constexpr int kSlotsPerDay = 96;
-inline constexpr int kMaxChannels = 64;
+inline constexpr int kMaxChannels = kMaxRowCounts;  // one counter per count field
 
 // One quarter hour of one day: its date and start time, stamped when the day
 // is initialised and never changed afterwards, and one counter per channel.
@@ -34,6 +35,9 @@ struct DayCounts {
 // Clears `day` and stamps it and each of its slots for the given date, which the
 // caller has validated. FirstSlot becomes 96, LastSlot -1.
 void InitDayCounts(DayCounts& day, uint16_t year, uint16_t month, uint16_t day_of_month);
+
+// Marks `slot` (0..95) as holding data and widens FirstSlot/LastSlot to it.
+void MarkSlotUsed(DayCounts& day, int32_t slot);
 
 // Adds counts to the slot of the time of day of `moment` (its date is ignored)
 // and returns that slot. Channels of pairs A and B are clamped to 0..63 and

@@ -3,23 +3,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
 #include "config/tly_config.h"
-#include "counting/day_file_loader.h"
+#include "dayfile/day_file_name.h"
 #include "generator/day_file_image.h"
-#include "generator/day_file_name.h"
-#include "generator/default_layout.h"
 #include "generator/tick_sums.h"
 #include "support/safe_file.h"
 
 namespace tly {
 namespace {
 
-static_assert(kTickSlots == kSlotsPerDay && kTickChannels <= kMaxChannels);
+static_assert(kTickSlots == kSlotsPerDay && kFlatChannels <= kMaxChannels);
 
 std::string FormatIsoDate(const CivilDate& date) {
   char text[16];
@@ -27,40 +26,40 @@ std::string FormatIsoDate(const CivilDate& date) {
   return text;
 }
 
-std::string CheckDate(const CivilDate& date, const char* which) {
+void CheckDate(const CivilDate& date, const char* which) {
   if (!IsValidDate(date.Year, date.Month, date.Day)) {
-    return std::string(which) + " date " + FormatIsoDate(date) + " does not exist";
+    throw std::invalid_argument(std::string(which) + " date " + FormatIsoDate(date) +
+                                " does not exist");
   }
-  if (date.Year < kBackfillFirstYear || date.Year > kBackfillLastYear) {
-    return std::string(which) + " date " + FormatIsoDate(date) + " is outside the years " +
-           std::to_string(kBackfillFirstYear) + " to " + std::to_string(kBackfillLastYear) +
-           " that a yymmdd file name can tell apart";
+  if (date.Year < kFirstNamedYear || date.Year > kLastNamedYear) {
+    throw std::invalid_argument(std::string(which) + " date " + FormatIsoDate(date) +
+                                " is outside the years " + std::to_string(kFirstNamedYear) +
+                                " to " + std::to_string(kLastNamedYear) +
+                                " that a yymmdd file name can tell apart");
   }
-  return {};
 }
 
 }  // namespace
 
-std::string CheckBackfillRequest(const BackfillRequest& request) {
-  if (std::string problem = CheckDate(request.from, "from"); !problem.empty()) return problem;
-  if (std::string problem = CheckDate(request.to, "to"); !problem.empty()) return problem;
+void CheckBackfillRequest(const BackfillRequest& request) {
+  CheckDate(request.from, "from");
+  CheckDate(request.to, "to");
   if (EncodeDate(request.to.Year, request.to.Month, request.to.Day) <
       EncodeDate(request.from.Year, request.from.Month, request.from.Day)) {
-    return "to date " + FormatIsoDate(request.to) + " is before from date " +
-           FormatIsoDate(request.from);
+    throw std::invalid_argument("to date " + FormatIsoDate(request.to) +
+                                " is before from date " + FormatIsoDate(request.from));
   }
-  if (request.out_dir.empty()) return "no output directory given";
+  if (request.out_dir.empty()) throw std::invalid_argument("no output directory given");
   std::error_code error;
   if (!std::filesystem::exists(request.out_dir, error)) {
-    return "output directory " + request.out_dir + " does not exist";
+    throw std::invalid_argument("output directory " + request.out_dir + " does not exist");
   }
   if (!std::filesystem::is_directory(request.out_dir, error)) {
-    return "output directory " + request.out_dir + " is not a directory";
+    throw std::invalid_argument("output directory " + request.out_dir + " is not a directory");
   }
   if (::access(request.out_dir.c_str(), W_OK | X_OK) != 0) {
-    return "output directory " + request.out_dir + " is not writable";
+    throw std::invalid_argument("output directory " + request.out_dir + " is not writable");
   }
-  return {};
 }
 
 void AddDayTicks(DayCounts& day, RandomSource& random) {
@@ -69,23 +68,19 @@ void AddDayTicks(DayCounts& day, RandomSource& random) {
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
     const uint32_t* added = sums.Slots[slot];
     uint32_t any = 0;
-    for (int c = 0; c < kTickChannels; ++c) any |= added[c];
+    for (int c = 0; c < kFlatChannels; ++c) any |= added[c];
     if (any == 0) continue;
     int32_t* counts = day.Slots[slot].Counts;
-    for (int c = 0; c < kTickChannels; ++c) {
+    for (int c = 0; c < kFlatChannels; ++c) {
       counts[c] = static_cast<int32_t>(static_cast<uint32_t>(counts[c]) + added[c]);
     }
-    day.SlotUsed[slot] = 1;
-    day.FirstSlot = std::min(day.FirstSlot, slot);
-    day.LastSlot = std::max(day.LastSlot, slot);
-    day.ChannelCount = std::max(day.ChannelCount, kTickChannels);
+    MarkSlotUsed(day, slot);
+    day.ChannelCount = std::max(day.ChannelCount, kFlatChannels);
   }
 }
 
 void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress) {
-  if (std::string problem = CheckBackfillRequest(request); !problem.empty()) {
-    throw std::invalid_argument(problem);
-  }
+  CheckBackfillRequest(request);
   const TDateTime first = EncodeDate(request.from.Year, request.from.Month, request.from.Day);
   const TDateTime last = EncodeDate(request.to.Year, request.to.Month, request.to.Day);
   const TDateTime last_tick_of_day = EncodeTime(23, 59, 58, 0);
@@ -98,14 +93,16 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
     const std::string file_name = DayFileNameFor(request.out_dir, date);
     // As the cycle's reload: default layout, then the day's file continued.
     TTlyConfig config;
-    ApplyDefaultLayout(config);
-    if (!LoadDayFile(file_name, day, config)) {
+    if (!ReloadDayFile(file_name, day, config)) {
       // Writing the day now would replace the file's rows with this run's
       // counts alone.
-      throw std::system_error(std::make_error_code(std::errc::io_error),
+      throw std::system_error(EIO, std::generic_category(),
                               "cannot read the existing day file " + file_name);
     }
     AddDayTicks(day, random);
+    // One replacement per day; unlike the live generator's save there is no
+    // retry: the backfill stops at the first day it cannot write and leaves
+    // no temporary file behind.
     ReplaceFileWith(file_name, BuildDayFileImage(day, config, date + last_tick_of_day));
 
     ++done.days_done;

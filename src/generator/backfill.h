@@ -33,17 +33,13 @@ struct BackfillProgress {
 
 using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
 
-// Earliest and latest day a backfill accepts. A day file is named "yymmdd",
-// and a two-digit year is read back as 1991..2090, so a day outside these
-// years would be continued in (and overwrite) the file of another century.
-inline constexpr int kBackfillFirstYear = 1991;
-inline constexpr int kBackfillLastYear = 2090;
-
-// Why `request` cannot run, in words for the user, or "" when it can: a date
-// that does not exist or lies outside kBackfillFirstYear..kBackfillLastYear,
-// `to` before `from`, an output directory that is missing, not a directory or
-// not writable. Touches no file.
-std::string CheckBackfillRequest(const BackfillRequest& request);
+// Throws std::invalid_argument, with why in words for the user, when
+// `request` cannot run: a date that does not exist or lies outside the years
+// a day file's name tells apart (kFirstNamedYear..kLastNamedYear of
+// dayfile/day_file_name.h: a day outside them would continue the file of
+// another century), `to` before `from`, an output directory that is missing,
+// not a directory or not writable. Touches no file.
+void CheckBackfillRequest(const BackfillRequest& request);
 
 // Adds the generator's ticks of one whole day to `day`, drawing from `random`
 // exactly as the generation cycle does (ten draws per tick, in the cycle's
@@ -57,6 +53,7 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // adds the day's ticks and writes the file once, exactly as the generator's
 // save at the day's last tick (23:59:58) writes it. One random source runs
 // through all days. `progress`, when set, is called after each day.
+// Each day's file replaces the old one in one step (ReplaceFileWith).
 // Throws std::invalid_argument when CheckBackfillRequest finds a fault
 // (before any file is touched) and std::system_error when a day file cannot
 // be written, or exists but cannot be read (it is then left as it is); days

@@ -1,7 +1,8 @@
 #include "generator/day_file_image.h"
 
+#include "counting/day_file_loader.h"
 #include "counting/day_file_writer.h"
-#include "support/clock.h"
+#include "generator/default_layout.h"
 
 namespace tly {
 
@@ -11,9 +12,12 @@ std::string BuildDayRows(const DayCounts& day) {
 }
 
 std::string BuildDayFileImage(const DayCounts& day, TTlyConfig& config, TDateTime updated_at) {
-  const ManualClock clock(updated_at);
-  const ScopedClock scoped(clock);
-  return config.BuildSealedFileText(BuildDayRows(day));
+  return config.BuildSealedFileText(BuildDayRows(day), updated_at);
+}
+
+bool ReloadDayFile(const std::string& file_name, DayCounts& day, TTlyConfig& config) {
+  ApplyDefaultLayout(config);
+  return LoadDayFile(file_name, day);
 }
 
 }  // namespace tly

@@ -30,6 +30,11 @@ std::string BuildDayRows(const DayCounts& day);
 // the header rewrite does. Never touches a file.
 std::string BuildDayFileImage(const DayCounts& day, TTlyConfig& config, TDateTime updated_at);
 
+// Loads the day file `file_name` for generating into it: applies the default
+// counter layout to `config`, then LoadDayFile(file_name, day). Returns
+// LoadDayFile's answer: false when the file exists but could not be read.
+bool ReloadDayFile(const std::string& file_name, DayCounts& day, TTlyConfig& config);
+
 }  // namespace tly
 
 #endif  // TLY_GENERATOR_DAY_FILE_IMAGE_H_

@@ -1,16 +1,15 @@
 #include "generator/generation_cycle.h"
 
-#include <algorithm>
-#include <exception>
+#include <cerrno>
 #include <memory>
-#include <stdexcept>
+#include <system_error>
 #include <utility>
 
+#include "config/day_file_replace.h"
 #include "counting/day_file_loader.h"
-#include "counting/day_file_writer.h"
+#include "dayfile/day_file_name.h"
 #include "generator/day_file_image.h"
-#include "generator/day_file_name.h"
-#include "generator/default_layout.h"
+#include "generator/flat_tick.h"
 #include "support/clock.h"
 
 namespace tly {
@@ -18,8 +17,6 @@ namespace tly {
 namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
-constexpr int kDoors = 4;
-constexpr int32_t kPassageEntryChannel = 8;  // ch9; its exit is ch10
 constexpr int32_t kNoChannel = -1;
 
 }  // namespace
@@ -61,14 +58,14 @@ void GenerationCycle::BuildDayFileNameFor(TDateTime moment) {
 }
 
 void GenerationCycle::ReloadDay() {
-  ApplyDefaultLayout(config_);
-  day_file_unread_ = !LoadDayFile(day_file_name_, day_data_, config_);
+  day_file_unread_ = !ReloadDayFile(day_file_name_, day_data_, config_);
 }
 
 void GenerationCycle::CatchUpUnreadDayFile() {
   auto on_disk = std::make_unique<DayCounts>();
-  if (!LoadDayFile(day_file_name_, *on_disk, config_)) {
-    throw std::runtime_error(day_file_name_ + " exists but cannot be read; it is not replaced");
+  if (!LoadDayFile(day_file_name_, *on_disk)) {
+    throw std::system_error(EIO, std::generic_category(),
+                            day_file_name_ + " exists but cannot be read; it is not replaced");
   }
   MergeDayCounts(*on_disk, day_data_);
   day_data_ = *on_disk;
@@ -79,17 +76,15 @@ bool GenerationCycle::SaveDay() {
   ++save_count_;
   try {
     if (day_file_unread_) CatchUpUnreadDayFile();
-    WriteDayRows(day_data_, day_file_name_, kGeneratorShopCode, kGeneratorFromTime,
-                 kGeneratorToTime, kGeneratorChannelsPerRow);
-    config_.SetHeaderToFile(day_file_name_);
+    // The whole sealed file is built first and then replaces the day file in
+    // one step, so no reader ever sees the rows without their header and seal.
+    ReplaceDayFile(day_file_name_,
+                   BuildDayFileImage(day_data_, config_, CurrentClock().Now()));
     last_save_ok_ = true;
     last_save_error_.clear();
-  } catch (const std::exception& e) {
+  } catch (const std::system_error& e) {
     last_save_ok_ = false;
     last_save_error_ = e.what();
-  } catch (...) {
-    last_save_ok_ = false;
-    last_save_error_ = "unknown error";
   }
   return last_save_ok_;
 }
@@ -97,20 +92,8 @@ bool GenerationCycle::SaveDay() {
 void GenerationCycle::Tick() {
   const TDateTime t = CurrentClock().Now();
 
-  // Ten draws in a fixed order: per door its entry and a second draw that
-  // caps the exit at the entry, then the passage's entry and exit.
-  int32_t entries[kDoors];
-  int32_t exits[kDoors];
-  int32_t total = 0;
-  for (int k = 0; k < kDoors; ++k) {
-    entries[k] = static_cast<int32_t>(random_.RandomBelow(2));
-    exits[k] = std::min(entries[k], static_cast<int32_t>(random_.RandomBelow(2)));
-    total += entries[k] + exits[k];
-  }
-  const int32_t passage_in = static_cast<int32_t>(random_.RandomBelow(2));
-  const int32_t passage_out = static_cast<int32_t>(random_.RandomBelow(2));
-  total += passage_in + passage_out;
-  if (total < 1) return;
+  const FlatTick tick = DrawFlatTick(random_);
+  if (tick.total < 1) return;
 
   // Counts of a new date must not be added to the old day: finish the old
   // day's file first, then continue in the file of t's date. This also makes
@@ -121,11 +104,11 @@ void GenerationCycle::Tick() {
     ReloadDay();
   }
 
-  for (int k = 0; k < kDoors; ++k) {
-    AddCounts(day_data_, 2 * k, entries[k], t, 2 * k + 1, exits[k], kNoChannel, 0, kNoChannel, 0);
+  // One call per counted access point: the four doors, then the passage.
+  for (int point = 0; point < kFlatChannels / 2; ++point) {
+    AddCounts(day_data_, 2 * point, tick.counts[2 * point], t, 2 * point + 1,
+              tick.counts[2 * point + 1], kNoChannel, 0, kNoChannel, 0);
   }
-  AddCounts(day_data_, kPassageEntryChannel, passage_in, t, kPassageEntryChannel + 1, passage_out,
-            kNoChannel, 0, kNoChannel, 0);
   if (counts_changed_) counts_changed_();
 
   if (next_save_time_ > t) return;

@@ -63,13 +63,15 @@ class GenerationCycle {
   // DayData (re-initialised for the file's day). Never fails; when the file
   // exists but cannot be read, the day is marked unread (see SaveDay).
   void ReloadDay();
-  // Writes the day's rows to DayFileName, then the sealed header. Every error
-  // is dropped: the counts stay in memory and the next save rewrites the whole
-  // file. Returns whether both steps succeeded (also kept for LastSaveOk).
-  // A day file that existed but could not be read when the day was loaded is
-  // never replaced by the counts in memory alone: the save first reads it
-  // again and adds the counts made since to its rows, and writes nothing
-  // while it still cannot be read.
+  // Writes the day file: the complete sealed file (header, title lines, the
+  // day's rows) is built in memory and replaces DayFileName in one atomic
+  // step (ReplaceDayFile), so no reader ever sees a file without its header
+  // and seal. Returns whether it succeeded (also kept for LastSaveOk); a
+  // failed save changes nothing in memory and the next save rewrites the
+  // whole file. A day file that existed but could not be read when the day
+  // was loaded is never replaced by the counts in memory alone: the save
+  // first reads it again and adds the counts made since to its rows, and
+  // fails while it still cannot be read.
   bool SaveDay();
 
   // One timer tick at t = CurrentClock().Now(): ten draws; nothing more when

@@ -7,30 +7,17 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 
+#include "exit_codes.h"
 #include "generator/backfill.h"
 
 namespace tly {
 
 namespace {
-
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-struct BackfillArguments {
-  std::string out_dir;
-  std::string from;
-  std::string to;
-  std::string seed = "0";
-};
-
-BackfillArguments& Arguments() {
-  static BackfillArguments arguments;
-  return arguments;
-}
 
 // Reads a date written YYYY-MM-DD (exactly four, two and two digits). Whether
 // the date exists is checked later, with the other limits of the request.
@@ -66,9 +53,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-CLI::App* AddBackfillCommand(CLI::App& app) {
-  BackfillArguments& arguments = Arguments();
-  arguments = BackfillArguments{};
+CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& arguments) {
   CLI::App* backfill = app.add_subcommand(
       "backfill",
       "Write the day files the generator would have written running without a pause from FROM "
@@ -89,8 +74,7 @@ CLI::App* AddBackfillCommand(CLI::App& app) {
   return backfill;
 }
 
-int RunBackfillCommand() {
-  const BackfillArguments& arguments = Arguments();
+int RunBackfillCommand(const BackfillOptions& arguments) {
   BackfillRequest request;
   request.out_dir = arguments.out_dir;
   if (!ParseIsoDate(arguments.from, request.from)) {
@@ -102,8 +86,10 @@ int RunBackfillCommand() {
   if (!ParseSeed(arguments.seed, request.seed)) {
     return UsageError("--seed " + arguments.seed + " is not a number from 0 to 4294967295");
   }
-  if (std::string problem = CheckBackfillRequest(request); !problem.empty()) {
-    return UsageError(problem);
+  try {
+    CheckBackfillRequest(request);
+  } catch (const std::invalid_argument& problem) {
+    return UsageError(problem.what());
   }
 
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
@@ -117,7 +103,7 @@ int RunBackfillCommand() {
                   static_cast<double>(progress.ticks_done) / SecondsSince(start));
       std::fflush(stdout);
     });
-  } catch (const std::exception& e) {
+  } catch (const std::system_error& e) {
     if (terminal && last.days_done > 0) std::printf("\n");
     std::fflush(stdout);
     std::fprintf(stderr, "tly-generator backfill: %s (after %d of %d days)\n", e.what(),
@@ -129,7 +115,7 @@ int RunBackfillCommand() {
               terminal ? "\n" : "", last.days_done,
               static_cast<unsigned long long>(last.ticks_done), request.out_dir.c_str(), seconds,
               static_cast<double>(last.ticks_done) / seconds);
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace tly

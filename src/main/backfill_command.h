@@ -5,19 +5,29 @@ namespace CLI {
 class App;
 }
 
+#include <string>
+
 namespace tly {
 
+// The options of `backfill` as given on the command line.
+struct BackfillOptions {
+  std::string out_dir;
+  std::string from;
+  std::string to;
+  std::string seed = "0";
+};
+
 // Registers `backfill --out DIR --from YYYY-MM-DD --to YYYY-MM-DD [--seed N]`
-// on `app` and returns the subcommand; its options are kept until
-// RunBackfillCommand.
-CLI::App* AddBackfillCommand(CLI::App& app);
+// on `app` and returns the subcommand; parsing fills `options`, which must
+// outlive `app`.
+CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options);
 
 // Runs the parsed backfill: the generator's ticks of every day from FROM to TO
 // into the day files of DIR. On a terminal a progress line is rewritten in
 // place; otherwise only the final summary line is printed. Returns 0 on
 // success, 2 for bad arguments (reported on stderr before any file is touched)
 // and 1 when a day file cannot be written (the days before it are complete).
-int RunBackfillCommand();
+int RunBackfillCommand(const BackfillOptions& options);
 
 }  // namespace tly
 

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <limits>
 
+#include "exit_codes.h"
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
 #include "settings_file.h"
@@ -21,8 +22,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr int kExitSaveFailed = 1;
-constexpr int kExitNoOutDir = 2;
 
 // SIGINT, SIGTERM and SIGHUP (a closed terminal) are blocked for the run and
 // taken synchronously with sigtimedwait, so a signal can never slip in between
@@ -92,14 +91,14 @@ int RunGeneration(const RunOptions& options) {
     if (out_dir.empty()) {
       std::cerr << "tly-generator run: no output directory: give --out DIR or set " << source
                 << "\n";
-      return kExitNoOutDir;
+      return kExitUsage;
     }
   }
   std::error_code error;
   if (!std::filesystem::is_directory(out_dir, error)) {
     std::cerr << "tly-generator run: the output directory " << out_dir << " (from " << source
               << ") does not exist or is not a directory\n";
-    return kExitNoOutDir;
+    return kExitUsage;
   }
 
   StopSignals signals;
@@ -132,12 +131,12 @@ int RunGeneration(const RunOptions& options) {
     std::cout.flush();
     std::cerr << "Stopped after " << TicksText(ticks) << "; could not save " << cycle.DayFileName() << ": " << cycle.LastSaveError()
               << std::endl;
-    return kExitSaveFailed;
+    return kExitFailed;
   }
   const int rows = CountUsedSlots(cycle.DayData());
   std::cout << "Stopped after " << TicksText(ticks) << "; saved " << rows << (rows == 1 ? " quarter-hour row" : " quarter-hour rows")
             << " to " << cycle.DayFileName() << std::endl;
-  return 0;
+  return kExitOk;
 }
 
 }  // namespace tly

@@ -5,18 +5,27 @@ namespace CLI {
 class App;
 }
 
+#include <string>
+#include <vector>
+
 namespace tly {
 
-// Registers `verify FILE...` on `app` and returns the subcommand; the file
-// names are kept until RunVerifyCommand.
-CLI::App* AddVerifyCommand(CLI::App& app);
+// The options of `verify` as given on the command line.
+struct VerifyOptions {
+  std::vector<std::string> files;
+};
+
+// Registers `verify FILE...` on `app` and returns the subcommand; parsing
+// fills `options`, which must outlive `app`.
+CLI::App* AddVerifyCommand(CLI::App& app, VerifyOptions& options);
 
 // Checks each file given to `verify` as a reader of the day file format would
 // and prints "<file>: OK" or "<file>: BAD: <first problem>" for it. A file
 // that cannot be read is reported on stderr and the others are still checked.
 // Returns 0 when every file is OK, 1 when one is bad, 2 when one cannot be
-// read (or no file was given).
-int RunVerifyCommand();
+// read (or no file was given). Reads regular files only: a named pipe or a
+// device is reported as unreadable, never waited for.
+int RunVerifyCommand(const VerifyOptions& options);
 
 }  // namespace tly
 

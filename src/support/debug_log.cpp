@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "support/clock.h"
@@ -44,7 +45,7 @@ void WriteDebugLog(std::string_view message) noexcept {
     std::string entry(stamp, static_cast<size_t>(length));
     entry.append(message);
     AppendLogLine(entry);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     // Out of memory: the entry is lost, as every other failure of the log.
   }
 }
@@ -76,7 +77,7 @@ void AppendLogLine(std::string_view text) noexcept {
     // that two programs logging at once do not interleave within a line.
     WriteAll(fd, line);
     ::close(fd);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     // Out of memory: the entry is lost.
   }
 }

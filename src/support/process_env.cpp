@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <new>
 
 namespace tly {
 namespace {
@@ -48,7 +49,7 @@ void InitProcessEnvironment() noexcept {
     ::setenv("TEMP", app_dir.c_str(), 1);
     ::setenv("TMP", app_dir.c_str(), 1);
     ::setenv("TMPDIR", app_dir.c_str(), 1);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     // Out of memory at start-up: the inherited environment stays in force.
   }
 }

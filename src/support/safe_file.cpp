@@ -6,12 +6,26 @@
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
+#include <thread>
+
+#include "support/system_error.h"
 
 namespace tly {
 namespace {
 
-[[noreturn]] void ThrowErrno(const std::string& what) {
-  throw std::system_error(errno, std::generic_category(), what);
+[[noreturn]] void ThrowErrno(const std::string& what) { ThrowSystemError(errno, what); }
+
+// Writes `bytes` to a new file `temporary` and closes it; on any failure the
+// partial file is removed and the error passed on.
+void WriteTemporary(const std::string& temporary, std::string_view bytes) {
+  try {
+    NewFile file(temporary);
+    file.Write(bytes);
+    file.Close();
+  } catch (const std::system_error&) {
+    RemoveQuietly(temporary);
+    throw;
+  }
 }
 
 }  // namespace
@@ -66,14 +80,30 @@ std::string TempFileNameFor(const std::string& path) {
 
 void ReplaceFileWith(const std::string& path, std::string_view bytes) {
   const std::string temp = TempFileNameFor(path);
+  WriteTemporary(temp, bytes);
   try {
-    NewFile file(temp);
-    file.Write(bytes);
-    file.Close();
     RenameOver(temp, path);
-  } catch (...) {
+  } catch (const std::system_error&) {
     RemoveQuietly(temp);
     throw;
+  }
+}
+
+void ReplaceFileRetryingRename(const std::string& path, std::string_view bytes,
+                               std::chrono::milliseconds retry_delay) {
+  const std::string temp = TempFileNameFor(path);
+  WriteTemporary(temp, bytes);
+  try {
+    RenameOver(temp, path);
+    return;
+  } catch (const std::system_error&) {
+    // Another program may hold the file for a moment; try once more.
+  }
+  std::this_thread::sleep_for(retry_delay);
+  try {
+    RenameOver(temp, path);
+  } catch (const std::system_error& error) {
+    throw RenameRefused(error.code(), "cannot replace " + path + " with " + temp);
   }
 }
 

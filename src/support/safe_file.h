@@ -1,8 +1,10 @@
 #ifndef TLY_SUPPORT_SAFE_FILE_H_
 #define TLY_SUPPORT_SAFE_FILE_H_
 
+#include <chrono>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace tly {
 
@@ -45,6 +47,22 @@ std::string TempFileNameFor(const std::string& path);
 // Throws std::system_error when the temporary file cannot be created, written
 // or renamed; `path` is then unchanged and no temporary file remains.
 void ReplaceFileWith(const std::string& path, std::string_view bytes);
+
+// Thrown by ReplaceFileRetryingRename when the temporary file was written
+// completely but could not be renamed over the target, not even on the retry.
+// The temporary file is kept (it holds the whole new content); code() is the
+// second rename's error.
+class RenameRefused : public std::system_error {
+ public:
+  using std::system_error::system_error;
+};
+
+// ReplaceFileWith, except that a refused rename (another program may hold the
+// target for a moment) is tried once more after `retry_delay`. When the second
+// rename fails too, the temporary file is kept and RenameRefused is thrown.
+// Any other failure throws std::system_error and leaves no temporary file.
+void ReplaceFileRetryingRename(const std::string& path, std::string_view bytes,
+                               std::chrono::milliseconds retry_delay);
 
 // Renames `from` over `to`, replacing `to` atomically (same file system).
 // Throws std::system_error.

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "cipher/sha1_hw.h"
+#include "port/accelerated.h"
 
 namespace tly {
 namespace {
@@ -80,7 +80,7 @@ std::string ErrorOf(const std::function<void()>& action) {
 class CipherSha1Test : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (GetParam() && !Sha1HardwareSupported()) GTEST_SKIP() << "no SHA instructions";
+    if (GetParam() && AcceleratedSha1Blocks() == nullptr) GTEST_SKIP() << "no SHA instructions";
     SetSha1HardwareEnabled(GetParam());
   }
   void TearDown() override { SetSha1HardwareEnabled(true); }
@@ -116,7 +116,7 @@ TEST_P(CipherSha1Test, RandomTextsInRandomPiecesMatchOpenSsl) {
 }
 
 TEST(CipherSha1HardwareTest, HardwareAndPortableCompressionsAgree) {
-  if (!Sha1HardwareSupported()) GTEST_SKIP() << "no SHA instructions";
+  if (AcceleratedSha1Blocks() == nullptr) GTEST_SKIP() << "no SHA instructions";
   std::mt19937 rng(7);
   for (int round = 0; round < 40; ++round) {
     const std::string text = RandomBytes(rng, rng() % 5000);

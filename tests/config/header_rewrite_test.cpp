@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "config/header_lines.h"
+#include "dayfile/day_file_lines.h"
 #include "config/tly_config.h"
 #include "support/clock.h"
 #include "support/date_time.h"

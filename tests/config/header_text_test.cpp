@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "config/date_time_separators.h"
-#include "config/header_lines.h"
+#include "dayfile/day_file_lines.h"
 #include "config/tly_config.h"
 #include "support/clock.h"
 #include "support/date_time.h"

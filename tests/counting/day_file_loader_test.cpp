@@ -9,7 +9,6 @@
 #include <string>
 #include <utility>
 
-#include "config/tly_config.h"
 #include "counting/day_file_writer.h"
 #include "support/clock.h"
 #include "testutil/temp_dir.h"
@@ -29,49 +28,24 @@ class DayFileLoaderTest : public ::testing::Test {
   void Load(const std::string& bytes, const std::string& name = "261207.tly") {
     const std::string path = dir_.File(name);
     WriteBytes(path, bytes);
-    LoadDayFile(path, day_, config_);
+    LoadDayFile(path, day_);
   }
 
   TempDir dir_;
-  TTlyConfig config_;
   DayCounts day_;
 };
-
-TEST(DayFileFields, ExtractField) {
-  EXPECT_EQ(ExtractField("a\tb\t\td", '\t', 0), "a");
-  EXPECT_EQ(ExtractField("a\tb\t\td", '\t', 1), "b");
-  EXPECT_EQ(ExtractField("a\tb\t\td", '\t', 2), "");
-  EXPECT_EQ(ExtractField("a\tb\t\td", '\t', 3), "d");
-  EXPECT_EQ(ExtractField("a\tb\t\td", '\t', 7), "");
-  EXPECT_EQ(ExtractField("a\tb\t\td", '\t', -1), "");
-  EXPECT_EQ(ExtractField("x;y", ';', 1), "y");
-  const std::string long_field(300, 'z');
-  EXPECT_EQ(ExtractField("a\t" + long_field + "\tb", '\t', 1), long_field.substr(0, 255));
-}
-
-TEST(DayFileFields, DateFromFileName) {
-  EXPECT_EQ(DateFromFileName("/out/261207.tly"), EncodeDate(2026, 12, 7));
-  EXPECT_EQ(DateFromFileName("/out.d/261207"), EncodeDate(2026, 12, 7));
-  EXPECT_EQ(DateFromFileName("911207.tly"), EncodeDate(1991, 12, 7));
-  EXPECT_EQ(DateFromFileName("901207.tly"), EncodeDate(2090, 12, 7));
-  EXPECT_EQ(DateFromFileName("/out/20261207.tly"), EncodeDate(2026, 12, 7));
-  for (const char* no_date : {"261307.tly", "2612071.tly", "notes.tly", "260229.tly", "", "/out/",
-                              "26-207.tly", "261207.tly.bak", "2026120x"}) {
-    EXPECT_EQ(DateFromFileName(no_date), kNoDate) << no_date;
-  }
-}
 
 TEST_F(DayFileLoaderTest, DayOfTheRecord) {
   ManualClock clock(EncodeDate(2026, 3, 4) + 0.5);
   const ScopedClock scoped(clock);
 
   // No file: the name's date, or today when the name is no date.
-  LoadDayFile(dir_.File("261207.tly"), day_, config_);
+  LoadDayFile(dir_.File("261207.tly"), day_);
   EXPECT_EQ(day_.Date, EncodeDate(2026, 12, 7));
   EXPECT_EQ(day_.FirstSlot, 96);
   EXPECT_EQ(day_.LastSlot, -1);
   EXPECT_EQ(day_.ChannelCount, 0);
-  LoadDayFile(dir_.File("notes.tly"), day_, config_);
+  LoadDayFile(dir_.File("notes.tly"), day_);
   EXPECT_EQ(day_.Date, EncodeDate(2026, 3, 4));
 
   // The last row's date wins; every row is merged into that day by its time.
@@ -94,7 +68,7 @@ TEST_F(DayFileLoaderTest, DayOfTheRecord) {
 
   // A file that cannot be read keeps the name's date.
   std::filesystem::create_directory(dir_.File("261209.tly"));
-  LoadDayFile(dir_.File("261209.tly"), day_, config_);
+  LoadDayFile(dir_.File("261209.tly"), day_);
   EXPECT_EQ(day_.Date, EncodeDate(2026, 12, 9));
   EXPECT_EQ(day_.LastSlot, -1);
 }
@@ -182,7 +156,7 @@ TEST_F(DayFileLoaderTest, WrittenDaysLoadBackUnchanged) {
 
     const std::string path = dir_.File(FormatYyMmDd(date) + ".tly");
     WriteDayRows(written, path, "001", EncodeTime(1, 0, 0, 0), 0, 0);
-    LoadDayFile(path, day_, config_);
+    LoadDayFile(path, day_);
 
     ASSERT_EQ(day_.Date, written.Date) << trial;
     ASSERT_EQ(day_.ChannelCount, written.ChannelCount) << trial;

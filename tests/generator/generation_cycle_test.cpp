@@ -11,41 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "counting/day_file_writer.h"
+#include "generator/default_layout.h"
 #include "generator/generation_timer.h"
 #include "support/clock.h"
 #include "support/date_time.h"
+#include "testutil/draw_model.h"
 #include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {
 
-using Row = std::array<int64_t, 10>;
+using Row = testing::TickRow;
 constexpr double kTwoSeconds = 2.0 / 86400.0;
-
-// The program's random sequence, computed here on its own: S := S * 134775813
-// + 1, a draw below 2 is the high half of S * 2.
-class Draws {
- public:
-  uint32_t Next() {
-    state_ = state_ * 134775813u + 1u;
-    return static_cast<uint32_t>((static_cast<uint64_t>(state_) * 2u) >> 32);
-  }
-  // The ten counts of one tick: per door entry and min(entry, draw), then the
-  // passage's two.
-  Row Tick() {
-    Row row{};
-    for (int door = 0; door < 4; ++door) {
-      row[2 * door] = Next();
-      row[2 * door + 1] = std::min<int64_t>(row[2 * door], Next());
-    }
-    row[8] = Next();
-    row[9] = Next();
-    return row;
-  }
-
- private:
-  uint32_t state_ = 0;
-};
 
 bool AllZero(const Row& row) {
   for (int64_t value : row)
@@ -114,7 +92,7 @@ class GenerationCycleTest : public ::testing::Test {
   ManualClock clock_{day_};
   ScopedClock scoped_;
   FlagTimer timer_;
-  Draws draws_;
+  testing::DrawModel draws_;
   int refreshes_ = 0;
   GenerationCycle cycle_;
 };
@@ -161,7 +139,7 @@ TEST_F(GenerationCycleTest, FirstTicksAddTheFixedSequenceAndStopSavesAtOnce) {
 TEST_F(GenerationCycleTest, ExitsNeverExceedEntriesAndAZeroTickChangesNothing) {
   At(6, 0, 0);
   cycle_.StartGeneration();
-  Draws draws;
+  testing::DrawModel draws;
   int zero_ticks = 0;
   for (int tick = 0; tick < 2000; ++tick) {
     clock_.AdvanceSeconds(2);
@@ -188,7 +166,7 @@ TEST_F(GenerationCycleTest, ExitsNeverExceedEntriesAndAZeroTickChangesNothing) {
 TEST_F(GenerationCycleTest, StopAndStartWithinADayContinueTheSameFile) {
   At(9, 59, 50);
   cycle_.StartGeneration();
-  Draws draws;
+  testing::DrawModel draws;
   std::map<std::string, Row> expected;
   auto run_ticks = [&](int count) {
     for (int i = 0; i < count; ++i) {
@@ -235,6 +213,31 @@ TEST_F(GenerationCycleTest, MissingDirectoryKeepsCountsInMemoryUntilItReturns) {
   const auto rows = ReadRows(dir_.File("261207.tly"));
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows.at("12:00"), total);
+}
+
+// The save builds the sealed file in memory and replaces the day file once.
+// Its bytes are those of the two steps it replaces: the rows written alone,
+// then the header rewrite reading them back and sealing them. A loaded file
+// with more channels, negative counts and an odd time makes sure the rows are
+// the day's, not a copy of what was read.
+TEST_F(GenerationCycleTest, OneStepSaveWritesTheBytesOfRowsThenHeaderRewrite) {
+  testing::WriteBytes(dir_.File("261207.tly"),
+                      "001\t07/12/2026\t09:20\t 5\t -3\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 44\r\n");
+  At(9, 40, 0);
+  cycle_.StartGeneration();
+  Row total{};
+  RunTicks(700, total);  // across several quarter hours
+  cycle_.StopGeneration();
+  ASSERT_TRUE(cycle_.LastSaveOk()) << cycle_.LastSaveError();
+
+  const std::string two_steps = dir_.File("two-steps.tly");
+  TTlyConfig config;
+  ApplyDefaultLayout(config);
+  WriteDayRows(cycle_.DayData(), two_steps, "001", EncodeTime(1, 0, 0, 0), 0, 0);
+  config.SetHeaderToFile(two_steps);
+  const std::string one_step = testing::ReadBytes(dir_.File("261207.tly"));
+  EXPECT_EQ(one_step, testing::ReadBytes(two_steps));
+  EXPECT_NE(one_step.find("\t 44\r\n"), std::string::npos) << "the loaded twelfth channel";
 }
 
 // A day file that exists but cannot be read when the day is loaded (here a
@@ -306,7 +309,7 @@ TEST_F(GenerationCycleTest, WholeDayEndsInItsFileAndMidnightMovesOn) {
       });
   At(0, 0, 0);
   cycle.StartGeneration();
-  Draws draws;
+  testing::DrawModel draws;
   std::array<Row, kSlotsPerDay> expected{};
   constexpr int kTicks = 43200;
   for (int i = 0; i < kTicks; ++i) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/day_file_check.h"
+#include "dayfile/day_file_check.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
 
@@ -17,7 +17,7 @@ using testing::ReadBytes;
 using testing::TempDir;
 
 testing::CommandOutcome Backfill(std::vector<std::string> args, const TempDir& scratch) {
-  return testing::RunSubcommand(AddBackfillCommand, RunBackfillCommand, std::move(args), scratch);
+  return testing::RunSubcommand<BackfillOptions>(AddBackfillCommand, RunBackfillCommand, std::move(args), scratch);
 }
 
 size_t EntryCount(const std::string& dir) {

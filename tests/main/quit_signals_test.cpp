@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "config/day_file_check.h"
+#include "dayfile/day_file_check.h"
 #include "testutil/program_process.h"
 #include "testutil/temp_dir.h"
 #include "testutil/wait_for.h"

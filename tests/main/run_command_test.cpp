@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "config/day_file_check.h"
-#include "generator/random_source.h"
+#include "dayfile/day_file_check.h"
+#include "support/date_time.h"
+#include "testutil/draw_model.h"
 #include "testutil/program_process.h"
 #include "testutil/sha1.h"
 #include "testutil/temp_dir.h"
@@ -19,7 +20,7 @@ namespace {
 
 using testing::GeneratorProgram;
 using testing::Program;
-using Sums = std::array<int64_t, 10>;
+using Sums = testing::TickRow;
 
 // The rows after the second title line, and the text of the "#S" line.
 void SplitDayFile(const std::string& file, std::string& rows, std::string& seal) {
@@ -29,25 +30,6 @@ void SplitDayFile(const std::string& file, std::string& rows, std::string& seal)
   const size_t seal_line = file.find("\r\n#S");
   ASSERT_NE(seal_line, std::string::npos);
   seal = file.substr(seal_line + 4, file.find("\r\n", seal_line + 4) - seal_line - 4);
-}
-
-// The counts `ticks` ticks of the generator add from the fixed sequence, by
-// the rule of the draws: per door an entry and a second draw capping the
-// exit at it, then the passage's entry and exit.
-Sums ModelSums(uint64_t ticks) {
-  RandomSource random;
-  Sums sums{};
-  for (uint64_t t = 0; t < ticks; ++t) {
-    for (int door = 0; door < 4; ++door) {
-      const uint32_t entry = random.RandomBelow(2);
-      const uint32_t second = random.RandomBelow(2);
-      sums[2 * door] += entry;
-      sums[2 * door + 1] += entry < second ? entry : second;
-    }
-    sums[8] += random.RandomBelow(2);
-    sums[9] += random.RandomBelow(2);
-  }
-  return sums;
 }
 
 // Adds the count fields of every row of `rows` to `sums`.
@@ -101,7 +83,7 @@ TEST(RunCommand, SavedCountsAreThoseOfTheTicksItReports) {
     ++files;
   }
   EXPECT_GE(files, 1);
-  EXPECT_EQ(on_disk, ModelSums(ticks));
+  EXPECT_EQ(on_disk, testing::DrawModel().SumOfTicks(ticks));
   EXPECT_EQ(program.Out().rfind("Generating into " + out + "/", 0), 0u) << program.Out();
   EXPECT_NE(program.Out().find(" (a tick every 2 s; Ctrl-C or SIGTERM stops)\nStopped after "),
             std::string::npos)
@@ -125,6 +107,24 @@ TEST(RunCommand, TerminationSavesTheDayAndExitsZero) {
     found = true;
   }
   EXPECT_TRUE(found);
+}
+
+// A final save that cannot be done is a failure: said on stderr, exit 1.
+TEST(RunCommand, AFailedFinalSaveIsReportedAndExitsOne) {
+  testing::TempDir dir;
+  const std::string out = dir.File("out");
+  std::filesystem::create_directory(out);
+  // Directories in the way of today's file (and tomorrow's, should the run
+  // start after midnight).
+  for (const TDateTime day : {DatePart(SystemNow()), DatePart(SystemNow()) + 1}) {
+    const std::string blocked = out + "/" + FormatYyMmDd(day) + ".tly";
+    std::filesystem::create_directories(blocked + "/kept");
+  }
+  Program program(GeneratorProgram(), {"run", "--out", out, "--seconds", "0"}, dir.path(), {},
+                  dir.path());
+  EXPECT_EQ(program.Wait(), 1) << program.Out();
+  EXPECT_NE(program.Err().find("could not save"), std::string::npos) << program.Err();
+  EXPECT_EQ(program.Out().find("Stopped after 0 ticks; saved"), std::string::npos) << program.Out();
 }
 
 TEST(RunCommand, DirectoryMustExistAndComesFromTheSettingsWhenNotGiven) {

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "config/day_file_check.h"
+#include "dayfile/day_file_check.h"
 #include "support/safe_file.h"
 #include "testutil/day_file_state.h"
 #include "testutil/manual_generator.h"

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "config/day_file_check.h"
+#include "dayfile/day_file_check.h"
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
@@ -26,6 +26,7 @@
 #include "generator/generation_timer.h"
 #include "testutil/manual_generator.h"
 #include "testutil/child_process.h"
+#include "testutil/current_dir.h"
 #include "support/clock.h"
 #include "support/date_time.h"
 #include "support/safe_file.h"
@@ -44,8 +45,7 @@ using testing::WriteBytes;
 // What a fresh load of `path` gives.
 std::unique_ptr<DayCounts> LoadFromDisk(const std::string& path) {
   auto day = std::make_unique<DayCounts>();
-  TTlyConfig config;
-  LoadDayFile(path, *day, config);
+  LoadDayFile(path, *day);
   return day;
 }
 
@@ -99,12 +99,16 @@ TEST(FaultInjection, OutputDirectoryRemovedReplacedByAFileAndCreatedAgain) {
 
 TEST(FaultInjection, NamesTakenByDirectoriesStopSavesUntilFreed) {
   TempDir temp;
+  TempDir log_dir;
+  const testing::ScopedCurrentDir in_log_dir(log_dir.path());
   Generator generator(temp.path());
   const std::string day_file = generator.day_file();
   const std::string temp_file = TempFileNameFor(day_file);
 
   // The day file's name is a directory from the start: the load finds no
-  // day, the saves fail, the directory and its content stay.
+  // day, the saves fail, the directory and its content stay. Each failed
+  // replacement is logged and leaves the complete sealed file under the
+  // temporary name.
   fs::create_directory(day_file);
   WriteBytes(day_file + "/kept", "kept");
   generator.cycle().ReloadDay();
@@ -112,9 +116,13 @@ TEST(FaultInjection, NamesTakenByDirectoriesStopSavesUntilFreed) {
   for (int i = 0; i < 20; ++i) EXPECT_NO_THROW(generator.Tick());
   EXPECT_FALSE(generator.cycle().LastSaveOk());
   EXPECT_EQ(ReadBytes(day_file + "/kept"), "kept");
+  EXPECT_TRUE(CheckDayFile(ReadBytes(temp_file)).ok);
+  EXPECT_NE(ReadBytes(log_dir.File("debug.txt")).find("\tSetHeaderToFile: CopyFile 2nd attempt failed: "),
+            std::string::npos);
 
   // Freed, but now the temporary file's name is taken.
   fs::remove_all(day_file);
+  fs::remove(temp_file);
   fs::create_directory(temp_file);
   for (int i = 0; i < 20; ++i) EXPECT_NO_THROW(generator.Tick());
   EXPECT_FALSE(generator.cycle().LastSaveOk());
@@ -185,21 +193,19 @@ TEST(FaultInjection, FullDiskLeavesTheLastFileWholeAndTheNextSaveCatchesUp) {
     const std::string saved = ReadBytes(day_file);
     // Counts that only memory holds, so that a save has something new to write.
     AddCounts(generator.cycle().DayData(), 0, 7, EncodeTime(23, 50, 0, 0), 1, 3, -1, 0, -1, 0);
-    const std::string rows = BuildDayRows(generator.cycle().DayData());
+    const size_t rows = BuildDayRows(generator.cycle().DayData()).size();
+    TTlyConfig config = generator.cycle().Config();
+    const size_t sealed = BuildDayFileImage(generator.cycle().DayData(), config, 0).size();
 
-    // Not even the rows fit: the file stays as it was, byte for byte.
-    limit.rlim_cur = rows.size() - 1;
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
-    if (generator.cycle().SaveDay()) return 4;
-    if (generator.cycle().LastSaveError().empty()) return 5;
-    if (ReadBytes(day_file) != saved || !NoTemporaryFileIn(temp.path())) return 6;
-
-    // The rows fit, the sealed file does not: the file holds the new rows,
-    // whole, as between the two steps of a save, and no partial file is left.
-    limit.rlim_cur = rows.size();
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 7;
-    if (generator.cycle().SaveDay()) return 8;
-    if (ReadBytes(day_file) != rows || !NoTemporaryFileIn(temp.path())) return 9;
+    // Room for less than the sealed file, also for more than its rows alone:
+    // the file stays as it was, byte for byte, and no partial file is left.
+    for (const size_t room : {rows - 1, rows, sealed - 1}) {
+      limit.rlim_cur = room;
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 3;
+      if (generator.cycle().SaveDay()) return 4;
+      if (generator.cycle().LastSaveError().empty()) return 5;
+      if (ReadBytes(day_file) != saved || !NoTemporaryFileIn(temp.path())) return 6;
+    }
 
     // Room again: the next save writes the whole day.
     limit.rlim_cur = unlimited;

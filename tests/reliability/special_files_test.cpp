@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 
-#include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
 #include "testutil/child_process.h"
@@ -38,8 +37,7 @@ TEST(SpecialFiles, LoaderComesBackAtOnceFromAPipeInPlaceOfTheDayFile) {
   const int code = RunInChild([&] {
     ::alarm(5);  // a hang kills the child, which fails the test
     auto day = std::make_unique<DayCounts>();
-    TTlyConfig config;
-    LoadDayFile(day_file, *day, config);
+    LoadDayFile(day_file, *day);
     return day->Date == EncodeDate(2026, 12, 7) && day->LastSlot == -1 ? 0 : 2;
   });
   EXPECT_EQ(code, 0) << "-1: the loader blocked or crashed";

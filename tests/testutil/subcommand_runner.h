@@ -23,10 +23,11 @@ struct CommandOutcome {
 };
 
 // Parses `args` (after the program name) with a fresh application that has
-// only the subcommand `add` registers, then calls `run` when it was given, in
+// only the subcommand `add(app, options)` registers, then calls `run(options)`
+// when it was given, in
 // a child process whose stdout and stderr go to files in `scratch`. Usage
 // errors end with code 2, help with 0, as on the program's command line.
-template <typename Add, typename Run>
+template <typename Options, typename Add, typename Run>
 CommandOutcome RunSubcommand(Add add, Run run, std::vector<std::string> args,
                              const TempDir& scratch) {
   const std::string out = scratch.File("stdout.txt");
@@ -36,14 +37,15 @@ CommandOutcome RunSubcommand(Add add, Run run, std::vector<std::string> args,
     ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
     ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
     CLI::App app("test", "tly-generator");
-    CLI::App* command = add(app);
+    Options options;
+    CLI::App* command = add(app, options);
     args.insert(args.begin(), "tly-generator");
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     int code = 0;
     try {
       app.parse(static_cast<int>(argv.size()), argv.data());
-      code = command->parsed() ? run() : 3;
+      code = command->parsed() ? run(options) : 3;
     } catch (const CLI::ParseError& e) {
       code = app.exit(e) == 0 ? 0 : 2;
     }

@@ -1,23 +1,16 @@
-#include "cipher/sha1_hw.h"
+// SHA-1 compression with the x86 SHA extensions.
 
-#include <cpuid.h>
 #include <immintrin.h>
+
+#include "port/x86/kernels_x86.h"
 
 // Only the functions below are compiled for the SHA extensions; the rest of
 // the program keeps running on processors without them.
 #define TLY_SHA_TARGET __attribute__((target("sha,sse4.1")))
 
-namespace tly {
+namespace tly::x86 {
 
 namespace {
-
-bool DetectSha() {
-  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-  const bool sse = (ecx & bit_SSSE3) != 0 && (ecx & bit_SSE4_1) != 0;
-  if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) return false;
-  return sse && (ebx & bit_SHA) != 0;
-}
 
 // Sixteen message bytes as four big-endian words, word 0 in the top lane,
 // which is the order the SHA instructions take.
@@ -43,13 +36,8 @@ TLY_SHA_TARGET inline void FourRounds(__m128i& abcd, __m128i& prev, __m128i word
 
 }  // namespace
 
-bool Sha1HardwareSupported() {
-  static const bool supported = DetectSha();
-  return supported;
-}
-
-TLY_SHA_TARGET void Sha1CompressBlocksHardware(std::uint32_t state[5], const std::uint8_t* blocks,
-                                               std::size_t count) {
+TLY_SHA_TARGET void Sha1BlocksShaExtensions(std::uint32_t state[5], const std::uint8_t* blocks,
+                                            std::size_t count) {
   // A in the top lane down to D in the lowest; E alone in the top lane.
   __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
   __m128i e = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
@@ -110,4 +98,4 @@ TLY_SHA_TARGET void Sha1CompressBlocksHardware(std::uint32_t state[5], const std
   state[4] = static_cast<std::uint32_t>(_mm_extract_epi32(e, 3));
 }
 
-}  // namespace tly
+}  // namespace tly::x86

@@ -1,19 +1,14 @@
-#include "config/day_file_check.h"
+#include "dayfile/day_file_check.h"
 
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "config/tly_config.h"
-#include "testutil/temp_dir.h"
+#include "dayfile/sealed_image.h"
 
 namespace tly {
 namespace {
-
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
 
 constexpr const char* kRows[] = {
     "001\t07/12/2026\t08:00\t 1\t 0\t 2\t 1\t 0\t 0\t 0\t 0\t 3\t 4",
@@ -21,15 +16,13 @@ constexpr const char* kRows[] = {
     "001\t07/12/2026\t23:45\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0",
 };
 
-// A day file sealed by the configuration's own header rewrite.
+// A day file with a short header, sealed as every writer seals it.
 std::string SealedFile(const std::vector<std::string>& rows) {
-  TempDir dir;
   std::string body;
   for (const std::string& row : rows) body += row + "\r\n";
-  WriteBytes(dir.File("261207.tly"), body);
-  TTlyConfig config;
-  config.SetHeaderToFile(dir.File("261207.tly"));
-  return ReadBytes(dir.File("261207.tly"));
+  return AssembleDayFile({"#TRV9", "#M last updated at 07/12/2026 23:59", "#D1DPorte 1",
+                          "#K1.000", "#S" + SealOfRows(body)},
+                         body);
 }
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -39,7 +32,7 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
   return text;
 }
 
-TEST(DayFileCheck, AcceptsFilesTheHeaderRewriteWrites) {
+TEST(DayFileCheck, AcceptsSealedFiles) {
   const std::string file = SealedFile({kRows[0], kRows[1], kRows[2]});
   const DayFileCheck check = CheckDayFile(file);
   EXPECT_TRUE(check.ok) << check.problem;

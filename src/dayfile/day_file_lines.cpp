@@ -1,4 +1,4 @@
-#include "config/header_lines.h"
+#include "dayfile/day_file_lines.h"
 
 namespace tly {
 
@@ -8,6 +8,10 @@ bool IsTagLine(std::string_view line) {
 
 bool IsSealLine(std::string_view line) {
   return IsTagLine(line) && line[1] == 'S';
+}
+
+std::string_view SealTextOf(std::string_view seal_line) {
+  return seal_line.size() > 2 ? seal_line.substr(2) : std::string_view();
 }
 
 bool IsDataLine(std::string_view line) {

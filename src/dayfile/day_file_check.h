@@ -1,5 +1,5 @@
-#ifndef TLY_CONFIG_DAY_FILE_CHECK_H_
-#define TLY_CONFIG_DAY_FILE_CHECK_H_
+#ifndef TLY_DAYFILE_DAY_FILE_CHECK_H_
+#define TLY_DAYFILE_DAY_FILE_CHECK_H_
 
 #include <string>
 #include <string_view>
@@ -20,11 +20,12 @@ struct DayFileCheck {
 // in every row, a time "hh:nn" whose quarter hour comes after the previous
 // row's, and at most 64 count fields, each a space and a 32-bit decimal
 // integer); and the "#S" text is the SHA-1 in upper-case hexadecimal of the
-// rows, each followed by CR LF, or empty when there are no rows.
+// rows, each followed by CR LF, or empty when there are no rows. The format
+// itself is described in doc/day-file-format.md.
 // Problems are reported in file order. Never throws for any input (beyond
 // std::bad_alloc).
 DayFileCheck CheckDayFile(std::string_view bytes);
 
 }  // namespace tly
 
-#endif  // TLY_CONFIG_DAY_FILE_CHECK_H_
+#endif  // TLY_DAYFILE_DAY_FILE_CHECK_H_

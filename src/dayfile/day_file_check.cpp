@@ -1,18 +1,17 @@
-#include "config/day_file_check.h"
+#include "dayfile/day_file_check.h"
 
 #include <charconv>
 #include <cstdint>
 #include <vector>
 
-#include "cipher/cipher_fmt.h"
-#include "cipher/cipher_hash.h"
-#include "config/header_lines.h"
+#include "dayfile/day_file_lines.h"
+#include "dayfile/row_text.h"
+#include "dayfile/sealed_image.h"
 #include "support/date_time.h"
 
 namespace tly {
 namespace {
 
-constexpr int kMaxCountFields = 64;
 
 DayFileCheck Bad(std::string problem) {
   return {false, std::move(problem)};
@@ -91,7 +90,7 @@ std::string CheckRow(std::string_view line, std::string_view& date, int& last_sl
   if (slot <= last_slot) return "does not come after the previous row's quarter hour";
   last_slot = slot;
 
-  if (fields.size() - 3 > kMaxCountFields) return "has more than 64 count fields";
+  if (fields.size() - 3 > static_cast<size_t>(kMaxRowCounts)) return "has more than 64 count fields";
   for (size_t i = 3; i < fields.size(); ++i) {
     const std::string_view field = fields[i];
     bool sound = field.size() >= 2 && field[0] == ' ';
@@ -148,9 +147,7 @@ DayFileCheck CheckDayFile(std::string_view bytes) {
     rows += "\r\n";
   }
 
-  const std::string expected =
-      rows.empty() ? std::string()
-                   : HashString(TCipherHashAlg2::Class(), rows, TFormat_HEX::Class());
+  const std::string expected = SealOfRows(rows);
   if (seal != expected) {
     return Bad("the seal \"" + std::string(seal) + "\" is not the SHA-1 of the rows (" +
                (expected.empty() ? std::string("empty: no rows") : expected) + ")");
