@@ -33,6 +33,12 @@ void InitDayCounts(DayCounts& day, uint16_t year, uint16_t month, uint16_t day_o
   }
 }
 
+void InitDayCountsFor(DayCounts& day, TDateTime date) {
+  const CivilDate civil = DecodeDate(date);
+  InitDayCounts(day, static_cast<uint16_t>(civil.Year), static_cast<uint16_t>(civil.Month),
+                static_cast<uint16_t>(civil.Day));
+}
+
 void MarkSlotUsed(DayCounts& day, int32_t slot) {
   day.SlotUsed[slot] = 1;
   day.FirstSlot = std::min(day.FirstSlot, slot);

@@ -36,6 +36,9 @@ struct DayCounts {
 // caller has validated. FirstSlot becomes 96, LastSlot -1.
 void InitDayCounts(DayCounts& day, uint16_t year, uint16_t month, uint16_t day_of_month);
 
+// InitDayCounts for the calendar date of the date part of `date`.
+void InitDayCountsFor(DayCounts& day, TDateTime date);
+
 // Marks `slot` (0..95) as holding data and widens FirstSlot/LastSlot to it.
 void MarkSlotUsed(DayCounts& day, int32_t slot);
 

@@ -13,12 +13,6 @@
 namespace tly {
 namespace {
 
-void InitDayCountsFor(DayCounts& day, TDateTime date) {
-  const CivilDate civil = DecodeDate(date);
-  InitDayCounts(day, static_cast<uint16_t>(civil.Year), static_cast<uint16_t>(civil.Month),
-                static_cast<uint16_t>(civil.Day));
-}
-
 // The last data row's date decides the day when it is a valid date:
 // "dd/mm/yyyy", or "dd/mm/yy" for 20yy (a row's two-digit year has no
 // century rule of its own); with any other length only day and month are

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "counting/day_counts.h"
@@ -14,6 +15,14 @@ namespace tly {
 // Ticks of one day: one every even second from 00:00:00 to 23:59:58.
 inline constexpr int kTicksPerDay = 43200;
 
+// What a backfill does with a day file of its range that exists already.
+enum class ExistingDayFiles {
+  kRefuse,    // nothing is written while any exists (the default)
+  kContinue,  // load it and add the day's ticks to it, as the generator would
+  kReplace,   // write the day as if there were none
+  kSkip,      // keep it as it is (resuming an interrupted backfill)
+};
+
 // What to simulate: the generator running without a pause from `from`
 // 00:00:00 to `to` 23:59:58, writing into `out_dir`, its random source
 // starting at `seed`.
@@ -22,13 +31,22 @@ struct BackfillRequest {
   CivilDate from;
   CivilDate to;
   uint32_t seed = 0;
+  ExistingDayFiles existing = ExistingDayFiles::kRefuse;
 };
 
 // Where a backfill stands, reported after each finished day.
 struct BackfillProgress {
-  int days_done = 0;
+  int days_done = 0;     // days written or skipped
+  int days_skipped = 0;  // of which kept as they were (ExistingDayFiles::kSkip)
   int days_total = 0;
   uint64_t ticks_done = 0;
+};
+
+// Thrown (before anything is written) when day files of the range exist and
+// the request says kRefuse. The message names the first and how many.
+class DayFilesExist : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
 };
 
 using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
@@ -48,16 +66,22 @@ void CheckBackfillRequest(const BackfillRequest& request);
 // slot used. Counters wrap as 32-bit two's-complement integers. No file I/O.
 void AddDayTicks(DayCounts& day, RandomSource& random);
 
-// Runs the backfill: for each day from `from` to `to`, applies the default
-// layout to a fresh configuration, loads the day's existing file (if any),
-// adds the day's ticks and writes the file once, exactly as the generator's
-// save at the day's last tick (23:59:58) writes it. One random source runs
-// through all days. `progress`, when set, is called after each day.
-// Each day's file replaces the old one in one step (ReplaceFileWith).
-// Throws std::invalid_argument when CheckBackfillRequest finds a fault
-// (before any file is touched) and std::system_error when a day file cannot
-// be written, or exists but cannot be read (it is then left as it is); days
-// finished before that keep their files.
+// Runs the backfill, holding the writer's lock of `out_dir` throughout: for
+// each day from `from` to `to`, applies the default layout to a fresh
+// configuration, handles an existing day file as `existing` says, adds the
+// day's ticks and writes the file once, exactly as the generator's save at
+// the day's last tick (23:59:58) writes it. One random source runs through
+// all days; a skipped day skips its draws, so every written day is the same
+// whichever days were skipped. With kSkip, leftover temporary files of the
+// range (from an interrupted run) are removed first. `progress`, when set, is
+// called after each day. Each day's file replaces the old one in one step
+// (ReplaceFileWith).
+// Throws, before any file is touched: std::invalid_argument when
+// CheckBackfillRequest finds a fault, DayFilesExist when files exist and
+// `existing` is kRefuse, DirectoryBusy (support/directory_lock.h) when another
+// process writes into `out_dir`. Throws std::system_error when a day file
+// cannot be written, or exists but cannot be read (it is then left as it
+// is); days finished before that keep their files.
 void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress = {});
 
 }  // namespace tly

@@ -22,11 +22,12 @@ constexpr int32_t kNoChannel = -1;
 }  // namespace
 
 GenerationCycle::GenerationCycle(GenerationTimer& timer, OutDirSource out_dir,
-                                 CountsChanged counts_changed, uint32_t seed)
+                                 CountsChanged counts_changed, uint32_t seed, std::string writer)
     : timer_(timer),
       out_dir_(std::move(out_dir)),
       counts_changed_(std::move(counts_changed)),
-      random_(seed) {}
+      random_(seed),
+      writer_(std::move(writer)) {}
 
 bool GenerationCycle::IsGenerating() const {
   return timer_.IsEnabled();
@@ -38,6 +39,7 @@ void GenerationCycle::SetGenerating(bool value) {
 
 void GenerationCycle::StartGeneration() {
   BuildDayFileName();
+  LockDayDirectory();
   ReloadDay();
   next_save_time_ = CurrentClock().Now() + kTickSeconds / kSecondsPerDay;
   SetGenerating(true);
@@ -46,6 +48,7 @@ void GenerationCycle::StartGeneration() {
 void GenerationCycle::StopGeneration() {
   SetGenerating(false);
   SaveDay();
+  lock_.reset();
 }
 
 void GenerationCycle::BuildDayFileName() {
@@ -54,7 +57,21 @@ void GenerationCycle::BuildDayFileName() {
 
 void GenerationCycle::BuildDayFileNameFor(TDateTime moment) {
   day_date_ = DatePart(moment);
-  day_file_name_ = DayFileNameFor(out_dir_ ? out_dir_() : std::string(), day_date_);
+  day_dir_ = out_dir_ ? out_dir_() : std::string();
+  day_file_name_ = DayFileNameFor(day_dir_, day_date_);
+}
+
+void GenerationCycle::LockDayDirectory() {
+  if (lock_ && lock_->dir() == day_dir_ && lock_->StillInPlace()) return;
+  lock_.reset();
+  try {
+    lock_.emplace(day_dir_, writer_);
+  } catch (const DirectoryBusy&) {
+    throw;
+  } catch (const std::system_error&) {
+    // Missing or read-only: no file can be written there either, so there is
+    // nothing to guard until it can.
+  }
 }
 
 void GenerationCycle::ReloadDay() {
@@ -75,6 +92,7 @@ void GenerationCycle::CatchUpUnreadDayFile() {
 bool GenerationCycle::SaveDay() {
   ++save_count_;
   try {
+    LockDayDirectory();
     if (day_file_unread_) CatchUpUnreadDayFile();
     // The whole sealed file is built first and then replaces the day file in
     // one step, so no reader ever sees the rows without their header and seal.

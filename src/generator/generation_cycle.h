@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "config/tly_config.h"
@@ -10,6 +11,7 @@
 #include "generator/generation_timer.h"
 #include "generator/random_source.h"
 #include "support/date_time.h"
+#include "support/directory_lock.h"
 
 namespace tly {
 
@@ -35,11 +37,12 @@ class GenerationCycle {
 
   // `timer` must outlive the cycle; the timer's enabled state is whether the
   // cycle is generating. `counts_changed` may be empty. `seed` is the initial
-  // state of the random source (0 for the program's fixed sequence). The day
-  // starts empty and unnamed: call BuildDayFileName and ReloadDay (or
-  // StartGeneration) before use.
+  // state of the random source (0 for the program's fixed sequence). `writer`
+  // says what this process is, for the directory lock (another writer that is
+  // refused names it). The day starts empty and unnamed: call BuildDayFileName
+  // and ReloadDay (or StartGeneration) before use.
   GenerationCycle(GenerationTimer& timer, OutDirSource out_dir, CountsChanged counts_changed,
-                  uint32_t seed = 0);
+                  uint32_t seed = 0, std::string writer = "tly-generator");
 
   GenerationCycle(const GenerationCycle&) = delete;
   GenerationCycle& operator=(const GenerationCycle&) = delete;
@@ -49,10 +52,15 @@ class GenerationCycle {
   // Switches the timer, only when its state differs from `value`.
   void SetGenerating(bool value);
 
-  // Names the day file for today, reloads the day from it, schedules the
-  // first save 2 seconds ahead and starts the timer.
+  // Names the day file for today, takes the writer's lock of its directory,
+  // reloads the day from it, schedules the first save 2 seconds ahead and
+  // starts the timer. Throws DirectoryBusy (support/directory_lock.h), with
+  // nothing started, when another process writes into that directory. A
+  // directory that cannot be locked at all (missing, read-only) is no
+  // obstacle: generation runs on in memory and each save tries again.
   void StartGeneration();
-  // Stops the timer and writes the day file (even when no save was due).
+  // Stops the timer, writes the day file (even when no save was due) and
+  // gives up the directory's lock.
   void StopGeneration();
 
   // DayDate := today's date; DayFileName := output directory, a '/' when it
@@ -101,6 +109,10 @@ class GenerationCycle {
 
  private:
   void BuildDayFileNameFor(TDateTime moment);
+  // Takes the lock of the day file's directory unless it is held and still
+  // guards that directory. Throws DirectoryBusy; a directory that cannot be
+  // locked for another reason stays unlocked (nothing can be written there).
+  void LockDayDirectory();
   // Reads the day file that could not be read at the load and adds DayData
   // to it. Throws std::runtime_error when it still cannot be read.
   void CatchUpUnreadDayFile();
@@ -109,9 +121,12 @@ class GenerationCycle {
   OutDirSource out_dir_;
   CountsChanged counts_changed_;
   RandomSource random_;
+  std::string writer_;
+  std::optional<DirectoryLock> lock_;
   DayCounts day_data_{};
   TTlyConfig config_;
   TDateTime day_date_ = kNoDate;
+  std::string day_dir_;  // the directory day_file_name_ was built in
   std::string day_file_name_;
   TDateTime next_save_time_ = 0;
   bool day_file_unread_ = false;

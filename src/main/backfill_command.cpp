@@ -7,13 +7,16 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
 
+#include "command_style.h"
 #include "exit_codes.h"
 #include "generator/backfill.h"
+#include "support/directory_lock.h"
 
 namespace tly {
 
@@ -21,27 +24,44 @@ namespace {
 
 // Reads a date written YYYY-MM-DD (exactly four, two and two digits). Whether
 // the date exists is checked later, with the other limits of the request.
-bool ParseIsoDate(std::string_view text, CivilDate& date) {
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+CivilDate ParseIsoDate(std::string_view option, std::string_view text) {
+  CivilDate date;
+  bool digits = text.size() == 10 && text[4] == '-' && text[7] == '-';
   for (size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
-    if (text[i] < '0' || text[i] > '9') return false;
+    digits = digits && text[i] >= '0' && text[i] <= '9';
+  }
+  if (!digits) {
+    throw UsageError(std::string(option) + " " + std::string(text) +
+                     " is not a date written YYYY-MM-DD");
   }
   std::from_chars(text.data(), text.data() + 4, date.Year);
   std::from_chars(text.data() + 5, text.data() + 7, date.Month);
   std::from_chars(text.data() + 8, text.data() + 10, date.Day);
-  return true;
+  return date;
 }
 
-// Reads a seed: decimal digits only, 0..4294967295.
-bool ParseSeed(std::string_view text, uint32_t& seed) {
-  if (text.empty() || text.front() < '0' || text.front() > '9') return false;
-  const auto result = std::from_chars(text.data(), text.data() + text.size(), seed);
-  return result.ec == std::errc() && result.ptr == text.data() + text.size();
+ExistingDayFiles ParseExisting(std::string_view text) {
+  if (text.empty()) return ExistingDayFiles::kRefuse;
+  if (text == "continue") return ExistingDayFiles::kContinue;
+  if (text == "replace") return ExistingDayFiles::kReplace;
+  if (text == "skip") return ExistingDayFiles::kSkip;
+  throw UsageError("--existing " + std::string(text) + " is not continue, replace or skip");
 }
 
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "tly-generator backfill: %s\n", message.c_str());
-  return kExitUsage;
+BackfillRequest ParseRequest(const BackfillOptions& options) {
+  BackfillRequest request;
+  request.out_dir = options.out_dir;
+  request.from = ParseIsoDate("--from", options.from);
+  request.to = ParseIsoDate("--to", options.to);
+  request.seed = static_cast<uint32_t>(
+      ParseDecimalOption("--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
+  request.existing = ParseExisting(options.existing);
+  try {
+    CheckBackfillRequest(request);
+  } catch (const std::invalid_argument& problem) {
+    throw UsageError(problem.what());
+  }
+  return request;
 }
 
 // Seconds since `start`, never 0, so that a rate can be taken at once.
@@ -51,71 +71,90 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return seconds > 1e-9 ? seconds : 1e-9;
 }
 
+std::string FormatIsoDate(TDateTime date) {
+  const CivilDate civil = DecodeDate(date);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", civil.Year, civil.Month, civil.Day);
+  return text;
+}
+
 }  // namespace
 
-CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& arguments) {
+CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options) {
   CLI::App* backfill = app.add_subcommand(
       "backfill",
       "Write the day files the generator would have written running without a pause from FROM "
-      "00:00:00 to TO 23:59:58 (a tick every 2 seconds); an existing day file is continued");
-  backfill->add_option("--out", arguments.out_dir, "Existing output directory")
-      ->type_name("DIR")
+      "00:00:00 to TO 23:59:58 (a tick every 2 seconds)");
+  AddValueOption(*backfill, "--out", options.out_dir, "DIR",
+                 "Existing output directory, used as given")
       ->required();
-  backfill->add_option("--from", arguments.from, "First day (years 1991 to 2090)")
-      ->type_name("YYYY-MM-DD")
+  AddValueOption(*backfill, "--from", options.from, "YYYY-MM-DD",
+                 "First day, in the years 1991 to 2090")
       ->required();
-  backfill->add_option("--to", arguments.to, "Last day, not before FROM")
-      ->type_name("YYYY-MM-DD")
+  AddValueOption(*backfill, "--to", options.to, "YYYY-MM-DD", "Last day, not before FROM")
       ->required();
-  backfill
-      ->add_option("--seed", arguments.seed,
-                   "Initial state of the random source, 0..4294967295 (default 0)")
-      ->type_name("N");
+  AddValueOption(*backfill, "--seed", options.seed, "N",
+                 "Initial state of the random source, 0 to 4294967295 (default: 0)");
+  AddValueOption(*backfill, "--existing", options.existing, "WHAT",
+                 "What to do with day files of the range that exist already: continue (add "
+                 "this run's counts to them), replace, or skip (keep them; resumes an "
+                 "interrupted backfill) (default: write nothing and say which exist)");
   return backfill;
 }
 
-int RunBackfillCommand(const BackfillOptions& arguments) {
+int RunBackfillCommand(const BackfillOptions& options) {
+  CommandOutput output("backfill");
   BackfillRequest request;
-  request.out_dir = arguments.out_dir;
-  if (!ParseIsoDate(arguments.from, request.from)) {
-    return UsageError("--from " + arguments.from + " is not a date written YYYY-MM-DD");
-  }
-  if (!ParseIsoDate(arguments.to, request.to)) {
-    return UsageError("--to " + arguments.to + " is not a date written YYYY-MM-DD");
-  }
-  if (!ParseSeed(arguments.seed, request.seed)) {
-    return UsageError("--seed " + arguments.seed + " is not a number from 0 to 4294967295");
-  }
   try {
-    CheckBackfillRequest(request);
-  } catch (const std::invalid_argument& problem) {
-    return UsageError(problem.what());
+    request = ParseRequest(options);
+  } catch (const UsageError& problem) {
+    output.Error(problem.what());
+    return kExitUsage;
   }
 
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   const auto start = std::chrono::steady_clock::now();
+  const TDateTime first = EncodeDate(request.from.Year, request.from.Month, request.from.Day);
   BackfillProgress last;
+  last.days_total =
+      static_cast<int>(EncodeDate(request.to.Year, request.to.Month, request.to.Day) - first) + 1;
   try {
     Backfill(request, [&](const BackfillProgress& progress) {
       last = progress;
       if (!terminal) return;
-      std::printf("\rday %d of %d, %.3g ticks/s ", progress.days_done, progress.days_total,
-                  static_cast<double>(progress.ticks_done) / SecondsSince(start));
-      std::fflush(stdout);
+      char text[128];
+      std::snprintf(text, sizeof text, "\rday %d of %d, %.3g ticks/s ", progress.days_done,
+                    progress.days_total,
+                    static_cast<double>(progress.ticks_done) / SecondsSince(start));
+      output.Partial(text);
     });
-  } catch (const std::system_error& e) {
-    if (terminal && last.days_done > 0) std::printf("\n");
-    std::fflush(stdout);
-    std::fprintf(stderr, "tly-generator backfill: %s (after %d of %d days)\n", e.what(),
-                 last.days_done, last.days_total);
-    return kExitFailed;
+  } catch (const DayFilesExist& existing) {
+    output.Error(std::string(existing.what()) + " with --existing continue, replace or skip");
+    return kExitUsage;
+  } catch (const DirectoryBusy& busy) {
+    output.Error(busy.what());
+    return kExitUsage;
+  } catch (const std::system_error& failure) {
+    if (terminal && last.days_done > 0) output.Line("");
+    output.Error(std::string(failure.what()) + " (stopped at " +
+                 FormatIsoDate(first + last.days_done) + "; " +
+                 CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
+                 std::to_string(last.days_total) + " done)");
+    return output.Finish(kExitFailed);
   }
   const double seconds = SecondsSince(start);
-  std::printf("%s%d days, %llu ticks written to %s in %.2f s (%.3g ticks/s)\n",
-              terminal ? "\n" : "", last.days_done,
-              static_cast<unsigned long long>(last.ticks_done), request.out_dir.c_str(), seconds,
-              static_cast<double>(last.ticks_done) / seconds);
-  return kExitOk;
+  char timing[96];
+  std::snprintf(timing, sizeof timing, " in %.2f s (%.3g ticks/s)", seconds,
+                static_cast<double>(last.ticks_done) / seconds);
+  std::string summary = CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + ", " +
+                        CountOf(last.ticks_done, "tick", "ticks") + " written to " +
+                        request.out_dir + timing;
+  if (last.days_skipped > 0) {
+    summary += "; " + CountOf(static_cast<uint64_t>(last.days_skipped), "day", "days") +
+               " kept as they were";
+  }
+  output.Line((terminal ? "\n" : "") + summary);
+  return output.Finish(kExitOk);
 }
 
 }  // namespace tly

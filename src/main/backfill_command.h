@@ -15,9 +15,11 @@ struct BackfillOptions {
   std::string from;
   std::string to;
   std::string seed = "0";
+  std::string existing;  // "", "continue", "replace" or "skip"
 };
 
-// Registers `backfill --out DIR --from YYYY-MM-DD --to YYYY-MM-DD [--seed N]`
+// Registers `backfill --out DIR --from YYYY-MM-DD --to YYYY-MM-DD [--seed N]
+// [--existing continue|replace|skip]`
 // on `app` and returns the subcommand; parsing fills `options`, which must
 // outlive `app`.
 CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options);
@@ -25,8 +27,11 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options);
 // Runs the parsed backfill: the generator's ticks of every day from FROM to TO
 // into the day files of DIR. On a terminal a progress line is rewritten in
 // place; otherwise only the final summary line is printed. Returns 0 on
-// success, 2 for bad arguments (reported on stderr before any file is touched)
-// and 1 when a day file cannot be written (the days before it are complete).
+// success; 2, reported on stderr before any file is touched, for bad
+// arguments, for day files of the range that exist while --existing is not
+// given, and for another writer in DIR; 1 when a day file cannot be written
+// (the days before it are complete; the message names the day) or the summary
+// could not be written to stdout.
 int RunBackfillCommand(const BackfillOptions& options);
 
 }  // namespace tly

@@ -1,9 +1,14 @@
 #include "command_line.h"
 
+#include <signal.h>
+
 #include <CLI/CLI.hpp>
 #include <QApplication>
+#include <cstdio>
+#include <string>
 
 #include "backfill_command.h"
+#include "display_check.h"
 #include "exit_codes.h"
 #include "quit_signals.h"
 #include "run_command.h"
@@ -16,11 +21,34 @@ namespace tly {
 namespace {
 
 int RunWindow(int argc, char** argv) {
+  std::string why_not;
+  if (!DisplayUsable(why_not)) {
+    std::fprintf(stderr,
+                 "tly-generator: the window needs a display, and %s.\n"
+                 "Without one, 'tly-generator run --out DIR' generates into DIR "
+                 "('tly-generator help run' tells more).\n",
+                 why_not.c_str());
+    return kExitUsage;
+  }
   QApplication application(argc, argv);
   TMainWnd window;
   CloseOnQuitSignals(window);
   window.show();
   return application.exec();
+}
+
+// The subcommand `argv` names, or "" for none: errors of its options carry
+// its name.
+std::string CommandNamed(int argc, char** argv, const CLI::App& app) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (!word.empty() && word[0] == '-') continue;
+    for (const CLI::App* command : app.get_subcommands({})) {
+      if (command->get_name() == word) return word;
+    }
+    return "";
+  }
+  return "";
 }
 
 }  // namespace
@@ -39,14 +67,45 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* backfill = AddBackfillCommand(app, backfill_options);
   VerifyOptions verify_options;
   CLI::App* verify = AddVerifyCommand(app, verify_options);
+  std::string help_topic;
+  CLI::App* help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
+  help->add_option("COMMAND", help_topic, "The command to describe")->type_name("");
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    // Help and version end well; every usage error gives the usual code 2.
-    return app.exit(e) == 0 ? kExitOk : kExitUsage;
+  } catch (const CLI::ParseError& error) {
+    // Help and version end well; every other error is a usage error.
+    if (error.get_exit_code() == 0) return app.exit(error);
+    const std::string command = CommandNamed(argc, argv, app);
+    const std::string who = command.empty() ? "tly-generator" : "tly-generator " + command;
+    std::fprintf(stderr, "%s: %s\nRun 'tly-generator help%s' for the options.\n", who.c_str(),
+                 error.what(), command.empty() ? "" : (" " + command).c_str());
+    return kExitUsage;
   }
 
+  if (help->parsed()) {
+    // Through the formatter: the program's own help() would show the help
+    // of the command that was parsed, which is `help` itself.
+    const auto formatter = app.get_formatter();
+    if (help_topic.empty()) {
+      std::fputs(formatter->make_help(&app, "tly-generator", CLI::AppFormatMode::Normal).c_str(),
+                 stdout);
+      return kExitOk;
+    }
+    for (CLI::App* command : app.get_subcommands({})) {
+      if (command->get_name() == help_topic) {
+        std::fputs(command->help("tly-generator").c_str(), stdout);
+        return kExitOk;
+      }
+    }
+    std::fprintf(stderr, "tly-generator help: there is no command %s\n", help_topic.c_str());
+    return kExitUsage;
+  }
+  if (!app.get_subcommands().empty()) {
+    // A reader that went away (a closed pipe) must not kill a command that is
+    // generating; the write fails instead and the command says so at the end.
+    ::signal(SIGPIPE, SIG_IGN);
+  }
   if (run->parsed()) return RunGeneration(run_options);
   if (backfill->parsed()) return RunBackfillCommand(backfill_options);
   if (verify->parsed()) return RunVerifyCommand(verify_options);

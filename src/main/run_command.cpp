@@ -7,14 +7,14 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <iostream>
 #include <limits>
 
+#include "command_style.h"
 #include "exit_codes.h"
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
 #include "settings_file.h"
-#include "support/text_trim.h"
+#include "support/directory_lock.h"
 
 namespace tly {
 
@@ -63,80 +63,132 @@ int CountUsedSlots(const DayCounts& day) {
   return used;
 }
 
-std::string TicksText(uint64_t ticks) {
-  return std::to_string(ticks) + (ticks == 1 ? " tick" : " ticks");
+std::string BaseName(const std::string& path) {
+  return path.substr(path.find_last_of('/') + 1);
 }
+
+// Tells once when the saves start to fail, with the reason, and once when
+// they work again; a run that cannot save keeps generating in memory.
+class SaveReporter {
+ public:
+  explicit SaveReporter(CommandOutput& output) : output_(output) {}
+
+  void Look(const GenerationCycle& cycle) {
+    if (cycle.SaveCount() == seen_saves_) return;
+    seen_saves_ = cycle.SaveCount();
+    if (!cycle.LastSaveOk() && !failing_) {
+      output_.Error("cannot save " + cycle.DayFileName() + ": " + cycle.LastSaveError() +
+                    "; generating on in memory, every save tries again");
+      failing_ = true;
+    } else if (cycle.LastSaveOk() && failing_) {
+      output_.Error("saving works again: " + cycle.DayFileName());
+      failing_ = false;
+    }
+  }
+
+ private:
+  CommandOutput& output_;
+  uint64_t seen_saves_ = 0;
+  bool failing_ = false;
+};
 
 }  // namespace
 
 CLI::App* AddRunCommand(CLI::App& app, RunOptions& options) {
   CLI::App* run = app.add_subcommand(
       "run", "Generate without a window until Ctrl-C, SIGTERM or the end of --seconds");
-  run->add_option("--out", options.out_dir,
-                  "Output directory of the day files (default: OutDir of the settings file)");
-  run->add_option("--seconds", options.seconds, "Stop after this many seconds")
-      ->check(CLI::Range(int64_t{0}, int64_t{std::numeric_limits<int32_t>::max()}));
-  run->add_option("--seed", options.seed, "Initial state of the random source, 0..4294967295")
-      ->capture_default_str();
+  AddValueOption(*run, "--out", options.out_dir, "DIR",
+                 "Existing output directory of the day files, used as given (default: OutDir "
+                 "of the settings file)");
+  AddValueOption(*run, "--seconds", options.seconds, "N",
+                 "Stop after N seconds, 0 to 2147483647 (default: run until a signal)");
+  AddValueOption(*run, "--seed", options.seed, "N",
+                 "Initial state of the random source, 0 to 4294967295 (default: 0)");
   return run;
 }
 
 int RunGeneration(const RunOptions& options) {
-  std::string out_dir(TrimBlanksAndControls(options.out_dir));
+  CommandOutput output("run");
+  int64_t seconds = -1;
+  uint32_t seed = 0;
+  try {
+    if (!options.seconds.empty()) {
+      seconds = static_cast<int64_t>(ParseDecimalOption("--seconds", options.seconds, 0,
+                                                        std::numeric_limits<int32_t>::max()));
+    }
+    seed = static_cast<uint32_t>(
+        ParseDecimalOption("--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
+  } catch (const UsageError& problem) {
+    output.Error(problem.what());
+    return kExitUsage;
+  }
+
+  std::string out_dir = options.out_dir;
   std::string source = "--out";
   if (out_dir.empty()) {
     const std::string ini = IniFileNameFor(ExecutablePath());
     out_dir = ReadOutDirSetting(ini);
     source = "OutDir in [General] of " + ini;
     if (out_dir.empty()) {
-      std::cerr << "tly-generator run: no output directory: give --out DIR or set " << source
-                << "\n";
+      output.Error("no output directory: give --out DIR or set " + source);
       return kExitUsage;
     }
   }
   std::error_code error;
   if (!std::filesystem::is_directory(out_dir, error)) {
-    std::cerr << "tly-generator run: the output directory " << out_dir << " (from " << source
-              << ") does not exist or is not a directory\n";
+    output.Error("the output directory " + out_dir + " (from " + source +
+                 ") does not exist or is not a directory");
     return kExitUsage;
   }
 
   StopSignals signals;
   FlagTimer timer;
   GenerationCycle cycle(
-      timer, [&out_dir] { return out_dir; }, {}, options.seed);
-  cycle.StartGeneration();
-  std::cout << "Generating into " << cycle.DayFileName()
-            << " (a tick every 2 s; Ctrl-C or SIGTERM stops)" << std::endl;
+      timer, [&out_dir] { return out_dir; }, {}, seed, "tly-generator run");
+  try {
+    cycle.StartGeneration();
+  } catch (const DirectoryBusy& busy) {
+    output.Error(busy.what());
+    return kExitUsage;
+  }
+  output.Line("Generating into " + cycle.DayFileName() +
+              " (a tick every 2 s; Ctrl-C or SIGTERM stops)");
 
   const auto tick = std::chrono::seconds(GenerationCycle::kTickSeconds);
   const auto start = SteadyClock::now();
-  const auto end = options.seconds >= 0 ? start + std::chrono::seconds(options.seconds)
-                                        : SteadyClock::time_point::max();
+  const auto end = seconds >= 0 ? start + std::chrono::seconds(seconds)
+                                : SteadyClock::time_point::max();
   auto next_tick = start + tick;
   uint64_t ticks = 0;
+  SaveReporter saves(output);
   for (;;) {
     if (signals.WaitUntil(std::min(next_tick, end))) break;
     const auto now = SteadyClock::now();
     if (now >= end) break;
     if (now < next_tick) continue;
+    const std::string day_file = cycle.DayFileName();
     cycle.Tick();
     ++ticks;
+    if (cycle.DayFileName() != day_file) {
+      output.Line("day " + BaseName(day_file) + " finished, now " +
+                  BaseName(cycle.DayFileName()));
+    }
+    saves.Look(cycle);
     // After a stall (a suspended process) the missed ticks are dropped.
     while (next_tick <= SteadyClock::now()) next_tick += tick;
   }
 
   cycle.StopGeneration();
   if (!cycle.LastSaveOk()) {
-    std::cout.flush();
-    std::cerr << "Stopped after " << TicksText(ticks) << "; could not save " << cycle.DayFileName() << ": " << cycle.LastSaveError()
-              << std::endl;
-    return kExitFailed;
+    output.Error("stopped after " + CountOf(ticks, "tick", "ticks") + "; could not save " +
+                 cycle.DayFileName() + ": " + cycle.LastSaveError());
+    return output.Finish(kExitFailed);
   }
-  const int rows = CountUsedSlots(cycle.DayData());
-  std::cout << "Stopped after " << TicksText(ticks) << "; saved " << rows << (rows == 1 ? " quarter-hour row" : " quarter-hour rows")
-            << " to " << cycle.DayFileName() << std::endl;
-  return kExitOk;
+  output.Line("Stopped after " + CountOf(ticks, "tick", "ticks") + "; saved " +
+              CountOf(static_cast<uint64_t>(CountUsedSlots(cycle.DayData())), "quarter-hour row",
+                      "quarter-hour rows") +
+              " to " + cycle.DayFileName());
+  return output.Finish(kExitOk);
 }
 
 }  // namespace tly

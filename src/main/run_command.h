@@ -1,7 +1,6 @@
 #ifndef TLY_MAIN_RUN_COMMAND_H_
 #define TLY_MAIN_RUN_COMMAND_H_
 
-#include <cstdint>
 #include <string>
 
 namespace CLI {
@@ -10,23 +9,28 @@ class App;
 
 namespace tly {
 
-// Options of `tly-generator run`.
+// The options of `run` as given on the command line.
 struct RunOptions {
-  std::string out_dir;   // empty: the directory of the settings file
-  int64_t seconds = -1;  // how long to run; negative: until a signal
-  uint32_t seed = 0;     // initial state of the random source
+  std::string out_dir;  // empty: OutDir of the settings file
+  std::string seconds;  // empty: until a signal
+  std::string seed = "0";
 };
 
-// Registers the `run` subcommand, which fills `options` when parsed.
+// Registers the `run` subcommand on `app`; parsing fills `options`, which
+// must outlive `app`.
 CLI::App* AddRunCommand(CLI::App& app, RunOptions& options);
 
 // Generates without any window: the cycle ticks every 2 seconds of a steady
 // clock (the first tick 2 seconds after the start) into the day file of the
-// output directory, until SIGINT, SIGTERM or the end of `seconds`, and then
-// stops with a final save. Prints the day file at the start and what was saved
-// at the end. Returns 0 after a successful final save, 1 when it failed, 2
-// when there is no usable output directory (reported on stderr). Never reads
-// or writes anything but the settings file (read only) and the day files.
+// output directory (used as given), holding the directory's writer lock,
+// until SIGINT, SIGTERM, SIGHUP or the end of `seconds`, and then stops with
+// a final save. Prints the day file at the start, each change of day, and
+// at the end how many ticks ran and what was saved; on stderr when saving
+// starts to fail (with the reason) and when it works again. Returns 0 after a
+// successful final save, 1 when it failed or stdout could not be written, 2
+// for bad options, no usable output directory or another writer in it
+// (reported on stderr). Never writes anything but the day files and the lock
+// file (the settings file is only read).
 int RunGeneration(const RunOptions& options);
 
 }  // namespace tly

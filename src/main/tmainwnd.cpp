@@ -47,7 +47,8 @@ TMainWnd::TMainWnd(std::string ini_file_name, QWidget* parent)
       ini_file_name_(std::move(ini_file_name)),
       TmrMain(kTimerIntervalMs, nullptr),
       cycle_(
-          TmrMain, [this] { return GetOutDir(); }, [this] { RefreshChannelList(); }) {
+          TmrMain, [this] { return GetOutDir(); }, [this] { RefreshChannelList(); }, 0,
+          "tly-generator window") {
   ShowError = [this](const QString& text) { QMessageBox::critical(this, windowTitle(), text); };
   ChooseDirectory = [this](const QString& title, const QString& start_dir) {
     return QFileDialog::getExistingDirectory(this, title, start_dir, QFileDialog::ShowDirsOnly);
@@ -185,8 +186,16 @@ void TMainWnd::FormCreate() {
   cycle_.BuildDayFileName();
   cycle_.ReloadDay();
   RefreshChannelList();
-  if (OutDirExists()) cycle_.StartGeneration();
+  if (OutDirExists()) StartGeneration();
   UpdateControls();
+}
+
+void TMainWnd::StartGeneration() {
+  try {
+    cycle_.StartGeneration();
+  } catch (const DirectoryBusy& busy) {
+    ShowError(QString::fromStdString(busy.what()));
+  }
 }
 
 bool TMainWnd::FormCloseQuery() {
@@ -211,7 +220,7 @@ void TMainWnd::BtnStartStopClick() {
   if (cycle_.IsGenerating())
     cycle_.StopGeneration();
   else if (OutDirExists())
-    cycle_.StartGeneration();
+    StartGeneration();
   UpdateControls();
 }
 

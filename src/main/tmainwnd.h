@@ -93,6 +93,9 @@ class TMainWnd : public QWidget, public Ui::TMainWnd {
 
  private:
   void SetUpControls();
+  // Starts generation; when another writer holds the output directory, shows
+  // why and leaves generation stopped.
+  void StartGeneration();
 
   std::string ini_file_name_;
   GenerationQTimer TmrMain;

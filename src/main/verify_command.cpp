@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "command_style.h"
 #include "dayfile/day_file_check.h"
 #include "exit_codes.h"
 #include "support/file_read.h"
@@ -27,11 +28,12 @@ CLI::App* AddVerifyCommand(CLI::App& app, VerifyOptions& options) {
       "Check day files as a reader would: header from #T to #S, the two title lines, the rows, "
       "CR LF line ends and the seal. Exit code 0 when all are OK, 1 when one is bad, 2 when one "
       "cannot be read or for a usage error");
-  verify->add_option("FILE", options.files, "Day files to check")->type_name("")->required();
+  verify->add_option("FILE", options.files, "Day files to check")->type_name("FILE...")->required();
   return verify;
 }
 
 int RunVerifyCommand(const VerifyOptions& options) {
+  CommandOutput output("verify");
   int exit_code = kExitOk;
   for (const std::string& path : options.files) {
     std::optional<std::string> bytes;
@@ -43,22 +45,19 @@ int RunVerifyCommand(const VerifyOptions& options) {
       problem = error.code().value() == EINVAL ? "not a regular file" : error.code().message();
     }
     if (!bytes) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "tly-generator verify: cannot read %s: %s\n", path.c_str(),
-                   problem.c_str());
+      output.Error("cannot read " + path + ": " + problem);
       exit_code = kExitUnreadable;
       continue;
     }
     const DayFileCheck check = CheckDayFile(*bytes);
     if (check.ok) {
-      std::printf("%s: OK\n", path.c_str());
+      output.Line(path + ": OK");
     } else {
-      std::printf("%s: BAD: %s\n", path.c_str(), check.problem.c_str());
+      output.Line(path + ": BAD: " + check.problem);
       exit_code = std::max(exit_code, kExitFailed);
     }
   }
-  std::fflush(stdout);
-  return exit_code;
+  return output.Finish(exit_code);
 }
 
 }  // namespace tly

@@ -138,17 +138,16 @@ TEST(BackfillTest, WritesWhatTheGenerationCycleWrites) {
               ExpectedUpdateLine(2028, 2, 28));
     // The cycle's final save ran at 23:59:58 of the second day too.
     EXPECT_EQ(ReadBytes(by_backfill.File("280229.tly")), ReadBytes(by_cycle.File("280229.tly")));
-    EXPECT_EQ(std::filesystem::directory_iterator(by_backfill.path())->path().extension(), ".tly");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(by_backfill.path()),
-                            std::filesystem::directory_iterator()),
-              2);
+    EXPECT_EQ(testing::EntriesOf(by_backfill.path()),
+              (std::vector<std::string>{"280228.tly", "280229.tly"}));
   }
 }
 
 TEST(BackfillTest, ContinuesAnExistingDayFileAndWrapsLargeCounts) {
   TempDir dir;
-  const BackfillRequest request = Request(dir.path(), {2026, 12, 7}, {2026, 12, 7}, 5);
+  BackfillRequest request = Request(dir.path(), {2026, 12, 7}, {2026, 12, 7}, 5);
   Backfill(request);
+  request.existing = ExistingDayFiles::kContinue;
   const std::string once = ReadBytes(dir.File("261207.tly"));
 
   DayCounts first{};
@@ -209,9 +208,7 @@ TEST(BackfillTest, RefusesBadRequestsBeforeTouchingAnyFile) {
     }
     EXPECT_THROW(Backfill(c.request), std::invalid_argument);
   }
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
-                          std::filesystem::directory_iterator()),
-            1);
+  EXPECT_EQ(testing::EntriesOf(dir.path()), std::vector<std::string>{"plain-file"});
   EXPECT_NO_THROW(CheckBackfillRequest(Request(dir.path(), {2090, 12, 31}, {2090, 12, 31}, 0)));
 }
 
@@ -219,7 +216,9 @@ TEST(BackfillTest, StopsAtADayThatCannotBeWrittenAndKeepsTheDaysBefore) {
   TempDir dir;
   std::filesystem::create_directory(dir.File("261208.tly"));
   std::vector<int> days_done;
-  EXPECT_THROW(Backfill(Request(dir.path(), {2026, 12, 7}, {2026, 12, 9}, 0),
+  BackfillRequest request = Request(dir.path(), {2026, 12, 7}, {2026, 12, 9}, 0);
+  request.existing = ExistingDayFiles::kContinue;
+  EXPECT_THROW(Backfill(request,
                         [&](const BackfillProgress& p) {
                           days_done.push_back(p.days_done);
                           EXPECT_EQ(p.days_total, 3);
@@ -236,9 +235,60 @@ TEST(BackfillTest, StopsAtADayThatCannotBeWrittenAndKeepsTheDaysBefore) {
   // this run's counts without its rows.
   std::filesystem::remove(dir.File("261208.tly"));
   ASSERT_EQ(::mkfifo(dir.File("261208.tly").c_str(), 0644), 0);
-  EXPECT_THROW(Backfill(Request(dir.path(), {2026, 12, 8}, {2026, 12, 9}, 0)), std::system_error);
+  request.from = {2026, 12, 8};
+  EXPECT_THROW(Backfill(request), std::system_error);
   EXPECT_TRUE(std::filesystem::is_fifo(dir.File("261208.tly")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("261209.tly")));
+}
+
+// Day files of the range that exist already are written over only as the
+// request says, and the same request on an empty directory always gives the
+// same files.
+TEST(BackfillTest, ExistingDayFilesAreHandledAsTheRequestSays) {
+  TempDir fresh;
+  Backfill(Request(fresh.path(), {2027, 2, 27}, {2027, 3, 2}, 9));
+  const std::vector<std::string> names = {"270227.tly", "270228.tly", "270301.tly", "270302.tly"};
+  ASSERT_EQ(testing::EntriesOf(fresh.path()), names);
+
+  TempDir dir;
+  BackfillRequest request = Request(dir.path(), {2027, 2, 27}, {2027, 3, 2}, 9);
+  Backfill(request);
+  for (const std::string& name : names) {
+    EXPECT_EQ(ReadBytes(dir.File(name)), ReadBytes(fresh.File(name))) << name;
+  }
+
+  // Without a choice nothing is written, and the message names the first.
+  WriteBytes(dir.File("270301.tly"), "kept as it is");
+  try {
+    Backfill(request);
+    ADD_FAILURE() << "wrote over existing files";
+  } catch (const DayFilesExist& existing) {
+    EXPECT_NE(std::string(existing.what()).find("270227.tly and 3 more day files"),
+              std::string::npos)
+        << existing.what();
+  }
+  EXPECT_EQ(ReadBytes(dir.File("270301.tly")), "kept as it is");
+
+  // Skip keeps what is there, writes what is missing with the draws of its
+  // own day (as if the days before had been written), and removes what an
+  // interrupted run left under a temporary name.
+  std::filesystem::remove(dir.File("270228.tly"));
+  std::filesystem::remove(dir.File("270302.tly"));
+  WriteBytes(dir.File("270302.tmp"), "left by a killed run");
+  request.existing = ExistingDayFiles::kSkip;
+  Backfill(request);
+  EXPECT_EQ(ReadBytes(dir.File("270301.tly")), "kept as it is");
+  for (const char* name : {"270227.tly", "270228.tly", "270302.tly"}) {
+    EXPECT_EQ(ReadBytes(dir.File(name)), ReadBytes(fresh.File(name))) << name;
+  }
+  EXPECT_EQ(testing::EntriesOf(dir.path()), names);
+
+  // Replace writes every day as on an empty directory.
+  request.existing = ExistingDayFiles::kReplace;
+  Backfill(request);
+  for (const std::string& name : names) {
+    EXPECT_EQ(ReadBytes(dir.File(name)), ReadBytes(fresh.File(name))) << name;
+  }
 }
 
 }  // namespace

@@ -17,13 +17,11 @@ using testing::ReadBytes;
 using testing::TempDir;
 
 testing::CommandOutcome Backfill(std::vector<std::string> args, const TempDir& scratch) {
-  return testing::RunSubcommand<BackfillOptions>(AddBackfillCommand, RunBackfillCommand, std::move(args), scratch);
+  return testing::RunSubcommand<BackfillOptions>(AddBackfillCommand, RunBackfillCommand,
+                                                 std::move(args), scratch);
 }
 
-size_t EntryCount(const std::string& dir) {
-  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir),
-                                           std::filesystem::directory_iterator()));
-}
+size_t EntryCount(const std::string& dir) { return testing::EntriesOf(dir).size(); }
 
 TEST(BackfillCommand, WritesEveryDayAndOneSummaryLineWhenNotOnATerminal) {
   TempDir scratch;
@@ -90,8 +88,8 @@ TEST(BackfillCommand, HelpNamesEveryOption) {
   TempDir scratch;
   const testing::CommandOutcome outcome = Backfill({"backfill", "--help"}, scratch);
   EXPECT_EQ(outcome.exit_code, 0);
-  for (const char* text : {"--out", "--from", "--to", "--seed", "YYYY-MM-DD", "0..4294967295",
-                           "23:59:58", "continued"}) {
+  for (const char* text : {"--out", "--from", "--to", "--seed", "--existing", "YYYY-MM-DD",
+                           "0 to 4294967295", "23:59:58", "continue", "replace", "skip"}) {
     EXPECT_NE(outcome.out.find(text), std::string::npos) << text << "\n" << outcome.out;
   }
 }

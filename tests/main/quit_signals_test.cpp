@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dayfile/day_file_check.h"
+#include "support/date_time.h"
 #include "testutil/program_process.h"
 #include "testutil/temp_dir.h"
 #include "testutil/wait_for.h"
@@ -24,17 +25,21 @@ TEST(QuitSignals, TerminatedWindowSavesTheDayAndTheSettings) {
 
   testing::Program window(exe, {}, dir.path(), {"QT_QPA_PLATFORM=offscreen"});
   // The first save happens in a timer tick, inside the event loop, so the
-  // signal handling installed before it is in place.
+  // signal handling installed before it is in place. (The writer's lock file
+  // appears earlier, before the loop runs.)
   ASSERT_TRUE(testing::WaitFor([&] {
-    return !std::filesystem::is_empty(out) || !window.Running();
+    return std::filesystem::exists(out + "/" + FormatYyMmDd(SystemNow()) + ".tly") ||
+           std::filesystem::exists(out + "/" + FormatYyMmDd(SystemNow() - 1) + ".tly") ||
+           !window.Running();
   })) << window.Err();
   window.Signal(SIGTERM);
   ASSERT_EQ(window.Wait(), 0) << window.Err();
 
   int day_files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(out)) {
-    ASSERT_EQ(entry.path().extension(), ".tly") << entry.path();
-    const DayFileCheck check = CheckDayFile(testing::ReadBytes(entry.path()));
+  for (const std::string& name : testing::EntriesOf(out)) {
+    const std::filesystem::path entry_path = out + "/" + name;
+    ASSERT_EQ(entry_path.extension(), ".tly") << entry_path;
+    const DayFileCheck check = CheckDayFile(testing::ReadBytes(entry_path));
     EXPECT_TRUE(check.ok) << check.problem;
     ++day_files;
   }

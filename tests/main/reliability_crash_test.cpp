@@ -66,8 +66,9 @@ fs::file_time_type LatestDayFileChange(const std::string& dir) {
 TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
   testing::TempDir dir;
   testing::TempDir scratch;
-  const std::vector<std::string> args = {"backfill",   "--out", dir.path(),  "--from",
-                                         "2026-01-01", "--to",  "2026-12-31"};
+  const std::vector<std::string> args = {"backfill", "--out",      dir.path(), "--from",
+                                         "2026-01-01", "--to",      "2026-12-31",
+                                         "--existing", "continue"};
   Clock::duration whole_run;
   {
     testing::TempDir measured;

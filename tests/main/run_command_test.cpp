@@ -71,9 +71,10 @@ TEST(RunCommand, SavedCountsAreThoseOfTheTicksItReports) {
 
   Sums on_disk{};
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(out)) {
-    const std::string bytes = testing::ReadBytes(entry.path());
-    EXPECT_TRUE(CheckDayFile(bytes).ok) << entry.path();
+  for (const std::string& name : testing::EntriesOf(out)) {
+    const std::filesystem::path entry_path = out + "/" + name;
+    const std::string bytes = testing::ReadBytes(entry_path);
+    EXPECT_TRUE(CheckDayFile(bytes).ok) << entry_path;
     std::string rows;
     std::string seal;
     SplitDayFile(bytes, rows, seal);
@@ -101,9 +102,10 @@ TEST(RunCommand, TerminationSavesTheDayAndExitsZero) {
   ASSERT_EQ(program.Wait(), 0) << program.Err();
   EXPECT_NE(program.Out().find("\nStopped after "), std::string::npos) << program.Out();
   bool found = false;
-  for (const auto& entry : std::filesystem::directory_iterator(out)) {
-    EXPECT_EQ(entry.path().extension(), ".tly");
-    EXPECT_TRUE(CheckDayFile(testing::ReadBytes(entry.path())).ok) << entry.path();
+  for (const std::string& name : testing::EntriesOf(out)) {
+    const std::filesystem::path entry_path = out + "/" + name;
+    EXPECT_EQ(entry_path.extension(), ".tly");
+    EXPECT_TRUE(CheckDayFile(testing::ReadBytes(entry_path)).ok) << entry_path;
     found = true;
   }
   EXPECT_TRUE(found);

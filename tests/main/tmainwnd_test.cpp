@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -40,6 +42,38 @@ class WindowTest : public ::testing::Test {
   std::string dialog_title_;
   std::string dialog_start_;
 };
+
+// Another writer in the directory: the window says so and stays stopped, at
+// start-up as on the button, and starts once the other has gone.
+TEST_F(WindowTest, ADirectoryAnotherWriterHoldsIsNotStarted) {
+  std::filesystem::create_directory(out_);
+  WriteIni(out_);
+  auto other = std::make_unique<DirectoryLock>(out_, "tly-generator run");
+  // At start-up the window's own message box says it (the test's error
+  // recorder is put in place only after the window is built): read and close
+  // it once the event loop shows it.
+  std::string shown;
+  QTimer::singleShot(0, [&shown] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text().toStdString();
+      box->accept();
+    }
+  });
+  auto window = OpenWindow();
+  EXPECT_FALSE(window->Cycle().IsGenerating());
+  EXPECT_NE(shown.find(out_ + " is in use by another writer"), std::string::npos) << shown;
+  EXPECT_EQ(window->BtnStartStop->text().toStdString(), "Start generation");
+  window->BtnStartStop->click();
+  EXPECT_FALSE(window->Cycle().IsGenerating());
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_NE(errors_[0].find("(process "), std::string::npos) << errors_[0];
+
+  other.reset();
+  window->BtnStartStop->click();
+  EXPECT_TRUE(window->Cycle().IsGenerating());
+  EXPECT_EQ(window->BtnStartStop->text().toStdString(), "Stop generation");
+  EXPECT_THROW(DirectoryLock(out_, "tly-generator run"), DirectoryBusy);
+}
 
 TEST_F(WindowTest, StartsByItselfWhenTheDirectoryExistsAndControlsFollowTheState) {
   std::filesystem::create_directory(out_);

@@ -181,8 +181,17 @@ TEST(SafeFileCreation, BackfillNeitherFollowsLinksNorWidensTheMode) {
   fs::create_symlink(dir.File("created-elsewhere"), dir.File("261208.tly"));
   fs::create_symlink(victim, dir.File("261208.tmp"));
   const ScopedUmask mask(027);
-  Backfill({dir.path(), {2026, 12, 7}, {2026, 12, 8}, 0});
-  for (const char* name : {"261207.tly", "261208.tly"}) {
+  // A link under the writer's lock file: the backfill neither locks nor
+  // writes its id through it, and so refuses to run.
+  fs::create_symlink(victim, dir.File(".tly-generator.lock"));
+  const BackfillRequest request{dir.path(), {2026, 12, 7}, {2026, 12, 8}, 0,
+                                ExistingDayFiles::kContinue};
+  EXPECT_THROW(Backfill(request), std::system_error);
+  EXPECT_EQ(ReadBytes(victim), "victim content");
+  fs::remove(dir.File(".tly-generator.lock"));
+
+  Backfill(request);
+  for (const char* name : {"261207.tly", "261208.tly", ".tly-generator.lock"}) {
     EXPECT_TRUE(S_ISREG(ModeOf(dir.File(name)))) << name;
     EXPECT_EQ(ModeOf(dir.File(name)) & 07777, 0640u) << name;
   }

@@ -30,12 +30,14 @@ inline std::string GeneratorProgram() {
 // The program `exe` started with `args`, its stdout and stderr going to files
 // in `output_dir`, with no display in its environment unless `extra_env`
 // ("NAME=value" entries added to ours) brings a platform. It works in
-// `work_dir`, or in the test's current directory when that is empty.
+// `work_dir`, or in the test's current directory when that is empty. When
+// `stdout_fd` is given, its stdout is that descriptor instead (a pipe,
+// /dev/full).
 class Program {
  public:
   Program(const std::string& exe, const std::vector<std::string>& args,
           const std::string& output_dir, std::vector<std::string> extra_env = {},
-          const std::string& work_dir = "")
+          const std::string& work_dir = "", int stdout_fd = -1)
       : out_(output_dir + "/stdout.txt"), err_(output_dir + "/stderr.txt") {
     std::vector<std::string> all = {exe};
     all.insert(all.end(), args.begin(), args.end());
@@ -44,7 +46,12 @@ class Program {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (stdout_fd >= 0) {
+      posix_spawn_file_actions_adddup2(&actions, stdout_fd, 1);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                       0644);
+    }
     posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (!work_dir.empty()) {
       posix_spawn_file_actions_addchdir_np(&actions, work_dir.c_str());

@@ -4,12 +4,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tly::testing {
 
@@ -61,6 +63,18 @@ class TempDir {
 inline std::string ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The names of the entries of `dir`, sorted, without the writer's lock file
+// (".tly-generator.lock"), which every writer leaves in its directory.
+inline std::vector<std::string> EntriesOf(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const std::filesystem::directory_entry& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string name = entry.path().filename();
+    if (name != ".tly-generator.lock") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // Replaces the content of `path` with `bytes`.

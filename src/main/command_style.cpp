@@ -1,0 +1,69 @@
+#include "command_style.h"
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+
+#include "exit_codes.h"
+
+namespace tly {
+
+CLI::Option* AddValueOption(CLI::App& command, const std::string& name, std::string& value,
+                            const std::string& value_name, const std::string& meaning) {
+  return command.add_option(name, value, meaning)->type_name(value_name);
+}
+
+uint64_t ParseDecimalOption(std::string_view option, std::string_view text, uint64_t min,
+                            uint64_t max) {
+  uint64_t value = 0;
+  const bool digits_only =
+      !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (!digits_only || error != std::errc() || end != text.data() + text.size() || value < min ||
+      value > max) {
+    throw UsageError(std::string(option) + " " + std::string(text) +
+                     " is not a whole number from " + std::to_string(min) + " to " +
+                     std::to_string(max));
+  }
+  return value;
+}
+
+std::string CountOf(uint64_t count, std::string_view one, std::string_view many) {
+  return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
+CommandOutput::CommandOutput(std::string command) : command_(std::move(command)) {}
+
+void CommandOutput::Write(std::FILE* stream, std::string_view text, bool& failed, int& error) {
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
+                       std::fflush(stream) == 0;
+  if (!written && !failed) {
+    failed = true;
+    error = errno != 0 ? errno : EIO;
+  }
+  std::clearerr(stream);
+}
+
+void CommandOutput::Line(std::string_view text) {
+  Write(stdout, std::string(text) + "\n", out_failed_, out_error_);
+}
+
+void CommandOutput::Partial(std::string_view text) {
+  Write(stdout, text, out_failed_, out_error_);
+}
+
+void CommandOutput::Error(std::string_view message) {
+  Write(stderr, "tly-generator " + command_ + ": " + std::string(message) + "\n", err_failed_,
+        err_error_);
+}
+
+int CommandOutput::Finish(int code) {
+  if (!out_failed_ || code != kExitOk) return code;
+  Error("could not write to standard output: " + std::string(std::strerror(out_error_)));
+  return kExitFailed;
+}
+
+}  // namespace tly

@@ -1,0 +1,79 @@
+#ifndef TLY_MAIN_COMMAND_STYLE_H_
+#define TLY_MAIN_COMMAND_STYLE_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
+// What every subcommand shares: how its options look in the help, how their
+// values are read, how it speaks to the user and how it reports a lost output.
+
+namespace tly {
+
+// A command line that cannot be carried out as given; the command prints the
+// message (prefixed with "tly-generator <command>: ") and exits with
+// kExitUsage, before touching any file.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Adds the option `--name VALUE` to `command`, read into `value` as text.
+// The help shows "--name VALUE  meaning"; a default belongs at the end of
+// `meaning` as "(default: ...)".
+CLI::Option* AddValueOption(CLI::App& command, const std::string& name, std::string& value,
+                            const std::string& value_name, const std::string& meaning);
+
+// The value `text` of `option` as a whole number from `min` to `max`, written
+// in decimal digits only (no sign, no blank, no other base). Throws
+// UsageError "<option> <text> is not a whole number from <min> to <max>".
+uint64_t ParseDecimalOption(std::string_view option, std::string_view text, uint64_t min,
+                            uint64_t max);
+
+// "1 day", "0 days", "2 days": `count` with the word that fits.
+std::string CountOf(uint64_t count, std::string_view one, std::string_view many);
+
+// A command's messages. Lines go to stdout or stderr as whole lines; a write
+// that fails (a full disk, a closed pipe: SIGPIPE is ignored for commands) is
+// remembered and never stops the command, so that generation goes on and the
+// final save still happens. Finish() turns a lost stdout into an honest exit
+// code.
+class CommandOutput {
+ public:
+  // `command` is the subcommand's name, for the "tly-generator <command>: "
+  // prefix of errors.
+  explicit CommandOutput(std::string command);
+
+  // Writes `text` followed by a newline to stdout and flushes it.
+  void Line(std::string_view text);
+  // Writes `text` to stdout without a newline (a progress line rewritten in
+  // place) and flushes it.
+  void Partial(std::string_view text);
+  // Writes "tly-generator <command>: <message>" and a newline to stderr.
+  void Error(std::string_view message);
+
+  // The exit code to end with: `code`, unless something written to stdout
+  // was lost and `code` is 0; then it says so on stderr and gives
+  // kExitFailed.
+  int Finish(int code);
+
+ private:
+  void Write(std::FILE* stream, std::string_view text, bool& failed, int& error);
+
+  std::string command_;
+  bool out_failed_ = false;
+  int out_error_ = 0;
+  bool err_failed_ = false;
+  int err_error_ = 0;
+};
+
+}  // namespace tly
+
+#endif  // TLY_MAIN_COMMAND_STYLE_H_
