@@ -5,6 +5,7 @@
 
 #include "backfill_command.h"
 #include "exit_codes.h"
+#include "plot_command.h"
 #include "quit_signals.h"
 #include "run_command.h"
 #include "tmainwnd.h"
@@ -39,6 +40,8 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* backfill = AddBackfillCommand(app, backfill_options);
   VerifyOptions verify_options;
   CLI::App* verify = AddVerifyCommand(app, verify_options);
+  PlotOptions plot_options;
+  CLI::App* plot = AddPlotCommand(app, plot_options);
 
   try {
     app.parse(argc, argv);
@@ -50,6 +53,7 @@ int RunCommandLine(int argc, char** argv) {
   if (run->parsed()) return RunGeneration(run_options);
   if (backfill->parsed()) return RunBackfillCommand(backfill_options);
   if (verify->parsed()) return RunVerifyCommand(verify_options);
+  if (plot->parsed()) return RunPlotCommand(plot_options);
   return RunWindow(argc, argv);
 }
 
