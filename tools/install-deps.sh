@@ -1,8 +1,9 @@
 #!/bin/sh
-# Installs the Debian packages listed in debian-packages.txt that are missing.
-# Does nothing when all of them are there; uses sudo when not run as root.
+# Installs the Debian packages listed in debian-packages.txt (or in the list
+# given as the argument) that are missing. Does nothing when all of them are
+# there; uses sudo when not run as root.
 set -eu
-list="$(dirname "$0")/debian-packages.txt"
+list="${1:-$(dirname "$0")/debian-packages.txt}"
 missing=""
 for pkg in $(grep -v '^#' "$list"); do
   status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
