@@ -36,8 +36,8 @@ struct HeaderChannel {
 
 // What a header says about the site; lines it does not use are skipped.
 struct HeaderLayout {
-  std::string device_type;  // the text of the "#T" line
-  std::string shop_name;    // of the "# Shop name: " line, "" when there is none
+  std::string device_type;              // the text of the "#T" line
+  std::string shop_name;                // of the "# Shop name: " line, "" when there is none
   std::vector<HeaderDoor> doors;        // in file order
   std::vector<HeaderChannel> channels;  // in file order
   // "#D" and "#C" lines that could not be read, each as "<line>: <why>".

@@ -19,8 +19,7 @@ namespace tly {
 namespace {
 
 // Told apart also by readers with a colour-vision deficiency.
-constexpr QRgb kPalette[] = {0x0072B2, 0xE69F00, 0x009E73, 0xD55E00,
-                             0xCC79A7, 0x56B4E9, 0x8C6D1F};
+constexpr QRgb kPalette[] = {0x0072B2, 0xE69F00, 0x009E73, 0xD55E00, 0xCC79A7, 0x56B4E9, 0x8C6D1F};
 constexpr size_t kPaletteSize = sizeof kPalette / sizeof kPalette[0];
 constexpr double kExitLightening = 0.5;  // share of white mixed into a door's colour
 
@@ -70,9 +69,10 @@ QString ShopText(const PlotData& data) {
 QString TitleText(const PlotData& data) {
   const QString first = QString::fromStdString(data.days.front().file_name);
   const QString last = QString::fromStdString(data.days.back().file_name);
-  const QString files = data.days.size() == 1
-                            ? first
-                            : QStringLiteral("%1 to %2 (%3 days)").arg(first, last).arg(data.days.size());
+  const QString files =
+      data.days.size() == 1
+          ? first
+          : QStringLiteral("%1 to %2 (%3 days)").arg(first, last).arg(data.days.size());
   return ShopText(data) + QStringLiteral(" \u2014 ") + files;
 }
 
@@ -83,9 +83,11 @@ QString DayLabel(const PlotDay& day, double width, const QFontMetricsF& metrics)
   const QDate date(day.year, day.month, day.day);
   if (date.isValid()) {
     const QLocale c = QLocale::c();
-    candidates << c.toString(date, QStringLiteral("ddd dd/MM/yyyy")) + QStringLiteral(" \u00b7 ") + file
+    candidates << c.toString(date, QStringLiteral("ddd dd/MM/yyyy")) + QStringLiteral(" \u00b7 ") +
+                      file
                << c.toString(date, QStringLiteral("ddd dd/MM/yyyy"))
-               << c.toString(date, QStringLiteral("ddd dd/MM")) << c.toString(date, QStringLiteral("dd"));
+               << c.toString(date, QStringLiteral("ddd dd/MM"))
+               << c.toString(date, QStringLiteral("dd"));
   } else {
     candidates << file;
   }
@@ -171,9 +173,10 @@ void PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
   painter.drawText(QRectF(0, line * 0.4, width, title_metrics.height()), Qt::AlignHCenter,
                    TitleText(data));
   painter.setFont(font);
-  painter.drawText(QRectF(0, line * 0.4 + title_metrics.height(), width, line), Qt::AlignHCenter,
-                   QStringLiteral("Bars: entries (up) and exits (down) per quarter hour, stacked by "
-                                  "door \u00b7 Line: occupancy since the start of each day (right axis)"));
+  painter.drawText(
+      QRectF(0, line * 0.4 + title_metrics.height(), width, line), Qt::AlignHCenter,
+      QStringLiteral("Bars: entries (up) and exits (down) per quarter hour, stacked by "
+                     "door \u00b7 Line: occupancy since the start of each day (right axis)"));
 
   // Every other day shaded, the grid of both scales.
   for (size_t day = 1; day < data.days.size(); day += 2) {
@@ -307,7 +310,8 @@ void PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
     }
   };
   for (size_t door = 0; door < data.doors.size(); ++door) {
-    const QString name = QString::fromStdString(data.doors[door].name) + QStringLiteral(" in / out");
+    const QString name =
+        QString::fromStdString(data.doors[door].name) + QStringLiteral(" in / out");
     room_for(2 * swatch + 6 + metrics.horizontalAdvance(name) + 2 * line);
     painter.setPen(Qt::NoPen);
     for (const bool exits : {false, true}) {

@@ -178,9 +178,8 @@ int RunPlotCommand(const PlotOptions& options) {
     return kExitFailed;
   }
   std::printf("%s: %dx%d %s, %zu day%s from %s to %s\n", options.out.c_str(), width, height,
-              format == "svg" ? "SVG" : "PNG", data.days.size(),
-              data.days.size() == 1 ? "" : "s", data.days.front().file_name.c_str(),
-              data.days.back().file_name.c_str());
+              format == "svg" ? "SVG" : "PNG", data.days.size(), data.days.size() == 1 ? "" : "s",
+              data.days.front().file_name.c_str(), data.days.back().file_name.c_str());
   std::fflush(stdout);
   return kExitOk;
 }

@@ -54,8 +54,7 @@ bool ReadRowDate(std::string_view field, PlotDay& day) {
 int ReadRowSlot(std::string_view field) {
   int32_t hour = 0, minute = 0;
   if (field.size() != 5 || field[2] != ':' || !ParseCharsInteger(field, 1, 2, hour) ||
-      !ParseCharsInteger(field, 4, 2, minute) || hour < 0 || hour > 23 || minute < 0 ||
-      minute > 59)
+      !ParseCharsInteger(field, 4, 2, minute) || hour < 0 || hour > 23 || minute < 0 || minute > 59)
     return -1;
   return hour * 4 + minute / 15;
 }
@@ -92,8 +91,9 @@ std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::
     any_channel = true;
   }
   if (!any_channel) {
-    problems.push_back("the header names no active channel; odd channels are taken as the "
-                       "entries and even ones as the exits of door (n + 1) / 2");
+    problems.push_back(
+        "the header names no active channel; odd channels are taken as the "
+        "entries and even ones as the exits of door (n + 1) / 2");
   }
 
   bool dated = false;

@@ -26,8 +26,8 @@ using SlotCounts64 = std::array<int64_t, kPlotSlots>;
 
 // One day file's traffic.
 struct PlotDay {
-  std::string file_name;  // without its directory
-  std::string shop_code;  // first field of the first row, "" when there is none
+  std::string file_name;             // without its directory
+  std::string shop_code;             // first field of the first row, "" when there is none
   int year = 0, month = 0, day = 0;  // of the rows, else of the file name; 0: unknown
   std::vector<SlotCounts64> entries;
   std::vector<SlotCounts64> exits;

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "config/date_time_separators.h"
-#include "dayfile/header_layout.h"
-#include "dayfile/day_file_lines.h"
 #include "config/tly_config.h"
+#include "dayfile/day_file_lines.h"
+#include "dayfile/header_layout.h"
 #include "support/clock.h"
 #include "support/date_time.h"
 #include "testutil/env_guard.h"
@@ -129,8 +129,8 @@ TEST_F(HeaderText, DoorsAndChannelsReadBackAsWritten) {
   TTlyConfig config;
   config.SetDeviceType("QDX");
   for (int d = 1; d <= kDoorCount; ++d) {
-    config.GetDoorTable()[d] = DoorEntry{d % 3 == 0, FixedText<32>("Gate\t" + std::to_string(d)),
-                                         "DCP"[d % 3], false, 0};
+    config.GetDoorTable()[d] =
+        DoorEntry{d % 3 == 0, FixedText<32>("Gate\t" + std::to_string(d)), "DCP"[d % 3], false, 0};
   }
   for (int n = 1; n <= kChannelCount; ++n) {
     config.GetChannelTable()[n] =

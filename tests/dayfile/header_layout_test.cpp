@@ -62,7 +62,8 @@ TEST(HeaderLayout, NamesBoundariesAndBrokenLines) {
   EXPECT_EQ(layout.channels[0].name, "North gate");
   EXPECT_TRUE(layout.channels[1].out) << "D is an exit letter";
   ASSERT_EQ(layout.problems.size(), 7u);
-  EXPECT_EQ(layout.problems[0], "#C10YA3x: the door number is followed by neither the end nor a blank");
+  EXPECT_EQ(layout.problems[0],
+            "#C10YA3x: the door number is followed by neither the end nor a blank");
   EXPECT_EQ(layout.problems[2], "#C11QE1: the state letter is not Y or I");
   EXPECT_EQ(layout.problems[6], "#D3: no door kind after the number");
 

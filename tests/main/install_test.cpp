@@ -49,9 +49,9 @@ class Installed : public ::testing::Test {
   void SetUp() override {
     fs::permissions(prefix_.path(), fs::perms(0755));
     const std::string build = testing::TestProgramDir() + "/" + TLY_BUILD_FROM_TESTS;
-    const auto [status, output] = Capture(std::string(TLY_CMAKE_COMMAND) + " --install " +
-                                          Quoted(build) + " --prefix " + Quoted(prefix_.path()) +
-                                          " 2>&1");
+    const auto [status, output] =
+        Capture(std::string(TLY_CMAKE_COMMAND) + " --install " + Quoted(build) + " --prefix " +
+                Quoted(prefix_.path()) + " 2>&1");
     ASSERT_EQ(status, 0) << output;
   }
 
@@ -97,13 +97,14 @@ TEST_F(Installed, DesktopEntryIconManualAndCompletionAreInPlace) {
   EXPECT_NE(desktop.find("\nIcon=tly-generator\n"), std::string::npos) << desktop;
   const std::string validate = TLY_DESKTOP_FILE_VALIDATE;
   if (validate.find("NOTFOUND") == std::string::npos && !validate.empty()) {
-    const auto [status, output] =
-        Capture(validate + " " + Quoted(Path("share/applications/tly-generator.desktop")) + " 2>&1");
+    const auto [status, output] = Capture(
+        validate + " " + Quoted(Path("share/applications/tly-generator.desktop")) + " 2>&1");
     EXPECT_EQ(status, 0) << output;
     EXPECT_EQ(output, "");
   }
 
-  const auto [status, manual] = Capture("gzip -dc " + Quoted(Path("share/man/man1/tly-generator.1.gz")));
+  const auto [status, manual] =
+      Capture("gzip -dc " + Quoted(Path("share/man/man1/tly-generator.1.gz")));
   ASSERT_EQ(status, 0);
   EXPECT_NE(manual.find(".SH NAME"), std::string::npos);
   for (const char* text : {".SS \"run\"", ".SS \"backfill\"", ".SS \"verify\"", ".SS \"plot\"",
@@ -117,15 +118,16 @@ TEST_F(Installed, DesktopEntryIconManualAndCompletionAreInPlace) {
 // for --out of run.
 TEST_F(Installed, CompletionFollowsTheProgramsOwnHelp) {
   testing::TempDir files;
-  for (const char* name : {"a.png", "b.SVG", "c.tly", "d.txt"}) testing::WriteBytes(files.File(name), "");
+  for (const char* name : {"a.png", "b.SVG", "c.tly", "d.txt"})
+    testing::WriteBytes(files.File(name), "");
   fs::create_directory(files.File("sub"));
   const auto complete = [&](const std::string& words) {
-    const std::string script =
-        "cd " + Quoted(files.path()) + " && source " +
-        Quoted(Path("share/bash-completion/completions/tly-generator")) + " && COMP_WORDS=(" +
-        Quoted(Path("bin/tly-generator")) + " " + words +
-        ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && _tly_generator && "
-        "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '";
+    const std::string script = "cd " + Quoted(files.path()) + " && source " +
+                               Quoted(Path("share/bash-completion/completions/tly-generator")) +
+                               " && COMP_WORDS=(" + Quoted(Path("bin/tly-generator")) + " " +
+                               words +
+                               ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && _tly_generator && "
+                               "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '";
     return Capture("bash -c " + Quoted(script)).second;
   };
   EXPECT_EQ(complete("''"), "backfill plot run verify ");

@@ -20,7 +20,8 @@ namespace tly {
 namespace {
 
 // A day file sealed as the format wants it (the seal computed by OpenSSL).
-std::string SealedDayFile(const std::vector<std::string>& header, const std::vector<std::string>& rows) {
+std::string SealedDayFile(const std::vector<std::string>& header,
+                          const std::vector<std::string>& rows) {
   std::string row_text;
   for (const std::string& row : rows) row_text += row + "\r\n";
   std::string text;
@@ -34,11 +35,23 @@ std::string SealedDayFile(const std::vector<std::string>& header, const std::vec
 // channel 1 enters the Mall, channel 3 the North door, which has two exit
 // channels (4 and 6); channel 5 is inactive, so its counts are never drawn,
 // and no active channel belongs to Staff or Spare.
-const std::vector<std::string> kHeader = {
-    "#TRV9",   "#M last updated at 01/12/2026 18:00",
-    "#D1DNorth", "#D2CMall", "#D3DStaff", "#D4DSpare",
-    "#C1YE2",  "#C2YX2", "#C3YE1", "#C4YX1", "#C5IE3", "#C6YB1 second exit", "#C7IE4", "#C8IX4",
-    "#R1111111111111111", "#K1.000", "#F0"};
+const std::vector<std::string> kHeader = {"#TRV9",
+                                          "#M last updated at 01/12/2026 18:00",
+                                          "#D1DNorth",
+                                          "#D2CMall",
+                                          "#D3DStaff",
+                                          "#D4DSpare",
+                                          "#C1YE2",
+                                          "#C2YX2",
+                                          "#C3YE1",
+                                          "#C4YX1",
+                                          "#C5IE3",
+                                          "#C6YB1 second exit",
+                                          "#C7IE4",
+                                          "#C8IX4",
+                                          "#R1111111111111111",
+                                          "#K1.000",
+                                          "#F0"};
 
 struct Row {
   int slot;
@@ -59,7 +72,8 @@ struct Day {
 };
 
 const std::vector<Day> kDays = {
-    {"261201.tly", "01/12/2026",
+    {"261201.tly",
+     "01/12/2026",
      {{32, {5, 3, 12, 7, 40, 2}},
       {33, {0, 4, 9, 0, 99, 1}},
       {50, {17, 6, 3, 11, 0, 0}},
@@ -155,7 +169,8 @@ SvgChart ReadSvg(const std::string& bytes) {
     if (!xml.isStartElement()) continue;
     const auto attributes = xml.attributes();
     if (xml.name() == u"g") {
-      groups.emplace_back(attributes.value("fill").toString(), attributes.value("stroke").toString());
+      groups.emplace_back(attributes.value("fill").toString(),
+                          attributes.value("stroke").toString());
     } else if (xml.name() == u"rect" && !groups.empty()) {
       chart.rects.push_back({QColor(groups.back().first), attributes.value("x").toDouble(),
                              attributes.value("y").toDouble(), attributes.value("width").toDouble(),
@@ -210,14 +225,14 @@ TEST_F(PlotCommand, BarsAndOccupancyOfAnSvgAreTheFilesCounts) {
   // and the positions follow the quarter hours evenly across both days.
   std::vector<double> xs;
   for (const Bar& bar : bars) {
-    if (std::find_if(xs.begin(), xs.end(), [&](double x) { return std::abs(x - bar.rect.x) < 1e-3; }) ==
-        xs.end())
+    if (std::find_if(xs.begin(), xs.end(),
+                     [&](double x) { return std::abs(x - bar.rect.x) < 1e-3; }) == xs.end())
       xs.push_back(bar.rect.x);
   }
   std::sort(xs.begin(), xs.end());
   ASSERT_EQ(xs.size(), expected.size());
-  const double slot_width = (xs.back() - xs.front()) /
-                            (expected.back().global_slot - expected.front().global_slot);
+  const double slot_width =
+      (xs.back() - xs.front()) / (expected.back().global_slot - expected.front().global_slot);
   double base = 0;
   for (const Bar& bar : bars) {
     if (!bar.out) base = std::max(base, bar.rect.y + bar.rect.height);
@@ -241,8 +256,10 @@ TEST_F(PlotCommand, BarsAndOccupancyOfAnSvgAreTheFilesCounts) {
       }
     }
     for (int door = 0; door < 2; ++door) {
-      EXPECT_NEAR(in[door], slot.in[door], 1e-3) << "entries, door " << door << ", slot " << slot.global_slot;
-      EXPECT_NEAR(out[door], slot.out[door], 1e-3) << "exits, door " << door << ", slot " << slot.global_slot;
+      EXPECT_NEAR(in[door], slot.in[door], 1e-3)
+          << "entries, door " << door << ", slot " << slot.global_slot;
+      EXPECT_NEAR(out[door], slot.out[door], 1e-3)
+          << "exits, door " << door << ", slot " << slot.global_slot;
     }
     // Stacked without gaps or overlaps: the stack is as high as its bars.
     EXPECT_NEAR((base - top) / scale, slot.in[0] + slot.in[1], 1e-3);
@@ -287,7 +304,8 @@ TEST_F(PlotCommand, RefusesBadFilesAndBadOptions) {
             std::string::npos)
       << err_;
   EXPECT_EQ(Plot({dir_.File("notes.txt")}), 1);
-  EXPECT_NE(err_.find(dir_.File("notes.txt") + " is not a sound day file"), std::string::npos) << err_;
+  EXPECT_NE(err_.find(dir_.File("notes.txt") + " is not a sound day file"), std::string::npos)
+      << err_;
   EXPECT_EQ(Plot({dir_.File("missing.tly")}), 1);
   EXPECT_NE(err_.find("cannot read " + dir_.File("missing.tly")), std::string::npos) << err_;
   EXPECT_FALSE(std::filesystem::exists(dir_.File("chart.png")));
