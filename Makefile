@@ -6,7 +6,7 @@ JOBS ?= $(shell nproc)
 TLY_WERROR ?= OFF
 CMAKE_GEN := -G "Unix Makefiles" -DTLY_WERROR=$(TLY_WERROR)
 
-.PHONY: deps run test test-stress test-sanitize test-arm64 bench fuzz memcheck format clean
+.PHONY: deps run test test-stress test-sanitize test-arm64 bench fuzz memcheck package package-check format clean
 
 deps:
 	@sh tools/install-deps.sh
@@ -62,6 +62,27 @@ memcheck: deps
 	cmake -S . -B build/memcheck $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug
 	cmake --build build/memcheck -j $(JOBS) --target main_tests tly-generator
 	@sh tools/memcheck.sh build/memcheck
+
+# The Debian package build/package/tly-generator_<version>_<arch>.deb, built
+# for /usr with all of Debian's hardening flags; its dependencies come from
+# dpkg-shlibdeps.
+package: export DEB_BUILD_MAINT_OPTIONS = hardening=+all
+package: deps
+	@sh tools/install-deps.sh tools/debian-packages-package.txt
+	cmake -S . -B build/package $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTLY_BUILD_TESTS=OFF \
+	  -DCMAKE_INSTALL_PREFIX=/usr \
+	  -DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CPPFLAGS) $$(dpkg-buildflags --get CXXFLAGS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)"
+	cmake --build build/package -j $(JOBS)
+	cd build/package && cpack -G DEB
+	@ls -l build/package/*.deb
+
+# The package as Debian's checkers see it (not in CI): lintian fails on any
+# error, and the menu entry must satisfy desktop-file-validate.
+package-check: package
+	lintian --fail-on error --display-info build/package/tly-generator_*.deb
+	desktop-file-validate packaging/tly-generator.desktop
+	@echo "package-check: lintian and desktop-file-validate found no error"
 
 format:
 	clang-format -i $$(find src tests bench -name '*.cpp' -o -name '*.h')

@@ -10,6 +10,7 @@
 #include "backfill_command.h"
 #include "display_check.h"
 #include "exit_codes.h"
+#include "plot_command.h"
 #include "quit_signals.h"
 #include "run_command.h"
 #include "tmainwnd.h"
@@ -67,6 +68,8 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* backfill = AddBackfillCommand(app, backfill_options);
   VerifyOptions verify_options;
   CLI::App* verify = AddVerifyCommand(app, verify_options);
+  PlotOptions plot_options;
+  CLI::App* plot = AddPlotCommand(app, plot_options);
   std::string help_topic;
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
   help->add_option("COMMAND", help_topic, "The command to describe")->type_name("");
@@ -109,6 +112,7 @@ int RunCommandLine(int argc, char** argv) {
   if (run->parsed()) return RunGeneration(run_options);
   if (backfill->parsed()) return RunBackfillCommand(backfill_options);
   if (verify->parsed()) return RunVerifyCommand(verify_options);
+  if (plot->parsed()) return RunPlotCommand(plot_options);
   return RunWindow(argc, argv);
 }
 

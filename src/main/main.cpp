@@ -3,7 +3,7 @@
 
 int main(int argc, char** argv) {
   // Before anything else, so that the toolkit and every program we start
-  // already see the temporary directory beside the executable.
+  // already see the temporary directory chosen for the program's layout.
   tly::InitProcessEnvironment();
   return tly::RunCommandLine(argc, argv);
 }

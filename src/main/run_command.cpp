@@ -126,7 +126,7 @@ int RunGeneration(const RunOptions& options) {
   std::string out_dir = options.out_dir;
   std::string source = "--out";
   if (out_dir.empty()) {
-    const std::string ini = IniFileNameFor(ExecutablePath());
+    const std::string ini = SettingsFileName();
     out_dir = ReadOutDirSetting(ini);
     source = "OutDir in [General] of " + ini;
     if (out_dir.empty()) {

@@ -1,6 +1,7 @@
 #include "settings_file.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -22,6 +23,17 @@ std::string IniFileNameFor(std::string_view exe_path) {
   std::string result(exe_path);
   if (dot != std::string_view::npos && dot >= name_start) result.resize(dot);
   return result + ".ini";
+}
+
+std::string UserSettingsFileName() {
+  // QSettings' user scope would keep its first answer for the life of the
+  // process; this reads the environment every time, so the tests can move it.
+  const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  return (folder + QStringLiteral("/tly-generator.ini")).toStdString();
+}
+
+std::string SettingsFileName() {
+  return AppDirWritable() ? IniFileNameFor(ExecutablePath()) : UserSettingsFileName();
 }
 
 std::string ReadOutDirSetting(const std::string& ini_file_name) {

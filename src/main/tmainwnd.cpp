@@ -2,7 +2,9 @@
 
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QIcon>
 #include <QMessageBox>
 #include <QStyle>
 #include <QTreeWidgetItem>
@@ -12,6 +14,13 @@
 
 #include "process_launch.h"
 #include "support/text_trim.h"
+
+// The window's icon lives in the program's static library, whose resources
+// the linker would otherwise leave out. Outside any namespace, where the
+// resource's initialiser is declared.
+static void InitWindowResources() {
+  Q_INIT_RESOURCE(tly_generator);
+}
 
 namespace tly {
 
@@ -85,6 +94,10 @@ void TMainWnd::SetUpControls() {
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
 
   BtnBrowseDir->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon, nullptr, BtnBrowseDir));
+  InitWindowResources();
+  setWindowIcon(QIcon(QStringLiteral(":/tly-generator.svg")));
+  // Ties the window to its menu entry (tly-generator.desktop) on Wayland.
+  QGuiApplication::setDesktopFileName(QStringLiteral("tly-generator"));
 
   QHeaderView* header = LvChannels->header();
   header->setStretchLastSection(false);

@@ -31,7 +31,7 @@ class TMainWnd : public QWidget, public Ui::TMainWnd {
   // Builds the form and runs FormCreate: reads the settings from
   // `ini_file_name`, loads today's day file and, when the output directory
   // exists, starts generating.
-  explicit TMainWnd(std::string ini_file_name = IniFileNameFor(ExecutablePath()),
+  explicit TMainWnd(std::string ini_file_name = SettingsFileName(),
                     QWidget* parent = nullptr);
   ~TMainWnd() override;
 

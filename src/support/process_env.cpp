@@ -13,6 +13,11 @@ std::string& MutableAppDir() {
   return app_dir;
 }
 
+bool& MutableAppDirWritable() {
+  static bool writable = false;
+  return writable;
+}
+
 }  // namespace
 
 // The link's target may be longer than any first guess, so the buffer grows
@@ -43,9 +48,20 @@ std::string DirectoryOfExecutable(std::string_view exe_path) {
 void InitProcessEnvironment() noexcept {
   try {
     const std::string exe = ExecutablePath();
-    if (exe.empty()) return;
+    if (!exe.empty()) InitProcessEnvironmentFor(exe);
+  } catch (const std::bad_alloc&) {
+    // Out of memory at start-up: the inherited environment stays in force.
+  }
+}
+
+void InitProcessEnvironmentFor(const std::string& exe_path) noexcept {
+  try {
     std::string& app_dir = MutableAppDir();
-    app_dir = DirectoryOfExecutable(exe);
+    app_dir = DirectoryOfExecutable(exe_path);
+    // An installed program's folder belongs to root: its temporary files go
+    // where the user's always have, and its settings to the user's own folder.
+    MutableAppDirWritable() = ::access(app_dir.c_str(), W_OK) == 0;
+    if (!MutableAppDirWritable()) return;
     ::setenv("TEMP", app_dir.c_str(), 1);
     ::setenv("TMP", app_dir.c_str(), 1);
     ::setenv("TMPDIR", app_dir.c_str(), 1);
@@ -56,6 +72,10 @@ void InitProcessEnvironment() noexcept {
 
 const std::string& AppDir() {
   return MutableAppDir();
+}
+
+bool AppDirWritable() {
+  return MutableAppDirWritable();
 }
 
 }  // namespace tly

@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "config/date_time_separators.h"
-#include "dayfile/day_file_lines.h"
 #include "config/tly_config.h"
+#include "dayfile/day_file_lines.h"
+#include "dayfile/header_layout.h"
 #include "support/clock.h"
 #include "support/date_time.h"
 #include "testutil/env_guard.h"
@@ -119,6 +120,52 @@ TEST_F(HeaderText, ChannelLettersAndNames) {
   EXPECT_EQ(Build(config)[2 + 32 + 8], "#C9IA3 N");
   channel = ChannelEntry{true, false, 3, 7, {}};
   EXPECT_EQ(Build(config)[2 + 32 + 8], "#C9YE3");
+}
+
+// What the header says about doors and channels is read back as written, for
+// every channel letter and direction, names with blanks and TABs, and the
+// doors that decide a TLY01's channels.
+TEST_F(HeaderText, DoorsAndChannelsReadBackAsWritten) {
+  TTlyConfig config;
+  config.SetDeviceType("QDX");
+  for (int d = 1; d <= kDoorCount; ++d) {
+    config.GetDoorTable()[d] =
+        DoorEntry{d % 3 == 0, FixedText<32>("Gate\t" + std::to_string(d)), "DCP"[d % 3], false, 0};
+  }
+  for (int n = 1; n <= kChannelCount; ++n) {
+    config.GetChannelTable()[n] =
+        ChannelEntry{n % 5 != 0, n % 3 == 0, (n * 7) % 32 + 1, n % 4 == 3 ? 7 : n % 4,
+                     FixedText<64>(n % 2 == 0 ? "ch " + std::to_string(n) : "")};
+  }
+  const HeaderLayout layout = ParseHeaderLayout(config.GetHeaderText());
+  EXPECT_TRUE(layout.problems.empty());
+  ASSERT_EQ(layout.doors.size(), static_cast<size_t>(kDoorCount));
+  for (int d = 1; d <= kDoorCount; ++d) {
+    EXPECT_EQ(layout.doors[d - 1].number, d);
+    EXPECT_EQ(layout.doors[d - 1].kind, config.GetDoorTable()[d].Kind);
+    EXPECT_EQ(layout.doors[d - 1].name, config.GetDoorTable()[d].Name.Str());
+  }
+  ASSERT_EQ(layout.channels.size(), static_cast<size_t>(kChannelCount));
+  for (int n = 1; n <= kChannelCount; ++n) {
+    const ChannelEntry& written = config.GetChannelTable()[n];
+    const HeaderChannel& read = layout.channels[n - 1];
+    EXPECT_EQ(read.number, n);
+    EXPECT_EQ(read.active, written.Active) << n;
+    EXPECT_EQ(read.out, written.IsOut) << n;
+    EXPECT_EQ(read.door, written.DoorIndex) << n;
+    EXPECT_EQ(read.name, written.Name.Str()) << n;
+  }
+
+  TTlyConfig tly01;
+  tly01.GetDoorTable()[3].Active = true;
+  tly01.GetDoorTable()[3].HasOut = true;
+  const HeaderLayout pairs = ParseHeaderLayout(tly01.GetHeaderText());
+  ASSERT_EQ(pairs.channels.size(), 8u);
+  for (const HeaderChannel& channel : pairs.channels) {
+    EXPECT_EQ(channel.out, channel.number > 4);
+    EXPECT_EQ(channel.door, (channel.number - 1) % 4 + 1);
+    EXPECT_EQ(channel.active, channel.number == 1 || channel.number == 3 || channel.number == 7);
+  }
 }
 
 TEST_F(HeaderText, ValuesAreWrittenAsStored) {

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "testutil/env_guard.h"
 #include "testutil/temp_dir.h"
 #include "support/text_trim.h"
 
@@ -59,6 +60,22 @@ TEST(SettingsFile, ReadsHandWrittenFilesAndWritesPlainIni) {
   EXPECT_EQ(ReadOutDirSetting(ini), "/srv/tly files/day");
 
   EXPECT_FALSE(WriteOutDirSetting(dir.path(), "/x")) << "a directory cannot be written";
+}
+
+// The user's settings follow XDG_CONFIG_HOME, also when it changes while the
+// program runs, and fall back to ~/.config; a missing folder is created by
+// the first write.
+TEST(SettingsFile, UserSettingsLiveInTheConfigurationFolder) {
+  const testing::EnvGuard config("XDG_CONFIG_HOME"), home("HOME");
+  testing::TempDir dir;
+  ::setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+  EXPECT_EQ(UserSettingsFileName(), dir.File("config/tly-generator.ini"));
+  ASSERT_TRUE(WriteOutDirSetting(UserSettingsFileName(), "/data/tly"));
+  EXPECT_EQ(ReadOutDirSetting(dir.File("config/tly-generator.ini")), "/data/tly");
+
+  ::unsetenv("XDG_CONFIG_HOME");
+  ::setenv("HOME", dir.path().c_str(), 1);
+  EXPECT_EQ(UserSettingsFileName(), dir.File(".config/tly-generator.ini"));
 }
 
 }  // namespace

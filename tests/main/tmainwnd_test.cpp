@@ -80,6 +80,7 @@ TEST_F(WindowTest, StartsByItselfWhenTheDirectoryExistsAndControlsFollowTheState
   WriteIni(out_);
   auto window = OpenWindow();
   EXPECT_EQ(window->windowTitle().toStdString(), "TLY Generator");
+  EXPECT_FALSE(window->windowIcon().pixmap(32, 32).isNull()) << "the icon, drawn from its SVG";
   std::vector<std::string> tab_order;
   QWidget* widget = window->EdOutDir;
   do {

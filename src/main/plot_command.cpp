@@ -1,0 +1,189 @@
+#include "plot_command.h"
+
+#include <stdlib.h>
+
+#include <CLI/CLI.hpp>
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QSaveFile>
+#include <QSvgGenerator>
+#include <charconv>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+#include "command_style.h"
+#include "dayfile/day_file_check.h"
+#include "exit_codes.h"
+#include "plot_chart.h"
+#include "plot_data.h"
+#include "support/file_read.h"
+
+namespace tly {
+
+namespace {
+
+constexpr int kMinWidth = 320, kMaxWidth = 10000;
+constexpr int kMinHeight = 240, kMaxHeight = 10000;
+
+void Complain(const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "tly-generator plot: %s\n", message.c_str());
+}
+
+// Reads a decimal number of digits only, within [min, max].
+bool ParseDecimal(std::string_view text, int min, int max, int& value) {
+  if (text.empty() || text.front() < '0' || text.front() > '9') return false;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  return result.ec == std::errc() && result.ptr == text.data() + text.size() && value >= min &&
+         value <= max;
+}
+
+// "WIDTHxHEIGHT" within the limits above.
+bool ParseSize(std::string_view text, int& width, int& height) {
+  const size_t x = text.find('x');
+  return x != std::string_view::npos &&
+         ParseDecimal(text.substr(0, x), kMinWidth, kMaxWidth, width) &&
+         ParseDecimal(text.substr(x + 1), kMinHeight, kMaxHeight, height);
+}
+
+// "png" or "svg" from the extension of `path`, any case; "" for others.
+std::string FormatOf(std::string_view path) {
+  if (path.size() < 4 || path[path.size() - 4] != '.') return {};
+  std::string extension(path.substr(path.size() - 3));
+  for (char& c : extension) c = static_cast<char>(c | 0x20);
+  return extension == "png" || extension == "svg" ? extension : std::string();
+}
+
+// Drawing text needs the toolkit's fonts, and those a GUI application; the
+// offscreen platform keeps it from looking for a display.
+std::unique_ptr<QGuiApplication> EnsureGuiApplication() {
+  if (QCoreApplication::instance() != nullptr) return nullptr;
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "tly-generator";
+  static char* argv[] = {name, nullptr};
+  return std::make_unique<QGuiApplication>(argc, argv);
+}
+
+// The chart's bytes in `format`, empty when drawing failed.
+QByteArray DrawChart(const PlotData& data, const std::string& format, QSize size) {
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  if (format == "svg") {
+    QSvgGenerator svg;
+    svg.setOutputDevice(&buffer);
+    svg.setSize(size);
+    svg.setViewBox(QRect(QPoint(0, 0), size));
+    svg.setResolution(96);  // a pixel of the chart is a pixel of a usual screen
+    svg.setTitle(QStringLiteral("TLY traffic"));
+    svg.setDescription(QStringLiteral("Entries and exits per quarter hour by door, and occupancy"));
+    QPainter painter;
+    if (!painter.begin(&svg)) return {};
+    PaintTrafficChart(painter, size, data);
+    painter.end();
+  } else {
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    PaintTrafficChart(painter, size, data);
+    painter.end();
+    if (!image.save(&buffer, "PNG")) return {};
+  }
+  return buffer.data();
+}
+
+}  // namespace
+
+CLI::App* AddPlotCommand(CLI::App& app, PlotOptions& options) {
+  CLI::App* plot = app.add_subcommand(
+      "plot",
+      "Draw one chart of day files in the order given (a day, a week, a month): entries and exits "
+      "per quarter hour by door, stacked, and the occupancy since each day began");
+  plot->add_option("FILE", options.files, "Day files, one day each")
+      ->type_name("FILE...")
+      ->required();
+  AddValueOption(*plot, "--out", options.out, "FILE",
+                 "The picture to write, PNG or SVG by its extension (default: chart.png in the "
+                 "current directory)");
+  AddValueOption(*plot, "--size", options.size, "WxH",
+                 "Width and height in pixels (default: 1600x900)");
+  plot->add_flag("--force", options.force,
+                 "Draw what can be read of files that fail the check (the problems are still "
+                 "reported)");
+  return plot;
+}
+
+int RunPlotCommand(const PlotOptions& options) {
+  int width = 0, height = 0;
+  if (!ParseSize(options.size, width, height)) {
+    Complain("--size " + options.size + " is not WIDTHxHEIGHT with a width from " +
+             std::to_string(kMinWidth) + " to " + std::to_string(kMaxWidth) +
+             " and a height from " + std::to_string(kMinHeight) + " to " +
+             std::to_string(kMaxHeight));
+    return kExitUsage;
+  }
+  const std::string format = FormatOf(options.out);
+  if (format.empty()) {
+    Complain("--out " + options.out + " does not end in .png or .svg");
+    return kExitUsage;
+  }
+
+  PlotData data;
+  bool refused = false;
+  const std::string_view verdict = options.force ? " (drawn as far as it can be read)" : "";
+  for (const std::string& path : options.files) {
+    std::optional<std::string> bytes;
+    std::string problem = "no such file";
+    try {
+      bytes = ReadWholeFile(path);
+    } catch (const std::system_error& error) {
+      problem = error.code().value() == EINVAL ? "not a regular file" : error.code().message();
+    }
+    if (!bytes) {
+      Complain("cannot read " + path + ": " + problem + (options.force ? " (left out)" : ""));
+      refused = true;
+      continue;
+    }
+    const DayFileCheck check = CheckDayFile(*bytes);
+    if (!check.ok) {
+      Complain(path + " is not a sound day file: " + check.problem + std::string(verdict));
+      refused = true;
+    }
+    for (const std::string& header_problem : AddPlotDay(data, path, *bytes)) {
+      // A file that failed the check is already refused; its details would
+      // only repeat the one problem in other words.
+      if (!check.ok) break;
+      Complain(path + ": " + header_problem + std::string(verdict));
+      refused = true;
+    }
+  }
+  if (refused && !options.force) {
+    Complain("nothing written; --force draws what can be read");
+    return kExitFailed;
+  }
+  if (data.days.empty()) {
+    Complain("no day file could be read; nothing written");
+    return kExitFailed;
+  }
+
+  const std::unique_ptr<QGuiApplication> application = EnsureGuiApplication();
+  const QByteArray bytes = DrawChart(data, format, QSize(width, height));
+  QSaveFile file(QString::fromStdString(options.out));
+  if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
+      !file.commit()) {
+    Complain("cannot write " + options.out + ": " + file.errorString().toStdString());
+    return kExitFailed;
+  }
+  std::printf("%s: %dx%d %s, %zu day%s from %s to %s\n", options.out.c_str(), width, height,
+              format == "svg" ? "SVG" : "PNG", data.days.size(), data.days.size() == 1 ? "" : "s",
+              data.days.front().file_name.c_str(), data.days.back().file_name.c_str());
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+}  // namespace tly

@@ -1,0 +1,151 @@
+#include "plot_data.h"
+
+#include <algorithm>
+
+#include "dayfile/day_file_name.h"
+#include "dayfile/day_file_reader.h"
+#include "dayfile/header_layout.h"
+#include "dayfile/row_text.h"
+#include "support/date_time.h"
+
+namespace tly {
+
+namespace {
+
+// Where a count field goes: a door index into PlotData::doors and the
+// direction; door -1 for a field nobody counts.
+struct ChannelTarget {
+  int door = -1;
+  bool out = false;
+};
+
+size_t DoorIndex(PlotData& data, PlotDay& day, const HeaderLayout& layout, int32_t number) {
+  const auto known = std::find_if(data.doors.begin(), data.doors.end(),
+                                  [number](const PlotDoor& door) { return door.number == number; });
+  size_t index = static_cast<size_t>(known - data.doors.begin());
+  if (known == data.doors.end()) {
+    PlotDoor door{number, "Door " + std::to_string(number)};
+    for (const HeaderDoor& line : layout.doors) {
+      if (line.number == number) door.name = line.name;
+    }
+    data.doors.push_back(std::move(door));
+  }
+  if (day.entries.size() < data.doors.size()) {
+    day.entries.resize(data.doors.size(), SlotCounts64{});
+    day.exits.resize(data.doors.size(), SlotCounts64{});
+  }
+  return index;
+}
+
+// "dd/mm/yyyy" of a row's date field; false for anything else.
+bool ReadRowDate(std::string_view field, PlotDay& day) {
+  int32_t d = 0, m = 0, y = 0;
+  if (field.size() != 10 || field[2] != '/' || field[5] != '/') return false;
+  if (!ParseCharsInteger(field, 1, 2, d) || !ParseCharsInteger(field, 4, 2, m) ||
+      !ParseCharsInteger(field, 7, 4, y) || !IsValidDate(y, m, d))
+    return false;
+  day.year = y;
+  day.month = m;
+  day.day = d;
+  return true;
+}
+
+// The quarter hour of a row's "hh:nn" time field; -1 for anything else.
+int ReadRowSlot(std::string_view field) {
+  int32_t hour = 0, minute = 0;
+  if (field.size() != 5 || field[2] != ':' || !ParseCharsInteger(field, 1, 2, hour) ||
+      !ParseCharsInteger(field, 4, 2, minute) || hour < 0 || hour > 23 || minute < 0 || minute > 59)
+    return -1;
+  return hour * 4 + minute / 15;
+}
+
+}  // namespace
+
+std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::string_view bytes) {
+  const HeaderLayout layout = ParseHeaderLayout(bytes);
+  std::vector<std::string> problems = layout.problems;
+  if (data.shop_name.empty()) data.shop_name = layout.shop_name;
+
+  PlotDay& day = data.days.emplace_back();
+  const size_t slash = path.rfind('/');
+  day.file_name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+  day.entries.resize(data.doors.size(), SlotCounts64{});
+  day.exits.resize(data.doors.size(), SlotCounts64{});
+
+  // Doors keep the order of the header's door lines, so that the legend
+  // reads like the header.
+  for (const HeaderDoor& door : layout.doors) {
+    for (const HeaderChannel& channel : layout.channels) {
+      if (channel.active && channel.number <= kMaxRowCounts && channel.door == door.number) {
+        DoorIndex(data, day, layout, door.number);
+        break;
+      }
+    }
+  }
+  std::vector<ChannelTarget> targets(kMaxRowCounts + 1);
+  bool any_channel = false;
+  for (const HeaderChannel& channel : layout.channels) {
+    if (!channel.active || channel.number > kMaxRowCounts) continue;
+    targets[channel.number] = {static_cast<int>(DoorIndex(data, day, layout, channel.door)),
+                               channel.out};
+    any_channel = true;
+  }
+  if (!any_channel) {
+    problems.push_back(
+        "the header names no active channel; odd channels are taken as the "
+        "entries and even ones as the exits of door (n + 1) / 2");
+  }
+
+  bool dated = false;
+  int row_number = 0;
+  ScanDayFileText(bytes, [&](std::string_view row) {
+    ++row_number;
+    FieldReader fields(row);
+    const std::string_view shop = fields.Next();
+    const std::string_view date = fields.Next();
+    const int slot = ReadRowSlot(fields.Next());
+    if (slot < 0) {
+      problems.push_back("row " + std::to_string(row_number) + " has no valid time hh:nn");
+      return;
+    }
+    if (day.shop_code.empty()) day.shop_code = shop;
+    if (!dated) dated = ReadRowDate(date, day);
+    day.last_slot = std::max(day.last_slot, slot);
+    for (int n = 1; n <= kMaxRowCounts; ++n) {
+      int32_t count = 0;
+      if (!ParseFieldInteger(fields.Next(), count)) break;
+      ChannelTarget target = targets[n];
+      if (!any_channel) {
+        target = {static_cast<int>(DoorIndex(data, day, layout, (n + 1) / 2)), n % 2 == 0};
+      }
+      if (target.door < 0) continue;
+      SlotCounts64& counts = target.out ? day.exits[target.door] : day.entries[target.door];
+      counts[slot] += count;
+    }
+  });
+
+  if (!dated) {
+    const TDateTime from_name = DateFromFileName(path);
+    if (from_name != kNoDate) {
+      const CivilDate date = DecodeDate(from_name);
+      day.year = date.Year;
+      day.month = date.Month;
+      day.day = date.Day;
+    }
+  }
+  // A door first counted today has no bars on the days before.
+  for (PlotDay& earlier : data.days) {
+    earlier.entries.resize(data.doors.size(), SlotCounts64{});
+    earlier.exits.resize(data.doors.size(), SlotCounts64{});
+  }
+  int64_t occupancy = 0;
+  for (int slot = 0; slot < kPlotSlots; ++slot) {
+    for (size_t door = 0; door < day.entries.size(); ++door) {
+      occupancy += day.entries[door][slot] - day.exits[door][slot];
+    }
+    day.occupancy[slot] = occupancy;
+  }
+  return problems;
+}
+
+}  // namespace tly
