@@ -70,6 +70,9 @@ std::string DescribeExisting(const std::vector<std::string>& existing) {
 
 }  // namespace
 
+DayFilesExist::DayFilesExist(const std::vector<std::string>& existing)
+    : std::invalid_argument(DescribeExisting(existing)) {}
+
 void CheckBackfillRequest(const BackfillRequest& request) {
   CheckDate(request.from, "from");
   CheckDate(request.to, "to");
@@ -118,7 +121,7 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
   const ExistingDayFiles existing = request.existing;
   if (existing == ExistingDayFiles::kRefuse) {
     const std::vector<std::string> found = ExistingDayFilesOf(request.out_dir, first, last);
-    if (!found.empty()) throw DayFilesExist(DescribeExisting(found));
+    if (!found.empty()) throw DayFilesExist(found);
   }
   if (existing == ExistingDayFiles::kSkip) {
     // What an interrupted run was writing when it stopped; its day has no

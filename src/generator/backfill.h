@@ -5,6 +5,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "counting/day_counts.h"
 #include "generator/random_source.h"
@@ -46,7 +47,8 @@ struct BackfillProgress {
 // the request says kRefuse. The message names the first and how many.
 class DayFilesExist : public std::invalid_argument {
  public:
-  using std::invalid_argument::invalid_argument;
+  // The error for `existing` (not empty), the files in the order found.
+  explicit DayFilesExist(const std::vector<std::string>& existing);
 };
 
 using BackfillProgressFn = std::function<void(const BackfillProgress&)>;

@@ -22,23 +22,7 @@ namespace tly {
 
 namespace {
 
-// Reads a date written YYYY-MM-DD (exactly four, two and two digits). Whether
-// the date exists is checked later, with the other limits of the request.
-CivilDate ParseIsoDate(std::string_view option, std::string_view text) {
-  CivilDate date;
-  bool digits = text.size() == 10 && text[4] == '-' && text[7] == '-';
-  for (size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
-    digits = digits && text[i] >= '0' && text[i] <= '9';
-  }
-  if (!digits) {
-    throw UsageError(std::string(option) + " " + std::string(text) +
-                     " is not a date written YYYY-MM-DD");
-  }
-  std::from_chars(text.data(), text.data() + 4, date.Year);
-  std::from_chars(text.data() + 5, text.data() + 7, date.Month);
-  std::from_chars(text.data() + 8, text.data() + 10, date.Day);
-  return date;
-}
+}  // namespace
 
 ExistingDayFiles ParseExisting(std::string_view text) {
   if (text.empty()) return ExistingDayFiles::kRefuse;
@@ -48,13 +32,17 @@ ExistingDayFiles ParseExisting(std::string_view text) {
   throw UsageError("--existing " + std::string(text) + " is not continue, replace or skip");
 }
 
+namespace {
+
 BackfillRequest ParseRequest(const BackfillOptions& options) {
   BackfillRequest request;
   request.out_dir = options.out_dir;
-  request.from = ParseIsoDate("--from", options.from);
-  request.to = ParseIsoDate("--to", options.to);
-  request.seed = static_cast<uint32_t>(
-      ParseDecimalOption("--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
+  request.from = ParseDateOption("--from", options.from);
+  request.to = ParseDateOption("--to", options.to);
+  request.seed = options.seed.empty()
+                     ? 0
+                     : static_cast<uint32_t>(ParseDecimalOption(
+                           "--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
   request.existing = ParseExisting(options.existing);
   try {
     CheckBackfillRequest(request);
@@ -94,16 +82,31 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options) {
   AddValueOption(*backfill, "--to", options.to, "YYYY-MM-DD", "Last day, not before FROM")
       ->required();
   AddValueOption(*backfill, "--seed", options.seed, "N",
-                 "Initial state of the random source, 0 to 4294967295 (default: 0)");
+                 "Initial state of the random source, 0 to 4294967295 (default: 0, or the "
+                 "scenario's seed)");
   AddValueOption(*backfill, "--existing", options.existing, "WHAT",
                  "What to do with day files of the range that exist already: continue (add "
                  "this run's counts to them), replace, or skip (keep them; resumes an "
                  "interrupted backfill) (default: write nothing and say which exist)");
+  AddValueOption(*backfill, "--scenario", options.scenario, "FILE",
+                 "Write the sites of this scenario file, each into DIR/<site name>/, instead "
+                 "of the program's own site");
+  AddValueOption(*backfill, "--jobs", options.jobs, "N",
+                 "Threads generating site-days of a scenario, 1 to 256 (default: all cores)");
+  AddValueOption(*backfill, "--shard", options.shard, "K/N",
+                 "Write only share K of N of a scenario's site-days; the N shares together "
+                 "are the whole (default: 1/1)");
   return backfill;
 }
 
 int RunBackfillCommand(const BackfillOptions& options) {
   CommandOutput output("backfill");
+  if (!options.scenario.empty()) return RunScenarioBackfill(options, output);
+  if (!options.jobs.empty() || !options.shard.empty()) {
+    output.Error(std::string(options.jobs.empty() ? "--shard" : "--jobs") +
+                 " needs --scenario");
+    return kExitUsage;
+  }
   BackfillRequest request;
   try {
     request = ParseRequest(options);

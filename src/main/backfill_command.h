@@ -6,6 +6,7 @@ class App;
 }
 
 #include <string>
+#include <string_view>
 
 namespace tly {
 
@@ -14,8 +15,11 @@ struct BackfillOptions {
   std::string out_dir;
   std::string from;
   std::string to;
-  std::string seed = "0";
+  std::string seed;      // empty: 0, or the scenario's seed
   std::string existing;  // "", "continue", "replace" or "skip"
+  std::string scenario;  // a scenario file: its sites instead of the program's own
+  std::string jobs;      // empty: all cores
+  std::string shard;     // "K/N"; empty: the whole
 };
 
 // Registers `backfill --out DIR --from YYYY-MM-DD --to YYYY-MM-DD [--seed N]
@@ -33,6 +37,18 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options);
 // (the days before it are complete; the message names the day) or the summary
 // could not be written to stdout.
 int RunBackfillCommand(const BackfillOptions& options);
+
+class CommandOutput;
+enum class ExistingDayFiles;
+
+// The value of --existing: "" (refuse), "continue", "replace" or "skip".
+// Throws UsageError for another.
+ExistingDayFiles ParseExisting(std::string_view text);
+
+// `backfill --scenario`: every site of the scenario from FROM to TO into
+// DIR/<site>/, on --jobs threads, only the --shard share. Reports through
+// `output`; the same exit codes as the program's own backfill.
+int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output);
 
 }  // namespace tly
 

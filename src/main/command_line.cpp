@@ -13,6 +13,7 @@
 #include "plot_command.h"
 #include "quit_signals.h"
 #include "run_command.h"
+#include "scenario_command.h"
 #include "tmainwnd.h"
 #include "verify_command.h"
 #include "version.h"
@@ -70,6 +71,8 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* verify = AddVerifyCommand(app, verify_options);
   PlotOptions plot_options;
   CLI::App* plot = AddPlotCommand(app, plot_options);
+  ScenarioOptions scenario_options;
+  CLI::App* scenario = AddScenarioCommand(app, scenario_options);
   std::string help_topic;
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
   help->add_option("COMMAND", help_topic, "The command to describe")->type_name("");
@@ -113,6 +116,7 @@ int RunCommandLine(int argc, char** argv) {
   if (backfill->parsed()) return RunBackfillCommand(backfill_options);
   if (verify->parsed()) return RunVerifyCommand(verify_options);
   if (plot->parsed()) return RunPlotCommand(plot_options);
+  if (scenario->parsed()) return RunScenarioCommand(scenario_options);
   return RunWindow(argc, argv);
 }
 

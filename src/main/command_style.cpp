@@ -5,8 +5,11 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <thread>
+#include <algorithm>
 
 #include "exit_codes.h"
+#include "support/date_time.h"
 
 namespace tly {
 
@@ -28,6 +31,30 @@ uint64_t ParseDecimalOption(std::string_view option, std::string_view text, uint
                      std::to_string(max));
   }
   return value;
+}
+
+CivilDate ParseDateOption(std::string_view option, std::string_view text) {
+  CivilDate date;
+  bool digits = text.size() == 10 && text[4] == '-' && text[7] == '-';
+  for (size_t i : {0u, 1u, 2u, 3u, 5u, 6u, 8u, 9u}) {
+    digits = digits && text[i] >= '0' && text[i] <= '9';
+  }
+  if (!digits) {
+    throw UsageError(std::string(option) + " " + std::string(text) +
+                     " is not a date written YYYY-MM-DD");
+  }
+  std::from_chars(text.data(), text.data() + 4, date.Year);
+  std::from_chars(text.data() + 5, text.data() + 7, date.Month);
+  std::from_chars(text.data() + 8, text.data() + 10, date.Day);
+  return date;
+}
+
+int ParseJobsOption(std::string_view text) {
+  if (text.empty()) {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 256u));
+  }
+  return static_cast<int>(ParseDecimalOption("--jobs", text, 1, 256));
 }
 
 std::string CountOf(uint64_t count, std::string_view one, std::string_view many) {

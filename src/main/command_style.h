@@ -37,6 +37,17 @@ CLI::Option* AddValueOption(CLI::App& command, const std::string& name, std::str
 uint64_t ParseDecimalOption(std::string_view option, std::string_view text, uint64_t min,
                             uint64_t max);
 
+struct CivilDate;
+
+// The value `text` of `option` as a date written YYYY-MM-DD (four, two and
+// two digits). Whether that date exists is for the command to check. Throws
+// UsageError "<option> <text> is not a date written YYYY-MM-DD".
+CivilDate ParseDateOption(std::string_view option, std::string_view text);
+
+// The value of --jobs: 1 to 256 threads, or all cores when `text` is empty.
+// Throws UsageError.
+int ParseJobsOption(std::string_view text);
+
 // "1 day", "0 days", "2 days": `count` with the word that fits.
 std::string CountOf(uint64_t count, std::string_view one, std::string_view many);
 

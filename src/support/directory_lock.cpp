@@ -37,7 +37,7 @@ std::string DescribeHolder(int fd) {
 
 }  // namespace
 
-DirectoryLock::DirectoryLock(const std::string& dir, std::string_view holder)
+DirectoryLock::DirectoryLock(const std::string& dir, std::string_view holder, Mode mode)
     : dir_(dir),
       path_(dir + (dir.empty() || dir.back() != '/' ? "/" : "") + std::string(kDirectoryLockName)) {
   // O_NOFOLLOW: a link planted under the name must not make us lock, or
@@ -46,7 +46,8 @@ DirectoryLock::DirectoryLock(const std::string& dir, std::string_view holder)
   // A lock file another user made is locked through a read-only descriptor.
   if (fd_ < 0 && errno == EACCES) fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd_ < 0) ThrowSystemError(errno, "cannot open the lock file " + path_);
-  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+  const int operation = mode == Mode::kExclusive ? LOCK_EX : LOCK_SH;
+  if (::flock(fd_, operation | LOCK_NB) != 0) {
     const int error = errno;
     std::string message = dir + " is in use by another writer";
     if (error == EWOULDBLOCK) {

@@ -33,12 +33,17 @@ class DirectoryBusy : public std::system_error {
 // take no lock. Not copyable; one thread uses it.
 class DirectoryLock {
  public:
+  // How the lock is held: alone, or shared with the other shards of one
+  // sharded run (which write files apart from each other). A shared holder
+  // is refused while one holds it alone, and the other way round.
+  enum class Mode { kExclusive, kSharedWithShards };
+
   // Takes the lock of `dir` for `holder` (what this process is, e.g.
   // "tly-generator run"), without waiting. Throws DirectoryBusy when another
-  // process (or another DirectoryLock of this one) holds it, and
-  // std::system_error when the lock file cannot be opened or created (a
-  // missing or read-only directory).
-  DirectoryLock(const std::string& dir, std::string_view holder);
+  // process (or another DirectoryLock of this one) holds it in a way that
+  // excludes `mode`, and std::system_error when the lock file cannot be
+  // opened or created (a missing or read-only directory).
+  DirectoryLock(const std::string& dir, std::string_view holder, Mode mode = Mode::kExclusive);
   ~DirectoryLock();
   DirectoryLock(const DirectoryLock&) = delete;
   DirectoryLock& operator=(const DirectoryLock&) = delete;

@@ -1,0 +1,46 @@
+#include "generator/scenario.h"
+
+#include <algorithm>
+
+namespace tly {
+
+const char* ProfileName(TrafficProfile profile) {
+  switch (profile) {
+    case TrafficProfile::kRetail:
+      return "retail";
+    case TrafficProfile::kOffice:
+      return "office";
+    case TrafficProfile::kTransit:
+      return "transit";
+    case TrafficProfile::kFlat:
+      return "flat";
+    case TrafficProfile::kCustom:
+      return "custom";
+  }
+  return "custom";
+}
+
+int SiteSpec::ChannelCount() const {
+  int highest = 0;
+  for (const DoorSpec& door : doors) {
+    highest = std::max({highest, door.in_channel, door.out_channel});
+  }
+  return highest;
+}
+
+double ExpectedVisitors(const SiteSpec& site, TDateTime date) {
+  if (site.profile == TrafficProfile::kFlat) return 0;
+  if (site.closed_days.count(static_cast<int64_t>(DatePart(date))) != 0) return 0;
+  const int weekday = WeekdayIndex(date);
+  if (site.hours[weekday].empty()) return 0;
+  const CivilDate civil = DecodeDate(date);
+  return site.visitors * site.weekday[weekday] * site.seasonal[civil.Month - 1];
+}
+
+int WeekdayIndex(TDateTime date) {
+  // Day 0, 30 December 1899, was a Saturday: index 5 when Monday is 0.
+  const int64_t day = static_cast<int64_t>(DatePart(date));
+  return static_cast<int>(((day % 7) + 7 + 5) % 7);
+}
+
+}  // namespace tly

@@ -1,0 +1,85 @@
+#ifndef TLY_GENERATOR_SCENARIO_H_
+#define TLY_GENERATOR_SCENARIO_H_
+
+#include <array>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/date_time.h"
+
+// A scenario: a set of counting sites with realistic traffic, as a scenario
+// file describes them (scenario_file.h reads one). Every value here is
+// resolved and checked: defaults applied, profiles turned into weights.
+
+namespace tly {
+
+// How a site's traffic is shaped over the day and the week.
+enum class TrafficProfile {
+  kRetail,   // peaks around midday and after work; Saturday busiest, Sunday quiet
+  kOffice,   // in by the morning, out by the evening; weekends near empty
+  kTransit,  // two commuter peaks, every day
+  kFlat,     // the program's own coin flip per tick per channel, around the clock
+  kCustom,   // weights per hour and per weekday from the scenario file
+};
+
+// One access point of a site and its two counting channels (numbered from 1,
+// as in the day file's header).
+struct DoorSpec {
+  std::string name;
+  char kind = 'D';     // 'D' door, 'C' passage, 'P'
+  double weight = 1;   // share of the site's traffic, relative to the other doors
+  int in_channel = 0;  // counts the entries
+  int out_channel = 0;  // counts the exits
+};
+
+// Opening hours of one weekday: intervals [start, end) in minutes since local
+// midnight (0..1440), in order and apart. None: closed all day.
+using DayHours = std::vector<std::pair<int, int>>;
+
+inline constexpr int kDaysPerWeek = 7;  // Monday first
+
+struct SiteSpec {
+  std::string name;       // its files go to OUT/<name>/
+  std::string shop_code;  // the rows' first field
+  std::string device_type = "RV9";
+  bool default_layout = true;  // the program's four doors and a passage
+  std::vector<DoorSpec> doors;
+  TrafficProfile profile = TrafficProfile::kRetail;
+  std::array<double, 24> hourly{};               // relative entries per hour of the day
+  std::array<double, kDaysPerWeek> weekday{};    // day factor, Monday first
+  double visitors = 0;           // expected entries on a day of weekday factor 1
+  double dwell_minutes = 0;      // mean stay
+  double variation_percent = 0;  // a day's visitors vary uniformly by up to this much
+  std::array<double, 12> seasonal{};             // month factors, January first
+  std::array<DayHours, kDaysPerWeek> hours;
+  std::set<int64_t> closed_days;  // day numbers (TDateTime date parts) the site is closed
+  std::string time_zone = "UTC";  // a name of the system's zone database
+  int line = 0;                   // where the scenario file declares it
+
+  // The highest channel number the layout uses: the rows' count fields.
+  int ChannelCount() const;
+};
+
+struct Scenario {
+  std::string source;  // the file it was read from
+  uint32_t seed = 0;
+  std::vector<SiteSpec> sites;
+};
+
+// The profile's name as a scenario file writes it.
+const char* ProfileName(TrafficProfile profile);
+
+// The weekday of the date part of `date`, 0 for Monday to 6 for Sunday.
+int WeekdayIndex(TDateTime date);
+
+// Expected entries of `site` on the local date `date` (closed days and
+// closed weekdays give 0): visitors x weekday factor x month factor. Flat
+// sites have no expectation of their own and give 0.
+double ExpectedVisitors(const SiteSpec& site, TDateTime date);
+
+}  // namespace tly
+
+#endif  // TLY_GENERATOR_SCENARIO_H_

@@ -1,0 +1,69 @@
+#ifndef TLY_GENERATOR_SCENARIO_BACKFILL_H_
+#define TLY_GENERATOR_SCENARIO_BACKFILL_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "generator/backfill.h"
+#include "generator/scenario.h"
+
+namespace tly {
+
+// Which share of a scenario's site-days one process writes: the N shares of
+// shard K = 1..N are apart and together are the whole.
+struct Shard {
+  int index = 1;  // K
+  int count = 1;  // N
+};
+
+// What to generate: every site of `scenario` from `from` to `to` (local
+// dates) into OUT/<site name>/.
+struct ScenarioBackfillRequest {
+  const Scenario* scenario = nullptr;
+  std::string out_dir;
+  CivilDate from;
+  CivilDate to;
+  uint32_t seed = 0;  // the scenario's seed unless the command line gives another
+  ExistingDayFiles existing = ExistingDayFiles::kRefuse;
+  int jobs = 1;  // threads; the memory in use grows with them, not with sites or days
+  Shard shard;
+};
+
+// Where a scenario backfill stands.
+struct ScenarioProgress {
+  uint64_t files_done = 0;     // written or kept (skipped)
+  uint64_t files_skipped = 0;  // kept as they were
+  uint64_t files_total = 0;    // this shard's site-days
+};
+
+// Called after each site-day, one call at a time (never concurrently).
+using ScenarioProgressFn = std::function<void(const ScenarioProgress&)>;
+
+// Whether the site-day of site `site_name` and day number `day` belongs to
+// `shard`: decided by a hash of both, so the shares are even and stable.
+bool InShard(const Shard& shard, const std::string& site_name, int64_t day);
+
+// Writes the shard's site-days on `jobs` threads. Each site-day is generated
+// on its own (site_day.h) and written once, replacing its file in one step,
+// so the files are the same in any order, on any number of threads, in one
+// process or in shards. Holds the writer's lock of every site directory it
+// writes into (a shared one when sharded, so that the shards of one run may
+// write side by side), creating missing site directories.
+// Throws, before writing: std::invalid_argument for bad dates, directories or
+// shards (as CheckBackfillRequest), DayFilesExist when files of the shard
+// exist and `existing` is kRefuse, DirectoryBusy when another writer holds a
+// site directory. Throws std::system_error when a file cannot be written or
+// an existing one read (when continuing); what was written stays.
+void ScenarioBackfill(const ScenarioBackfillRequest& request,
+                      const ScenarioProgressFn& progress = {});
+
+// The day files of `site` for `date` as generated from `seed`, on top of
+// `day` (already initialised for that date, and holding what an existing file
+// held when continuing). `updated_at` is the moment its "#M" line names.
+std::string SiteDayFile(const SiteSpec& site, uint32_t seed, TDateTime date, DayCounts& day,
+                        TDateTime updated_at);
+
+}  // namespace tly
+
+#endif  // TLY_GENERATOR_SCENARIO_BACKFILL_H_

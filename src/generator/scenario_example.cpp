@@ -1,0 +1,84 @@
+#include "generator/scenario_file.h"
+
+namespace tly {
+
+std::string_view ExampleScenario() {
+  return R"toml(# A scenario for tly-generator: the counting sites to simulate.
+#   tly-generator scenario --check this.toml --from 2027-01-04 --to 2027-01-10
+#   tly-generator backfill --scenario this.toml --out OUT --from 2027-01-01 --to 2027-12-31
+#   tly-generator run --scenario this.toml --out OUT --speed 60
+# Each site's day files go to OUT/<name>/. The same scenario and seed always
+# give the same files, however they are generated.
+
+# The random seed (0 to 4294967295); --seed on the command line replaces it.
+seed = 2027
+
+# Values every site takes unless it sets its own (any site key but name and
+# shop_code).
+[defaults]
+time_zone = "Europe/Paris"  # a zone of the system's zone database; default "UTC"
+variation_percent = 10      # a day's visitors vary by up to this much (0 to 100)
+# One factor per month, January first: the season on top of the week.
+seasonal = [0.85, 0.85, 0.95, 1.0, 1.0, 1.0, 0.9, 0.8, 1.0, 1.0, 1.1, 1.4]
+
+# A shop with the program's own layout: four doors and a passage.
+[[site]]
+name = "rivoli"            # 1 to 64 letters, digits, '.', '-', '_'
+shop_code = "101"          # the rows' first field: 1 to 10 letters, digits, '-', '_'
+profile = "retail"         # retail, office, transit, flat or custom
+visitors = 2400            # expected entries on a day of weekday factor 1
+dwell_minutes = 25         # the mean stay; everyone has left by closing time
+closed = ["2027-01-01", "2027-05-01", "2027-12-25"]
+[site.hours]               # local time; "closed", or intervals; other days keep the profile's
+monday = "10:00-19:00"
+saturday = "09:30-20:00"
+sunday = "closed"
+
+# An office with a layout of its own: doors with their weights (shares of
+# the traffic) and channels (an entry and an exit channel each).
+[[site]]
+name = "la-defense"
+shop_code = "OFF-2"
+profile = "office"
+visitors = 900
+dwell_minutes = 480
+[site.layout]
+device = "RV9"             # RV9, QDX, TLY08 or TLY01, as the header's #T line says
+doors = [
+  { name = "Main hall", kind = "D", weight = 3, in = 1, out = 2 },
+  { name = "Car park", kind = "D", weight = 1, in = 3, out = 4 },
+  { name = "Bridge", kind = "C", weight = 1, in = 5, out = 6 },
+]
+
+# A station in another time zone with a profile of its own: a weight per
+# hour (0 to 23) and per weekday (Monday first).
+[[site]]
+name = "shinjuku-east"
+shop_code = "T7"
+profile = "custom"
+visitors = 30000
+dwell_minutes = 6
+time_zone = "Asia/Tokyo"
+seasonal = [1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1]
+[site.hours]
+monday = "04:30-24:00"
+tuesday = "04:30-24:00"
+wednesday = "04:30-24:00"
+thursday = "04:30-24:00"
+friday = "04:30-24:00"
+saturday = "05:00-24:00"
+sunday = "05:00-24:00"
+[site.weights]
+hourly = [0, 0, 0, 0, 0.5, 2, 6, 10, 9, 4, 3, 3, 3.5, 3, 3, 3.5, 5, 9, 10, 6, 4, 3, 2, 1]
+weekday = [1, 1, 1, 1, 1.05, 0.75, 0.65]
+
+# The program's own traffic (a coin flip per channel every 2 seconds, around
+# the clock, with its own layout); only the name and the shop code apply.
+[[site]]
+name = "test-bench"
+shop_code = "001"
+profile = "flat"
+)toml";
+}
+
+}  // namespace tly

@@ -1,0 +1,510 @@
+#include "generator/scenario_file.h"
+
+#include <cctz/time_zone.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+#include <system_error>
+#include <toml++/toml.h>
+
+#include "config/config_tables.h"
+#include "generator/traffic_profile.h"
+#include "support/file_read.h"
+
+namespace tly {
+namespace {
+
+constexpr const char* kWeekdayNames[kDaysPerWeek] = {"monday", "tuesday",  "wednesday", "thursday",
+                                                    "friday", "saturday", "sunday"};
+constexpr size_t kMaxShopCode = 10;
+constexpr size_t kMaxSiteName = 64;
+constexpr double kMaxVisitors = 10'000'000;
+
+// The keys a site may have; all but name and shop_code may stand in
+// [defaults] too.
+const std::set<std::string, std::less<>> kSiteKeys = {
+    "name",    "shop_code", "profile", "visitors", "dwell_minutes", "variation_percent",
+    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights"};
+
+// The keys that shape a site's own traffic, which the flat profile (the
+// program's coin flip around the clock) does not have.
+const std::set<std::string, std::less<>> kNotForFlat = {
+    "visitors", "dwell_minutes", "variation_percent", "seasonal", "time_zone",
+    "hours",    "closed",        "weights",           "layout"};
+
+// Reads one scenario text; every error goes through Fail with the line of
+// the node it is about.
+class ScenarioReader {
+ public:
+  explicit ScenarioReader(std::string source) : source_(std::move(source)) {}
+
+  Scenario Read(std::string_view text) {
+    toml::table root;
+    try {
+      root = toml::parse(text, source_);
+    } catch (const toml::parse_error& error) {
+      throw ScenarioError(source_ + ":" + std::to_string(error.source().begin.line) + ": " +
+                          std::string(error.description()));
+    }
+    Scenario scenario;
+    scenario.source = source_;
+    const toml::table* defaults = nullptr;
+    const toml::array* sites = nullptr;
+    for (const auto& [key, node] : root) {
+      const std::string name(key.str());
+      if (name == "seed") {
+        scenario.seed = static_cast<uint32_t>(Integer(node, "seed", 0, 4294967295));
+      } else if (name == "defaults") {
+        defaults = Table(node, "defaults");
+      } else if (name == "site") {
+        sites = node.as_array();
+        if (sites == nullptr) Fail(node, "site", "must be written as [[site]] tables");
+      } else {
+        Fail(node, name, "is not a key of a scenario (seed, [defaults], [[site]])");
+      }
+    }
+    if (sites == nullptr || sites->empty()) {
+      throw ScenarioError(source_ + ":1: site: the scenario has no [[site]]");
+    }
+    if (defaults != nullptr) {
+      for (const auto& [key, node] : *defaults) {
+        const std::string name(key.str());
+        if (name == "name" || name == "shop_code") {
+          Fail(node, "defaults." + name, "belongs to each site, not to the defaults");
+        }
+        if (kSiteKeys.count(name) == 0) Fail(node, "defaults." + name, UnknownSiteKey());
+      }
+    }
+
+    std::map<std::string, int> names;
+    int index = 0;
+    for (const toml::node& node : *sites) {
+      ++index;
+      const toml::table* site = Table(node, "site");
+      scenario.sites.push_back(ReadSite(*site, defaults, "site[" + std::to_string(index) + "]"));
+      const SiteSpec& spec = scenario.sites.back();
+      if (const auto [other, added] = names.emplace(spec.name, spec.line); !added) {
+        Fail(*site->get("name"), "site[" + std::to_string(index) + "].name",
+             "\"" + spec.name + "\" is the name of the site on line " +
+                 std::to_string(other->second) + " too");
+      }
+    }
+    return scenario;
+  }
+
+ private:
+  [[noreturn]] void Fail(const toml::node& node, const std::string& key,
+                         const std::string& problem) const {
+    throw ScenarioError(source_ + ":" + std::to_string(node.source().begin.line) + ": " + key +
+                        ": " + problem);
+  }
+
+  static std::string UnknownSiteKey() {
+    std::string text = "is not a key of a site (";
+    bool first = true;
+    for (const std::string& key : kSiteKeys) {
+      text += (first ? "" : ", ") + key;
+      first = false;
+    }
+    return text + ")";
+  }
+
+  const toml::table* Table(const toml::node& node, const std::string& key) const {
+    const toml::table* table = node.as_table();
+    if (table == nullptr) Fail(node, key, "must be a table");
+    return table;
+  }
+
+  std::string String(const toml::node& node, const std::string& key) const {
+    const std::optional<std::string> text = node.value_exact<std::string>();
+    if (!text) Fail(node, key, "must be a text in quotes");
+    return *text;
+  }
+
+  int64_t Integer(const toml::node& node, const std::string& key, int64_t min, int64_t max) const {
+    const std::optional<int64_t> value = node.value_exact<int64_t>();
+    if (!value || *value < min || *value > max) {
+      Fail(node, key, "must be a whole number from " + std::to_string(min) + " to " +
+                          std::to_string(max));
+    }
+    return *value;
+  }
+
+  double Number(const toml::node& node, const std::string& key, double min, double max) const {
+    const std::optional<double> value = node.value<double>();
+    if (!node.is_number() || !value || !std::isfinite(*value) || *value < min || *value > max) {
+      char range[96];
+      std::snprintf(range, sizeof range, "must be a number from %g to %g", min, max);
+      Fail(node, key, range);
+    }
+    return *value;
+  }
+
+  template <size_t N>
+  std::array<double, N> Numbers(const toml::node& node, const std::string& key) const {
+    const toml::array* array = node.as_array();
+    if (array == nullptr || array->size() != N) {
+      Fail(node, key, "must be a list of " + std::to_string(N) + " numbers");
+    }
+    std::array<double, N> values{};
+    for (size_t i = 0; i < N; ++i) {
+      values[i] = Number(*array->get(i), key + "[" + std::to_string(i + 1) + "]", 0, 1e6);
+    }
+    return values;
+  }
+
+  // "HH:MM" as minutes since midnight; "24:00" ends a day.
+  std::optional<int> Minutes(std::string_view text) const {
+    if (text.size() != 5 || text[2] != ':') return std::nullopt;
+    int hour = 0;
+    int minute = 0;
+    if (std::from_chars(text.data(), text.data() + 2, hour).ptr != text.data() + 2 ||
+        std::from_chars(text.data() + 3, text.data() + 5, minute).ptr != text.data() + 5 ||
+        !std::isdigit(static_cast<unsigned char>(text[0])) ||
+        !std::isdigit(static_cast<unsigned char>(text[3]))) {
+      return std::nullopt;
+    }
+    if (minute > 59 || hour > 24 || (hour == 24 && minute != 0)) return std::nullopt;
+    return hour * 60 + minute;
+  }
+
+  // "closed", or "HH:MM-HH:MM" intervals separated by commas, in order.
+  DayHours Hours(const toml::node& node, const std::string& key) const {
+    const std::string text = String(node, key);
+    DayHours hours;
+    if (text == "closed") return hours;
+    size_t start = 0;
+    while (start <= text.size()) {
+      size_t comma = text.find(',', start);
+      if (comma == std::string::npos) comma = text.size();
+      std::string_view part(text.data() + start, comma - start);
+      while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
+      while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+      const size_t dash = part.find('-');
+      const std::optional<int> open =
+          dash == std::string_view::npos ? std::nullopt : Minutes(part.substr(0, dash));
+      const std::optional<int> close =
+          dash == std::string_view::npos ? std::nullopt : Minutes(part.substr(dash + 1));
+      if (!open || !close) {
+        Fail(node, key,
+             "\"" + text + "\" is not \"closed\" or opening hours such as \"09:00-19:00\" or "
+             "\"08:30-12:00, 14:00-18:30\"");
+      }
+      if (*close <= *open) {
+        Fail(node, key, "\"" + std::string(part) + "\" ends before it starts");
+      }
+      if (*open % 15 != 0 || *close % 15 != 0) {
+        Fail(node, key,
+             "\"" + std::string(part) + "\" does not open and close on quarter hours (:00, :15, "
+             ":30, :45), which the day file counts in");
+      }
+      if (!hours.empty() && *open < hours.back().second) {
+        Fail(node, key, "\"" + std::string(part) + "\" does not come after the hours before it");
+      }
+      hours.emplace_back(*open, *close);
+      start = comma + 1;
+    }
+    return hours;
+  }
+
+  CivilDate Date(const toml::node& node, const std::string& key) const {
+    const std::string text = String(node, key);
+    CivilDate date;
+    const bool shaped = text.size() == 10 && text[4] == '-' && text[7] == '-' &&
+                        std::from_chars(text.data(), text.data() + 4, date.Year).ptr ==
+                            text.data() + 4 &&
+                        std::from_chars(text.data() + 5, text.data() + 7, date.Month).ptr ==
+                            text.data() + 7 &&
+                        std::from_chars(text.data() + 8, text.data() + 10, date.Day).ptr ==
+                            text.data() + 10;
+    if (!shaped || !IsValidDate(date.Year, date.Month, date.Day)) {
+      Fail(node, key, "\"" + text + "\" is not a date written YYYY-MM-DD");
+    }
+    return date;
+  }
+
+  // The value of `key` for a site: its own, else the defaults', else none.
+  static const toml::node* Lookup(const toml::table& site, const toml::table* defaults,
+                                  std::string_view key) {
+    if (const toml::node* own = site.get(key)) return own;
+    return defaults != nullptr ? defaults->get(key) : nullptr;
+  }
+
+  SiteSpec ReadSite(const toml::table& site, const toml::table* defaults,
+                    const std::string& where) const {
+    SiteSpec spec;
+    spec.line = static_cast<int>(site.source().begin.line);
+    for (const auto& [key, node] : site) {
+      if (kSiteKeys.count(key.str()) == 0) Fail(node, where + "." + std::string(key.str()), UnknownSiteKey());
+    }
+    const auto key_of = [&](std::string_view key) { return where + "." + std::string(key); };
+
+    const toml::node* name = site.get("name");
+    if (name == nullptr) Fail(site, key_of("name"), "is missing: every site needs a name");
+    spec.name = String(*name, key_of("name"));
+    if (spec.name.empty() || spec.name.size() > kMaxSiteName || spec.name == "." ||
+        spec.name == ".." ||
+        spec.name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                    "0123456789._-") != std::string::npos) {
+      Fail(*name, key_of("name"),
+           "\"" + spec.name + "\" is not a directory name of 1 to 64 letters, digits, '.', '-' "
+           "or '_' (its files go to OUT/<name>/)");
+    }
+    const toml::node* shop = site.get("shop_code");
+    if (shop == nullptr) Fail(site, key_of("shop_code"), "is missing: every site needs one");
+    spec.shop_code = String(*shop, key_of("shop_code"));
+    if (spec.shop_code.empty() || spec.shop_code.size() > kMaxShopCode ||
+        spec.shop_code.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                         "0123456789_-") != std::string::npos) {
+      Fail(*shop, key_of("shop_code"),
+           "\"" + spec.shop_code + "\" does not fit a row's first field: 1 to 10 letters, "
+           "digits, '-' or '_'");
+    }
+
+    spec.profile = TrafficProfile::kRetail;
+    if (const toml::node* profile = Lookup(site, defaults, "profile")) {
+      const std::string text = String(*profile, key_of("profile"));
+      const std::optional<TrafficProfile> known = ProfileOfName(text);
+      if (!known) {
+        Fail(*profile, key_of("profile"),
+             "\"" + text + "\" is not retail, office, transit, flat or custom");
+      }
+      spec.profile = *known;
+    }
+    if (spec.profile == TrafficProfile::kFlat) {
+      // The program's own traffic: its layout, around the clock. Keys the
+      // site sets itself for its traffic would be silently ignored: refuse.
+      for (const auto& [key, node] : site) {
+        if (kNotForFlat.count(key.str()) != 0) {
+          Fail(node, key_of(key.str()), "does not apply to profile \"flat\"");
+        }
+      }
+      ApplyDefaultLayoutSpec(spec);
+      return spec;
+    }
+
+    const ProfileDefaults shape = DefaultsOf(spec.profile);
+    spec.hourly = shape.hourly;
+    spec.weekday = shape.weekday;
+    spec.hours = shape.hours;
+    spec.dwell_minutes = shape.dwell_minutes;
+    spec.seasonal.fill(1.0);
+    spec.visitors = 1000;
+    spec.variation_percent = 10;
+
+    if (const toml::node* weights = Lookup(site, defaults, "weights")) {
+      if (spec.profile != TrafficProfile::kCustom) {
+        Fail(*weights, key_of("weights"), "needs profile = \"custom\"");
+      }
+      const toml::table* table = Table(*weights, key_of("weights"));
+      for (const auto& [key, node] : *table) {
+        if (key.str() != "hourly" && key.str() != "weekday") {
+          Fail(node, key_of("weights." + std::string(key.str())),
+               "is not a key of weights (hourly, weekday)");
+        }
+      }
+      if (const toml::node* hourly = table->get("hourly")) {
+        spec.hourly = Numbers<24>(*hourly, key_of("weights.hourly"));
+      }
+      if (const toml::node* weekday = table->get("weekday")) {
+        spec.weekday = Numbers<kDaysPerWeek>(*weekday, key_of("weights.weekday"));
+      }
+    } else if (spec.profile == TrafficProfile::kCustom) {
+      Fail(site, key_of("weights"), "is missing: profile \"custom\" needs weights");
+    }
+    double total = 0;
+    for (const double weight : spec.hourly) total += weight;
+    if (total <= 0) Fail(site, key_of("weights.hourly"), "must not all be 0");
+
+    if (const toml::node* node = Lookup(site, defaults, "visitors")) {
+      spec.visitors = Number(*node, key_of("visitors"), 0, kMaxVisitors);
+    }
+    if (const toml::node* node = Lookup(site, defaults, "dwell_minutes")) {
+      spec.dwell_minutes = Number(*node, key_of("dwell_minutes"), 1, 24 * 60);
+    }
+    if (const toml::node* node = Lookup(site, defaults, "variation_percent")) {
+      spec.variation_percent = Number(*node, key_of("variation_percent"), 0, 100);
+    }
+    if (const toml::node* node = Lookup(site, defaults, "seasonal")) {
+      spec.seasonal = Numbers<12>(*node, key_of("seasonal"));
+    }
+    if (const toml::node* node = Lookup(site, defaults, "time_zone")) {
+      spec.time_zone = String(*node, key_of("time_zone"));
+      cctz::time_zone zone;
+      if (!cctz::load_time_zone(spec.time_zone, &zone)) {
+        Fail(*node, key_of("time_zone"),
+             "\"" + spec.time_zone + "\" is not a zone of the system's zone database (such as "
+             "\"Europe/Paris\" or \"UTC\")");
+      }
+    }
+    if (const toml::node* node = Lookup(site, defaults, "hours")) {
+      const toml::table* table = Table(*node, key_of("hours"));
+      for (const auto& [key, day] : *table) {
+        const auto known = std::find(std::begin(kWeekdayNames), std::end(kWeekdayNames), key.str());
+        if (known == std::end(kWeekdayNames)) {
+          Fail(day, key_of("hours." + std::string(key.str())),
+               "is not a weekday (monday to sunday)");
+        }
+        spec.hours[known - std::begin(kWeekdayNames)] =
+            Hours(day, key_of("hours." + std::string(key.str())));
+      }
+    }
+    if (const toml::node* node = Lookup(site, defaults, "closed")) {
+      const toml::array* dates = node->as_array();
+      if (dates == nullptr) Fail(*node, key_of("closed"), "must be a list of dates YYYY-MM-DD");
+      for (const toml::node& date_node : *dates) {
+        const CivilDate date = Date(date_node, key_of("closed"));
+        spec.closed_days.insert(
+            static_cast<int64_t>(EncodeDate(date.Year, date.Month, date.Day)));
+      }
+    }
+    if (const toml::node* node = Lookup(site, defaults, "layout")) {
+      ReadLayout(*node, key_of("layout"), spec);
+    } else {
+      ApplyDefaultLayoutSpec(spec);
+    }
+    return spec;
+  }
+
+  // The program's own layout: four doors and a passage on channels 1 to 10.
+  static void ApplyDefaultLayoutSpec(SiteSpec& spec) {
+    spec.default_layout = true;
+    spec.device_type = "RV9";
+    spec.doors.clear();
+    for (int d = 1; d <= 5; ++d) {
+      DoorSpec door;
+      door.name = d <= 4 ? "Porte " + std::to_string(d) : "Passage 1";
+      door.kind = d <= 4 ? 'D' : 'C';
+      door.in_channel = 2 * d - 1;
+      door.out_channel = 2 * d;
+      spec.doors.push_back(door);
+    }
+  }
+
+  void ReadLayout(const toml::node& node, const std::string& key, SiteSpec& spec) const {
+    if (node.is_string()) {
+      if (String(node, key) != "default") {
+        Fail(node, key, "must be \"default\" or a table with device and doors");
+      }
+      ApplyDefaultLayoutSpec(spec);
+      return;
+    }
+    const toml::table* table = Table(node, key);
+    spec.default_layout = false;
+    for (const auto& [name, value] : *table) {
+      if (name.str() != "device" && name.str() != "doors") {
+        Fail(value, key + "." + std::string(name.str()), "is not a key of a layout (device, doors)");
+      }
+    }
+    if (const toml::node* device = table->get("device")) {
+      spec.device_type = String(*device, key + ".device");
+      if (spec.device_type != "RV9" && spec.device_type != "QDX" &&
+          spec.device_type != "TLY08" && spec.device_type != "TLY01") {
+        Fail(*device, key + ".device",
+             "\"" + spec.device_type + "\" is not a device the header knows (RV9, QDX, TLY08, "
+             "TLY01)");
+      }
+    }
+    const toml::node* doors_node = table->get("doors");
+    const toml::array* doors = doors_node != nullptr ? doors_node->as_array() : nullptr;
+    if (doors == nullptr || doors->empty()) {
+      Fail(doors_node != nullptr ? *doors_node : node, key + ".doors",
+           "must be a list of doors, such as [{ name = \"Entrance\" }]");
+    }
+    const bool tly01 = spec.device_type == "TLY01";
+    const int max_doors = tly01 ? 4 : kDoorCount;
+    const int max_channel = spec.device_type == "TLY08" || tly01 ? 8 : kChannelCount;
+    if (static_cast<int>(doors->size()) > max_doors) {
+      Fail(*doors_node, key + ".doors",
+           std::to_string(doors->size()) + " doors are more than a " + spec.device_type +
+               " configuration holds (" + std::to_string(max_doors) + ")");
+    }
+    std::map<int, std::string> channel_owner;
+    int number = 0;
+    for (const toml::node& door_node : *doors) {
+      ++number;
+      const std::string where = key + ".doors[" + std::to_string(number) + "]";
+      const toml::table* door_table = Table(door_node, where);
+      DoorSpec door;
+      door.name = "Door " + std::to_string(number);
+      door.in_channel = tly01 ? number : 2 * number - 1;
+      door.out_channel = tly01 ? number + 4 : 2 * number;
+      for (const auto& [name, value] : *door_table) {
+        const std::string field(name.str());
+        const std::string field_key = where + "." + field;
+        if (field == "name") {
+          door.name = String(value, field_key);
+          if (door.name.size() > decltype(DoorEntry::Name)::kCapacity) {
+            Fail(value, field_key, "is longer than the header's 32 characters");
+          }
+          if (door.name.find_first_of("\r\n") != std::string::npos) {
+            Fail(value, field_key, "must be one line");
+          }
+        } else if (field == "kind") {
+          const std::string kind = String(value, field_key);
+          if (kind != "D" && kind != "C" && kind != "P") {
+            Fail(value, field_key, "\"" + kind + "\" is not D (door), C (passage) or P");
+          }
+          door.kind = kind[0];
+        } else if (field == "weight") {
+          door.weight = Number(value, field_key, 0, 1e6);
+        } else if (field == "in" || field == "out") {
+          if (tly01) {
+            Fail(value, field_key,
+                 "a TLY01 device counts door n on channels n (in) and n + 4 (out); its "
+                 "channels cannot be chosen");
+          }
+          (field == "in" ? door.in_channel : door.out_channel) =
+              static_cast<int>(Integer(value, field_key, 1, kChannelCount));
+        } else {
+          Fail(value, field_key, "is not a key of a door (name, kind, weight, in, out)");
+        }
+      }
+      for (const int channel : {door.in_channel, door.out_channel}) {
+        if (channel > max_channel) {
+          Fail(door_node, where,
+               "channel " + std::to_string(channel) + " is beyond the " +
+                   std::to_string(max_channel) + " channels a " + spec.device_type +
+                   " configuration holds");
+        }
+        const auto [owner, added] = channel_owner.emplace(channel, where);
+        if (!added) {
+          Fail(door_node, where,
+               "channel " + std::to_string(channel) + " is counted by " + owner->second +
+                   " already");
+        }
+      }
+      spec.doors.push_back(door);
+    }
+    double weights = 0;
+    for (const DoorSpec& door : spec.doors) weights += door.weight;
+    if (weights <= 0) Fail(*doors_node, key + ".doors", "the doors' weights must not all be 0");
+  }
+
+  std::string source_;
+};
+
+}  // namespace
+
+Scenario ParseScenario(std::string_view text, const std::string& source) {
+  return ScenarioReader(source).Read(text);
+}
+
+Scenario LoadScenario(const std::string& path) {
+  std::optional<std::string> text;
+  try {
+    text = ReadWholeFile(path);
+  } catch (const std::system_error& error) {
+    throw ScenarioError(path + ": cannot read the scenario: " + error.code().message());
+  }
+  if (!text) throw ScenarioError(path + ": there is no such scenario file");
+  return ParseScenario(*text, path);
+}
+
+}  // namespace tly

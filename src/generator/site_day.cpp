@@ -1,0 +1,236 @@
+#include "generator/site_day.h"
+
+#include <cctz/civil_time.h>
+#include <cctz/time_zone.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <stdexcept>
+
+#include "counting/day_file_writer.h"
+#include "generator/day_file_image.h"
+#include "generator/default_layout.h"
+#include "generator/flat_tick.h"
+#include "generator/random_source.h"
+#include "generator/stream_random.h"
+
+namespace tly {
+namespace {
+
+constexpr int kFlatTickSeconds = 2;
+constexpr int kFlatTicksPerDay = 86400 / kFlatTickSeconds;
+
+// Stream quarters below 0 name draws that concern the whole day.
+constexpr int32_t kDayVariationStream = -1;
+constexpr int32_t kFlatDayStream = -2;
+
+int64_t UnixSeconds(const cctz::time_point<cctz::seconds>& moment) {
+  return std::chrono::duration_cast<std::chrono::seconds>(moment.time_since_epoch()).count();
+}
+
+// The instant the local day `day` begins: its midnight, or, where the clocks
+// skip midnight, the moment they jump.
+int64_t StartOfLocalDay(const cctz::time_zone& zone, const cctz::civil_day& day) {
+  const cctz::time_zone::civil_lookup lookup = zone.lookup(cctz::civil_second(day));
+  return UnixSeconds(lookup.kind == cctz::time_zone::civil_lookup::SKIPPED ? lookup.trans
+                                                                           : lookup.pre);
+}
+
+cctz::civil_day CivilDayOf(TDateTime date) {
+  const CivilDate civil = DecodeDate(date);
+  return cctz::civil_day(civil.Year, civil.Month, civil.Day);
+}
+
+bool InHours(const DayHours& hours, int minute) {
+  for (const auto& [open, close] : hours) {
+    if (minute >= open && minute < close) return true;
+  }
+  return false;
+}
+
+StreamKey KeyOf(uint32_t seed, const SiteSpec& site, TDateTime date, int32_t quarter,
+                int32_t channel) {
+  return StreamKey{seed, HashOfName(site.name), static_cast<int64_t>(DatePart(date)), quarter,
+                   channel};
+}
+
+// The flat profile: the program's own ticks every 2 seconds around the
+// clock.
+std::vector<TrafficEvent> FlatTraffic(const SiteSpec& site, uint32_t seed, TDateTime date) {
+  RandomSource random(FlatDayState(site, seed, date));
+  std::vector<TrafficEvent> events;
+  for (int tick = 0; tick < kFlatTicksPerDay; ++tick) {
+    const FlatTick drawn = DrawFlatTick(random);
+    if (drawn.total == 0) continue;
+    const int second = tick * kFlatTickSeconds;
+    for (int c = 0; c < kFlatChannels; ++c) {
+      for (int n = 0; n < drawn.counts[c]; ++n) {
+        events.push_back({second, static_cast<int16_t>(second / kQuarterSeconds),
+                          static_cast<int16_t>(c + 1)});
+      }
+    }
+  }
+  return events;
+}
+
+}  // namespace
+
+uint32_t FlatDayState(const SiteSpec& site, uint32_t seed, TDateTime date) {
+  return static_cast<uint32_t>(StreamRandom(KeyOf(seed, site, date, kFlatDayStream, 0)).Next());
+}
+
+SiteDayClock ClockOfSiteDay(const SiteSpec& site, TDateTime date) {
+  cctz::time_zone zone;
+  if (!cctz::load_time_zone(site.time_zone, &zone)) {
+    throw std::invalid_argument("cannot load the time zone " + site.time_zone);
+  }
+  SiteDayClock clock;
+  clock.date = DatePart(date);
+  const cctz::civil_day day = CivilDayOf(date);
+  clock.start_unix = StartOfLocalDay(zone, day);
+  const int64_t seconds = StartOfLocalDay(zone, day + 1) - clock.start_unix;
+  const int quarters = static_cast<int>(seconds / kQuarterSeconds);
+  const bool closed = site.closed_days.count(static_cast<int64_t>(clock.date)) != 0;
+  const DayHours& hours = site.hours[WeekdayIndex(date)];
+  clock.slot.resize(quarters);
+  clock.open.resize(quarters);
+  for (int q = 0; q < quarters; ++q) {
+    const cctz::civil_second local = cctz::convert(
+        cctz::time_point<cctz::seconds>(cctz::seconds(clock.start_unix + q * kQuarterSeconds)),
+        zone);
+    const int minute = static_cast<int>(local.hour() * 60 + local.minute());
+    clock.slot[q] = minute / 15;
+    clock.open[q] = !closed && InHours(hours, minute);
+  }
+  return clock;
+}
+
+std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
+                                         const SiteDayClock& clock) {
+  const TDateTime date = clock.date;
+  if (site.profile == TrafficProfile::kFlat) return FlatTraffic(site, seed, date);
+
+  const int quarters = static_cast<int>(clock.slot.size());
+  StreamRandom day_stream(KeyOf(seed, site, date, kDayVariationStream, 0));
+  const double variation = 1 + site.variation_percent / 100 * (2 * day_stream.Uniform() - 1);
+  const double expected = ExpectedVisitors(site, date) * variation;
+
+  // The day's visitors spread over its open quarter hours by the hour's
+  // weight; each stretch of opening hours ends where the next closed quarter
+  // hour begins, and everyone inside leaves by then.
+  std::vector<double> weight(quarters, 0.0);
+  double total_weight = 0;
+  std::vector<int> stretch_end(quarters, quarters * kQuarterSeconds);
+  for (int q = quarters - 1; q >= 0; --q) {
+    if (q + 1 < quarters) {
+      stretch_end[q] = clock.open[q + 1] ? stretch_end[q + 1] : (q + 1) * kQuarterSeconds;
+    }
+    if (!clock.open[q]) continue;
+    weight[q] = site.hourly[clock.slot[q] / 4];
+    total_weight += weight[q];
+  }
+  double door_weights = 0;
+  for (const DoorSpec& door : site.doors) door_weights += door.weight;
+
+  std::vector<TrafficEvent> events;
+  if (expected <= 0 || total_weight <= 0 || door_weights <= 0) return events;
+  const double mean_stay = site.dwell_minutes * 60;
+  for (int q = 0; q < quarters; ++q) {
+    if (weight[q] <= 0) continue;
+    for (const DoorSpec& door : site.doors) {
+      const double mean = expected * weight[q] / total_weight * door.weight / door_weights;
+      StreamRandom stream(KeyOf(seed, site, date, q, door.in_channel));
+      const int64_t visitors = stream.Poisson(mean);
+      for (int64_t v = 0; v < visitors; ++v) {
+        const int entry = q * kQuarterSeconds + static_cast<int>(stream.Below(kQuarterSeconds));
+        const double stay = std::round(stream.Stay(mean_stay));
+        const int exit = static_cast<int>(
+            std::min<double>(entry + stay, static_cast<double>(stretch_end[q] - 1)));
+        // The way out, chosen by the doors' weights.
+        double pick = stream.Uniform() * door_weights;
+        const DoorSpec* out = &site.doors.back();
+        for (const DoorSpec& candidate : site.doors) {
+          if (pick < candidate.weight) {
+            out = &candidate;
+            break;
+          }
+          pick -= candidate.weight;
+        }
+        events.push_back({entry, static_cast<int16_t>(clock.slot[q]),
+                          static_cast<int16_t>(door.in_channel)});
+        events.push_back({exit, static_cast<int16_t>(clock.slot[exit / kQuarterSeconds]),
+                          static_cast<int16_t>(out->out_channel)});
+      }
+    }
+  }
+  std::sort(events.begin(), events.end(), [](const TrafficEvent& a, const TrafficEvent& b) {
+    return a.second != b.second ? a.second < b.second : a.channel < b.channel;
+  });
+  return events;
+}
+
+void AddTrafficTo(DayCounts& day, const SiteSpec& site, const SiteDayClock& clock,
+                  const std::vector<TrafficEvent>& events) {
+  if (site.profile != TrafficProfile::kFlat) {
+    for (const int slot : clock.slot) MarkSlotUsed(day, slot);
+  }
+  for (const TrafficEvent& event : events) {
+    int32_t& counter = day.Slots[event.slot].Counts[event.channel - 1];
+    counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);
+    MarkSlotUsed(day, event.slot);
+  }
+  day.ChannelCount = std::max(day.ChannelCount, site.ChannelCount());
+}
+
+TTlyConfig SiteConfig(const SiteSpec& site) {
+  TTlyConfig config;
+  if (site.default_layout) {
+    ApplyDefaultLayout(config);
+  } else {
+    config.SetDeviceType(site.device_type);
+    config.Flags = 0;
+    DoorTable& doors = config.GetDoorTable();
+    ChannelTable& channels = config.GetChannelTable();
+    for (DoorEntry& door : doors) {
+      door = DoorEntry{};
+      door.Kind = 'D';
+    }
+    for (int n = 1; n <= kChannelCount; ++n) {
+      channels[n].Active = false;
+      channels[n].IsOut = false;
+      channels[n].DoorIndex = 1;
+    }
+    int number = 0;
+    for (const DoorSpec& spec : site.doors) {
+      DoorEntry& door = doors[++number];
+      door.Active = true;
+      door.Name = spec.name;
+      door.Kind = spec.kind;
+      door.HasOut = true;
+      for (const int channel : {spec.in_channel, spec.out_channel}) {
+        channels[channel].Active = true;
+        channels[channel].IsOut = channel == spec.out_channel;
+        channels[channel].DoorIndex = number;
+      }
+    }
+    // A TLY01 header derives its channel lines from the doors.
+    config.BuildTly01Channels();
+  }
+  config.ShopName = site.name;
+  return config;
+}
+
+std::string SiteDayImage(const SiteSpec& site, const DayCounts& day, TDateTime updated_at) {
+  TTlyConfig config = SiteConfig(site);
+  // Only used slots get a row; as many count fields as the site has channels.
+  const std::string rows = FormatDayRows(day, site.shop_code, kGeneratorFromTime,
+                                         kGeneratorToTime, kGeneratorChannelsPerRow);
+  return config.BuildSealedFileText(rows, updated_at);
+}
+
+std::string SiteDirectory(const std::string& out_dir, const SiteSpec& site) {
+  return out_dir + (out_dir.empty() || out_dir.back() != '/' ? "/" : "") + site.name;
+}
+
+}  // namespace tly

@@ -1,0 +1,124 @@
+#include <unistd.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#include "backfill_command.h"
+#include "command_style.h"
+#include "exit_codes.h"
+#include "generator/scenario_backfill.h"
+#include "generator/scenario_file.h"
+#include "support/directory_lock.h"
+
+namespace tly {
+namespace {
+
+// "K/N" with 1 <= K <= N <= 1000000.
+Shard ParseShard(std::string_view text) {
+  Shard shard;
+  if (text.empty()) return shard;
+  const size_t slash = text.find('/');
+  if (slash == std::string_view::npos) {
+    throw UsageError("--shard " + std::string(text) + " is not K/N (such as 3/8)");
+  }
+  shard.count = static_cast<int>(ParseDecimalOption("--shard's N", text.substr(slash + 1), 1,
+                                                    1000000));
+  shard.index = static_cast<int>(
+      ParseDecimalOption("--shard's K", text.substr(0, slash), 1, static_cast<uint64_t>(shard.count)));
+  return shard;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return seconds > 1e-9 ? seconds : 1e-9;
+}
+
+}  // namespace
+
+int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
+  Scenario scenario;
+  ScenarioBackfillRequest request;
+  try {
+    scenario = LoadScenario(options.scenario);
+    request.scenario = &scenario;
+    request.out_dir = options.out_dir;
+    request.from = ParseDateOption("--from", options.from);
+    request.to = ParseDateOption("--to", options.to);
+    request.seed = options.seed.empty()
+                       ? scenario.seed
+                       : static_cast<uint32_t>(ParseDecimalOption(
+                             "--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
+    request.existing = ParseExisting(options.existing);
+    request.jobs = ParseJobsOption(options.jobs);
+    request.shard = ParseShard(options.shard);
+  } catch (const UsageError& problem) {
+    output.Error(problem.what());
+    return kExitUsage;
+  } catch (const ScenarioError& problem) {
+    output.Error(problem.what());
+    return kExitUsage;
+  }
+
+  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  const auto start = std::chrono::steady_clock::now();
+  ScenarioProgress last;
+  double shown = -1;
+  try {
+    ScenarioBackfill(request, [&](const ScenarioProgress& progress) {
+      last = progress;
+      if (!terminal) return;
+      const double seconds = SecondsSince(start);
+      if (seconds - shown < 0.2 && progress.files_done != progress.files_total) return;
+      shown = seconds;
+      const double rate = static_cast<double>(progress.files_done) / seconds;
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "\r%zu sites: %llu of %llu site-days, %.0f files/s, %.0f s left ",
+                    scenario.sites.size(), static_cast<unsigned long long>(progress.files_done),
+                    static_cast<unsigned long long>(progress.files_total), rate,
+                    static_cast<double>(progress.files_total - progress.files_done) /
+                        (rate > 0 ? rate : 1));
+      output.Partial(text);
+    });
+  } catch (const std::invalid_argument& problem) {
+    // Dates, directories or a shard that cannot be; files that exist while
+    // --existing is not given: nothing was written.
+    const bool existing = dynamic_cast<const DayFilesExist*>(&problem) != nullptr;
+    output.Error(std::string(problem.what()) +
+                 (existing ? " with --existing continue, replace or skip" : ""));
+    return kExitUsage;
+  } catch (const DirectoryBusy& busy) {
+    output.Error(busy.what());
+    return kExitUsage;
+  } catch (const std::system_error& failure) {
+    if (terminal && last.files_done > 0) output.Line("");
+    output.Error(std::string(failure.what()) + " (" +
+                 CountOf(last.files_done, "site-day", "site-days") + " of " +
+                 std::to_string(last.files_total) + " done; those files are whole)");
+    return output.Finish(kExitFailed);
+  }
+  const double seconds = SecondsSince(start);
+  char timing[96];
+  std::snprintf(timing, sizeof timing, " in %.2f s (%.0f files/s)", seconds,
+                static_cast<double>(last.files_done) / seconds);
+  std::string summary = CountOf(last.files_done - last.files_skipped, "file", "files") +
+                        " of " + CountOf(scenario.sites.size(), "site", "sites") +
+                        " written to " + request.out_dir + timing;
+  if (request.shard.count > 1) {
+    summary += "; shard " + std::to_string(request.shard.index) + "/" +
+               std::to_string(request.shard.count);
+  }
+  if (last.files_skipped > 0) {
+    summary += "; " + CountOf(last.files_skipped, "file", "files") + " kept as they were";
+  }
+  output.Line((terminal ? "\n" : "") + summary);
+  return output.Finish(kExitOk);
+}
+
+}  // namespace tly

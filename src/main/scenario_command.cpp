@@ -1,0 +1,133 @@
+#include "scenario_command.h"
+
+#include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "command_style.h"
+#include "dayfile/day_file_name.h"
+#include "exit_codes.h"
+#include "generator/scenario_file.h"
+
+namespace tly {
+namespace {
+
+constexpr const char* kWeekdays[kDaysPerWeek] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
+
+std::string Rounded(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f", std::round(value));
+  return text;
+}
+
+std::string SiteLine(const SiteSpec& site) {
+  char text[256];
+  std::snprintf(text, sizeof text, "  %-20s shop %-10s %-8s %-20s %zu doors, %d channels (%s%s)",
+                site.name.c_str(), site.shop_code.c_str(), ProfileName(site.profile),
+                site.profile == TrafficProfile::kFlat ? "-" : site.time_zone.c_str(),
+                site.doors.size(), site.ChannelCount(), site.device_type.c_str(),
+                site.default_layout ? ", the program's layout" : "");
+  return text;
+}
+
+}  // namespace
+
+CLI::App* AddScenarioCommand(CLI::App& app, ScenarioOptions& options) {
+  CLI::App* scenario = app.add_subcommand(
+      "scenario",
+      "Print a commented example scenario file, or check one and tell what it would generate");
+  scenario->add_flag("--example", options.example, "Print a commented example scenario file");
+  AddValueOption(*scenario, "--check", options.check, "FILE",
+                 "Check this scenario file: its sites, and the files and expected visitors");
+  AddValueOption(*scenario, "--from", options.from, "YYYY-MM-DD",
+                 "With --check: the first day to count (default: a typical week)");
+  AddValueOption(*scenario, "--to", options.to, "YYYY-MM-DD",
+                 "With --check: the last day to count");
+  return scenario;
+}
+
+int RunScenarioCommand(const ScenarioOptions& options) {
+  CommandOutput output("scenario");
+  if (options.example == !options.check.empty()) {
+    output.Error("give either --example or --check FILE");
+    return kExitUsage;
+  }
+  if (options.example) {
+    output.Partial(ExampleScenario());
+    return output.Finish(kExitOk);
+  }
+  Scenario scenario;
+  TDateTime first = 0;
+  TDateTime last = -1;
+  try {
+    scenario = LoadScenario(options.check);
+    if (options.from.empty() != options.to.empty()) {
+      throw UsageError("give both --from and --to, or neither");
+    }
+    if (!options.from.empty()) {
+      const CivilDate from = ParseDateOption("--from", options.from);
+      const CivilDate to = ParseDateOption("--to", options.to);
+      for (const CivilDate* date : {&from, &to}) {
+        if (!IsValidDate(date->Year, date->Month, date->Day) || date->Year < kFirstNamedYear ||
+            date->Year > kLastNamedYear) {
+          throw UsageError((date == &from ? "--from " : "--to ") +
+                           std::string(date == &from ? options.from : options.to) +
+                           " is not a day of the years " + std::to_string(kFirstNamedYear) +
+                           " to " + std::to_string(kLastNamedYear));
+        }
+      }
+      first = EncodeDate(from.Year, from.Month, from.Day);
+      last = EncodeDate(to.Year, to.Month, to.Day);
+      if (last < first) throw UsageError("--to " + options.to + " is before --from " + options.from);
+    }
+  } catch (const ScenarioError& problem) {
+    output.Error(problem.what());
+    return kExitUsage;
+  } catch (const UsageError& problem) {
+    output.Error(problem.what());
+    return kExitUsage;
+  }
+
+  output.Line(options.check + ": " + CountOf(scenario.sites.size(), "site", "sites") +
+              ", seed " + std::to_string(scenario.seed) + "; OK");
+  for (const SiteSpec& site : scenario.sites) output.Line(SiteLine(site));
+
+  if (last < first) {
+    // A typical week: the weekday factors at a month factor of 1.
+    output.Line("Expected visitors of a typical week (month factor 1):");
+    for (const SiteSpec& site : scenario.sites) {
+      std::string line = "  " + site.name + ":";
+      if (site.profile == TrafficProfile::kFlat) {
+        line += " a coin flip per channel every 2 seconds (about 21600 entries a day per door)";
+      } else {
+        for (int d = 0; d < kDaysPerWeek; ++d) {
+          const bool open = !site.hours[d].empty();
+          line += std::string(" ") + kWeekdays[d] + " " +
+                  (open ? Rounded(site.visitors * site.weekday[d]) : std::string("closed"));
+        }
+      }
+      output.Line(line);
+    }
+    return output.Finish(kExitOk);
+  }
+
+  const uint64_t days = static_cast<uint64_t>(last - first) + 1;
+  double all = 0;
+  for (const SiteSpec& site : scenario.sites) {
+    double expected = 0;
+    for (TDateTime date = first; date <= last; date += 1) expected += ExpectedVisitors(site, date);
+    all += expected;
+    output.Line("  " + site.name + ": " + CountOf(days, "file", "files") + ", " +
+                (site.profile == TrafficProfile::kFlat
+                     ? std::string("the program's own traffic")
+                     : Rounded(expected) + " expected visitors"));
+  }
+  output.Line(options.from + " to " + options.to + ": " + CountOf(days, "day", "days") + ", " +
+              CountOf(days * scenario.sites.size(), "file", "files") + ", " + Rounded(all) +
+              " expected visitors in all");
+  return output.Finish(kExitOk);
+}
+
+}  // namespace tly

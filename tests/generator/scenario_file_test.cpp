@@ -1,0 +1,102 @@
+// Scenario files: what they may say, and every way they can be wrong, each
+// refused with the file, the line and the key.
+
+#include "generator/scenario_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tly {
+namespace {
+
+std::string ProblemOf(const std::string& text) {
+  try {
+    ParseScenario(text, "s.toml");
+  } catch (const ScenarioError& error) {
+    return error.what();
+  }
+  return "accepted";
+}
+
+TEST(ScenarioFile, TheExampleIsAValidScenarioWithDefaultsApplied) {
+  const Scenario scenario = ParseScenario(ExampleScenario(), "example.toml");
+  ASSERT_EQ(scenario.sites.size(), 4u);
+  EXPECT_EQ(scenario.seed, 2027u);
+  const SiteSpec& rivoli = scenario.sites[0];
+  EXPECT_EQ(rivoli.time_zone, "Europe/Paris");  // from [defaults]
+  EXPECT_EQ(rivoli.seasonal[11], 1.4);
+  EXPECT_TRUE(rivoli.hours[6].empty()) << "sunday = closed";
+  EXPECT_EQ(rivoli.hours[0], (DayHours{{600, 1140}}));
+  EXPECT_EQ(rivoli.hours[1], (DayHours{{540, 1200}})) << "other days keep the profile's";
+  EXPECT_EQ(rivoli.closed_days.size(), 3u);
+  EXPECT_TRUE(rivoli.default_layout);
+  EXPECT_EQ(rivoli.ChannelCount(), 10);
+
+  const SiteSpec& office = scenario.sites[1];
+  ASSERT_EQ(office.doors.size(), 3u);
+  EXPECT_EQ(office.doors[2].name, "Bridge");
+  EXPECT_EQ(office.doors[2].kind, 'C');
+  EXPECT_EQ(office.doors[0].weight, 3);
+  EXPECT_EQ(office.ChannelCount(), 6);
+
+  EXPECT_EQ(scenario.sites[2].time_zone, "Asia/Tokyo");
+  EXPECT_EQ(scenario.sites[2].hourly[8], 9);
+  EXPECT_EQ(scenario.sites[3].profile, TrafficProfile::kFlat);
+}
+
+TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
+  const std::string site = "[[site]]\nname = \"a\"\nshop_code = \"001\"\n";
+  const struct {
+    std::string text;
+    const char* says;
+  } cases[] = {
+      {"[[site]\nname = \"a\"", "s.toml:1: "},
+      {site + "colour = \"red\"\n", "s.toml:4: site[1].colour: is not a key of a site"},
+      {"sed = 3\n" + site, "s.toml:1: sed: is not a key of a scenario"},
+      {site + "visitors = -5\n", "s.toml:4: site[1].visitors: must be a number from 0"},
+      {site + "[site.hours]\nmonday = \"19:00-09:00\"\n",
+       "s.toml:5: site[1].hours.monday: \"19:00-09:00\" ends before it starts"},
+      {site + "[site.hours]\nfunday = \"closed\"\n", "s.toml:5: site[1].hours.funday: is not a weekday"},
+      {site + "[site.hours]\nmonday = \"09:10-12:00\"\n", "does not open and close on quarter hours"},
+      {"[[site]]\nname = \"a\"\nshop_code = \"0 1\"\n",
+       "s.toml:3: site[1].shop_code: \"0 1\" does not fit a row's first field"},
+      {"[[site]]\nname = \"a\"\nshop_code = \"#01\"\n", "does not fit a row's first field"},
+      {"[[site]]\nname = \"a\"\nshop_code = \"12345678901\"\n", "does not fit"},
+      {site + "[site.layout]\ndevice = \"RV9\"\ndoors = [{ name = \"x\", in = 65, out = 2 }]\n",
+       "s.toml:6: site[1].layout.doors[1].in: must be a whole number from 1 to 64"},
+      {site + "[site.layout]\ndevice = \"TLY08\"\ndoors = [{ in = 9, out = 2 }]\n",
+       "channel 9 is beyond the 8 channels a TLY08 configuration holds"},
+      {site + "[site.layout]\ndevice = \"TLY01\"\ndoors = [{}, {}, {}, {}, {}]\n",
+       "5 doors are more than a TLY01 configuration holds (4)"},
+      {site + "[site.layout]\ndoors = [{ in = 1, out = 2 }, { in = 2, out = 3 }]\n",
+       "channel 2 is counted by site[1].layout.doors[1] already"},
+      {site + "[site.layout]\ndevice = \"XYZ\"\ndoors = [{}]\n", "is not a device the header knows"},
+      {site + "[[site]]\nname = \"a\"\nshop_code = \"002\"\n",
+       "s.toml:5: site[2].name: \"a\" is the name of the site on line 1 too"},
+      {"[[site]]\nname = \"../up\"\nshop_code = \"1\"\n", "site[1].name: \"../up\" is not a directory name"},
+      {"[[site]]\nname = \"a/b\"\nshop_code = \"1\"\n", "is not a directory name"},
+      {"[[site]]\nname = \"..\"\nshop_code = \"1\"\n", "is not a directory name"},
+      {"[[site]]\nshop_code = \"1\"\n", "site[1].name: is missing"},
+      {site + "profile = \"mall\"\n", "site[1].profile: \"mall\" is not retail, office"},
+      {site + "profile = \"custom\"\n", "site[1].weights: is missing"},
+      {site + "weights = { hourly = [1] }\nprofile = \"custom\"\n",
+       "site[1].weights.hourly: must be a list of 24 numbers"},
+      {site + "weights = { weekday = [1, 1, 1, 1, 1, 1, 1] }\n", "needs profile = \"custom\""},
+      {site + "time_zone = \"Mars/Olympus\"\n", "\"Mars/Olympus\" is not a zone"},
+      {site + "closed = [\"2026-02-30\"]\n", "\"2026-02-30\" is not a date written YYYY-MM-DD"},
+      {site + "seasonal = [1, 2]\n", "site[1].seasonal: must be a list of 12 numbers"},
+      {site + "profile = \"flat\"\nvisitors = 10\n", "site[1].visitors: does not apply to profile \"flat\""},
+      {"[defaults]\nname = \"x\"\n" + site, "s.toml:2: defaults.name: belongs to each site"},
+      {"[defaults]\nvisitor = 3\n" + site, "defaults.visitor: is not a key of a site"},
+      {"seed = 4294967296\n" + site, "s.toml:1: seed: must be a whole number from 0 to 4294967295"},
+      {"seed = 7\n", "s.toml:1: site: the scenario has no [[site]]"},
+  };
+  for (const auto& c : cases) {
+    const std::string problem = ProblemOf(c.text);
+    EXPECT_NE(problem.find(c.says), std::string::npos) << c.says << "\n  got: " << problem;
+  }
+}
+
+}  // namespace
+}  // namespace tly
