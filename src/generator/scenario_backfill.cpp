@@ -100,7 +100,7 @@ std::string SiteDayFile(const SiteSpec& site, uint32_t seed, TDateTime date, Day
     AddDayTicks(day, random);
   } else {
     const SiteDayClock clock = ClockOfSiteDay(site, date);
-    AddTrafficTo(day, site, clock, SiteDayTraffic(site, seed, clock));
+    AddTrafficTo(day, site, clock, SiteDayTraffic(site, seed, clock, TrafficOrder::kAsDrawn));
   }
   return SiteDayImage(site, day, updated_at);
 }

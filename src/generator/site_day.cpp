@@ -25,6 +25,14 @@ constexpr int kFlatTicksPerDay = 86400 / kFlatTickSeconds;
 constexpr int32_t kDayVariationStream = -1;
 constexpr int32_t kFlatDayStream = -2;
 
+cctz::time_zone ZoneOf(const SiteSpec& site) {
+  cctz::time_zone zone;
+  if (!cctz::load_time_zone(site.time_zone, &zone)) {
+    throw std::invalid_argument("cannot load the time zone " + site.time_zone);
+  }
+  return zone;
+}
+
 int64_t UnixSeconds(const cctz::time_point<cctz::seconds>& moment) {
   return std::chrono::duration_cast<std::chrono::seconds>(moment.time_since_epoch()).count();
 }
@@ -76,20 +84,25 @@ std::vector<TrafficEvent> FlatTraffic(const SiteSpec& site, uint32_t seed, TDate
 
 }  // namespace
 
+TDateTime LocalTimeOf(const SiteSpec& site, int64_t unix_seconds) {
+  const cctz::civil_second local = cctz::convert(
+      cctz::time_point<cctz::seconds>(cctz::seconds(unix_seconds)), ZoneOf(site));
+  return EncodeDate(static_cast<int>(local.year()), local.month(), local.day()) +
+         EncodeTime(local.hour(), local.minute(), local.second(), 0);
+}
+
 uint32_t FlatDayState(const SiteSpec& site, uint32_t seed, TDateTime date) {
   return static_cast<uint32_t>(StreamRandom(KeyOf(seed, site, date, kFlatDayStream, 0)).Next());
 }
 
 SiteDayClock ClockOfSiteDay(const SiteSpec& site, TDateTime date) {
-  cctz::time_zone zone;
-  if (!cctz::load_time_zone(site.time_zone, &zone)) {
-    throw std::invalid_argument("cannot load the time zone " + site.time_zone);
-  }
+  const cctz::time_zone zone = ZoneOf(site);
   SiteDayClock clock;
   clock.date = DatePart(date);
   const cctz::civil_day day = CivilDayOf(date);
   clock.start_unix = StartOfLocalDay(zone, day);
-  const int64_t seconds = StartOfLocalDay(zone, day + 1) - clock.start_unix;
+  clock.end_unix = StartOfLocalDay(zone, day + 1);
+  const int64_t seconds = clock.end_unix - clock.start_unix;
   const int quarters = static_cast<int>(seconds / kQuarterSeconds);
   const bool closed = site.closed_days.count(static_cast<int64_t>(clock.date)) != 0;
   const DayHours& hours = site.hours[WeekdayIndex(date)];
@@ -107,7 +120,7 @@ SiteDayClock ClockOfSiteDay(const SiteSpec& site, TDateTime date) {
 }
 
 std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
-                                         const SiteDayClock& clock) {
+                                         const SiteDayClock& clock, TrafficOrder order) {
   const TDateTime date = clock.date;
   if (site.profile == TrafficProfile::kFlat) return FlatTraffic(site, seed, date);
 
@@ -164,9 +177,11 @@ std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
       }
     }
   }
-  std::sort(events.begin(), events.end(), [](const TrafficEvent& a, const TrafficEvent& b) {
-    return a.second != b.second ? a.second < b.second : a.channel < b.channel;
-  });
+  if (order == TrafficOrder::kByTime) {
+    std::sort(events.begin(), events.end(), [](const TrafficEvent& a, const TrafficEvent& b) {
+      return a.second != b.second ? a.second < b.second : a.channel < b.channel;
+    });
+  }
   return events;
 }
 

@@ -27,6 +27,7 @@ inline constexpr int kQuarterSeconds = 900;
 struct SiteDayClock {
   TDateTime date = 0;
   int64_t start_unix = 0;    // local midnight in seconds since 1970 (UTC)
+  int64_t end_unix = 0;      // the next local midnight
   std::vector<int> slot;     // slot of each real quarter hour
   std::vector<bool> open;    // whether the site is open then
 };
@@ -34,6 +35,10 @@ struct SiteDayClock {
 // The clock of `site` on the local date `date`. Throws std::invalid_argument
 // when the site's time zone cannot be loaded.
 SiteDayClock ClockOfSiteDay(const SiteSpec& site, TDateTime date);
+
+// The local date and time of `site` at the instant `unix_seconds` (UTC).
+// Throws std::invalid_argument when the site's time zone cannot be loaded.
+TDateTime LocalTimeOf(const SiteSpec& site, int64_t unix_seconds);
 
 // Where the random source of a flat site's day starts: its ticks are the
 // program's own (DrawFlatTick) from this state on.
@@ -46,14 +51,18 @@ struct TrafficEvent {
   int16_t channel;  // the channel counting it, from 1
 };
 
-// Every passage of `site` on the day of `clock` (ClockOfSiteDay) in the order
-// of time (the flat profile's ticks or the visitors of the others), drawn
-// from the streams of `seed`. Visitors enter only while the site is open,
-// each leaves after a stay drawn around the dwell time and at the latest when
-// the stretch of opening hours they came in ends, by a door drawn by the
-// doors' weights.
+// Whether passages come in the order of time (revealing them live) or as
+// drawn (counting them, where order does not matter).
+enum class TrafficOrder { kAsDrawn, kByTime };
+
+// Every passage of `site` on the day of `clock` (ClockOfSiteDay): the flat
+// profile's ticks or the visitors of the others, drawn from the streams of
+// `seed`. Visitors enter only while the site is open, each leaves after a
+// stay drawn around the dwell time and at the latest when the stretch of
+// opening hours they came in ends, by a door drawn by the doors' weights.
 std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
-                                         const SiteDayClock& clock);
+                                         const SiteDayClock& clock,
+                                         TrafficOrder order = TrafficOrder::kByTime);
 
 // Adds `events` to `day`: each to its slot and channel. For every profile but
 // flat, every slot the local clock shows that day is marked used (a powered

@@ -92,10 +92,12 @@ int64_t StreamRandom::Poisson(double mean) {
 }
 
 double StreamRandom::Stay(double mean) {
-  const double part = mean / 4;
-  double stay = 0;
-  for (int i = 0; i < 4; ++i) stay -= part * std::log1p(-Uniform());
-  return stay;
+  // The sum of four exponential parts, -part * (ln u1 + ... + ln u4), is one
+  // logarithm of the product. 1 - Uniform() lies in (0, 1], so the product
+  // is never 0.
+  double product = 1;
+  for (int i = 0; i < 4; ++i) product *= 1 - Uniform();
+  return -mean / 4 * std::log(product);
 }
 
 }  // namespace tly

@@ -1,8 +1,5 @@
 #include "run_command.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
@@ -11,6 +8,8 @@
 
 #include "command_style.h"
 #include "exit_codes.h"
+#include "save_reporter.h"
+#include "stop_signals.h"
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
 #include "settings_file.h"
@@ -23,40 +22,6 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 
-// SIGINT, SIGTERM and SIGHUP (a closed terminal) are blocked for the run and
-// taken synchronously with sigtimedwait, so a signal can never slip in between
-// a check and a sleep.
-class StopSignals {
- public:
-  StopSignals() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    sigaddset(&set_, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-  }
-  ~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
-  // Waits until `deadline` or a stop signal; true when a signal came.
-  bool WaitUntil(SteadyClock::time_point deadline) {
-    for (;;) {
-      const auto remaining = deadline - SteadyClock::now();
-      if (remaining <= SteadyClock::duration::zero()) return false;
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(remaining).count();
-      timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-      const int signal = sigtimedwait(&set_, nullptr, &timeout);
-      if (signal > 0) return true;
-      // EAGAIN: the time is up (checked again above); EINTR: another signal.
-    }
-  }
-
- private:
-  sigset_t set_;
-  sigset_t previous_;
-};
-
 int CountUsedSlots(const DayCounts& day) {
   int used = 0;
   for (int slot = 0; slot < kSlotsPerDay; ++slot) used += day.SlotUsed[slot] ? 1 : 0;
@@ -66,31 +31,6 @@ int CountUsedSlots(const DayCounts& day) {
 std::string BaseName(const std::string& path) {
   return path.substr(path.find_last_of('/') + 1);
 }
-
-// Tells once when the saves start to fail, with the reason, and once when
-// they work again; a run that cannot save keeps generating in memory.
-class SaveReporter {
- public:
-  explicit SaveReporter(CommandOutput& output) : output_(output) {}
-
-  void Look(const GenerationCycle& cycle) {
-    if (cycle.SaveCount() == seen_saves_) return;
-    seen_saves_ = cycle.SaveCount();
-    if (!cycle.LastSaveOk() && !failing_) {
-      output_.Error("cannot save " + cycle.DayFileName() + ": " + cycle.LastSaveError() +
-                    "; generating on in memory, every save tries again");
-      failing_ = true;
-    } else if (cycle.LastSaveOk() && failing_) {
-      output_.Error("saving works again: " + cycle.DayFileName());
-      failing_ = false;
-    }
-  }
-
- private:
-  CommandOutput& output_;
-  uint64_t seen_saves_ = 0;
-  bool failing_ = false;
-};
 
 }  // namespace
 
@@ -103,12 +43,33 @@ CLI::App* AddRunCommand(CLI::App& app, RunOptions& options) {
   AddValueOption(*run, "--seconds", options.seconds, "N",
                  "Stop after N seconds, 0 to 2147483647 (default: run until a signal)");
   AddValueOption(*run, "--seed", options.seed, "N",
-                 "Initial state of the random source, 0 to 4294967295 (default: 0)");
+                 "Initial state of the random source, 0 to 4294967295 (default: 0, or the "
+                 "scenario's seed)");
+  AddValueOption(*run, "--scenario", options.scenario, "FILE",
+                 "Generate the sites of this scenario file live, each into DIR/<site name>/, "
+                 "instead of the program's own site");
+  AddValueOption(*run, "--speed", options.speed, "X",
+                 "With --scenario: simulated seconds per real second, 1 to 1000000 (default: 1); "
+                 "60 makes an hour pass in a minute");
+  AddValueOption(*run, "--start", options.start, "YYYY-MM-DDTHH:MM",
+                 "With --scenario: the simulated moment to start at, in UTC (default: now)");
+  AddValueOption(*run, "--end", options.end, "YYYY-MM-DDTHH:MM",
+                 "With --scenario: the simulated moment to stop at, in UTC (default: run until "
+                 "a signal or --seconds)");
   return run;
 }
 
 int RunGeneration(const RunOptions& options) {
   CommandOutput output("run");
+  if (!options.scenario.empty()) return RunScenarioLive(options, output);
+  for (const auto& [given, name] : {std::pair{&options.speed, "--speed"},
+                                    std::pair{&options.start, "--start"},
+                                    std::pair{&options.end, "--end"}}) {
+    if (!given->empty()) {
+      output.Error(std::string(name) + " needs --scenario");
+      return kExitUsage;
+    }
+  }
   int64_t seconds = -1;
   uint32_t seed = 0;
   try {
@@ -116,8 +77,10 @@ int RunGeneration(const RunOptions& options) {
       seconds = static_cast<int64_t>(ParseDecimalOption("--seconds", options.seconds, 0,
                                                         std::numeric_limits<int32_t>::max()));
     }
-    seed = static_cast<uint32_t>(
-        ParseDecimalOption("--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
+    if (!options.seed.empty()) {
+      seed = static_cast<uint32_t>(
+          ParseDecimalOption("--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
+    }
   } catch (const UsageError& problem) {
     output.Error(problem.what());
     return kExitUsage;
@@ -161,6 +124,10 @@ int RunGeneration(const RunOptions& options) {
   auto next_tick = start + tick;
   uint64_t ticks = 0;
   SaveReporter saves(output);
+  const auto look_at_saves = [&] {
+    saves.Look(cycle.SaveCount(), cycle.LastSaveOk(),
+               cycle.DayFileName() + ": " + cycle.LastSaveError());
+  };
   for (;;) {
     if (signals.WaitUntil(std::min(next_tick, end))) break;
     const auto now = SteadyClock::now();
@@ -173,7 +140,7 @@ int RunGeneration(const RunOptions& options) {
       output.Line("day " + BaseName(day_file) + " finished, now " +
                   BaseName(cycle.DayFileName()));
     }
-    saves.Look(cycle);
+    look_at_saves();
     // After a stall (a suspended process) the missed ticks are dropped.
     while (next_tick <= SteadyClock::now()) next_tick += tick;
   }

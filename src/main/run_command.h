@@ -13,7 +13,11 @@ namespace tly {
 struct RunOptions {
   std::string out_dir;  // empty: OutDir of the settings file
   std::string seconds;  // empty: until a signal
-  std::string seed = "0";
+  std::string seed;     // empty: 0, or the scenario's seed
+  std::string scenario;  // a scenario file: its sites live instead of the program's own
+  std::string speed;     // simulated seconds per real second (scenarios)
+  std::string start;     // simulated start, YYYY-MM-DDTHH:MM UTC (scenarios)
+  std::string end;       // simulated end (scenarios)
 };
 
 // Registers the `run` subcommand on `app`; parsing fills `options`, which
@@ -32,6 +36,14 @@ CLI::App* AddRunCommand(CLI::App& app, RunOptions& options);
 // (reported on stderr). Never writes anything but the day files and the lock
 // file (the settings file is only read).
 int RunGeneration(const RunOptions& options);
+
+class CommandOutput;
+
+// `run --scenario`: every site of the scenario live into DIR/<site>/, a tick
+// every 2 simulated seconds, the simulated clock running --speed times as
+// fast as the real one from --start, until --end, --seconds or a signal, and
+// a final save of every site. Reports through `output`; exit codes as `run`.
+int RunScenarioLive(const RunOptions& options, CommandOutput& output);
 
 }  // namespace tly
 

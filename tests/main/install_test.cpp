@@ -133,7 +133,7 @@ TEST_F(Installed, CompletionFollowsTheProgramsOwnHelp) {
   EXPECT_EQ(complete("''"), "backfill help plot run scenario verify ");
   EXPECT_EQ(complete("p"), "plot ");
   EXPECT_EQ(complete("plot --"), "--force --help --out --size ");
-  EXPECT_EQ(complete("run --s"), "--seconds --seed ");
+  EXPECT_EQ(complete("run --se"), "--seconds --seed ");
   EXPECT_EQ(complete("plot --out ''"), "a.png b.SVG sub ");
   EXPECT_EQ(complete("verify ''"), "c.tly sub ");
   EXPECT_EQ(complete("plot c.tly ''"), "c.tly sub ");

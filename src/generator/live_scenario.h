@@ -1,0 +1,81 @@
+#ifndef TLY_GENERATOR_LIVE_SCENARIO_H_
+#define TLY_GENERATOR_LIVE_SCENARIO_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "generator/scenario.h"
+#include "support/directory_lock.h"
+
+namespace tly {
+
+// Every site of a scenario generating live: a simulated clock moves on (as
+// fast as the real one, or faster), and each site's passages of the day are
+// revealed as their moment comes, each at its own second within its quarter
+// hour, so that a day file at the end of its day is the backfill's file (but
+// for its "#M" line). Each site saves at most every 2 simulated seconds when
+// its counts changed, replacing its day file in one step, and moves on to
+// its next local day at its own midnight. An existing day file is continued.
+// Toolkit-free; one thread drives it.
+class LiveScenario {
+ public:
+  // What happened to a site that the owner may want to tell.
+  struct DayChange {
+    std::string site;
+    std::string finished_file;  // the day just saved for the last time
+    std::string next_file;
+  };
+  using DayChangeFn = std::function<void(const DayChange&)>;
+
+  // `scenario` must outlive this object. Nothing is read or written yet.
+  LiveScenario(const Scenario& scenario, std::string out_dir, uint32_t seed);
+  ~LiveScenario();
+  LiveScenario(const LiveScenario&) = delete;
+  LiveScenario& operator=(const LiveScenario&) = delete;
+
+  // Begins at the simulated instant `unix_seconds` (UTC): creates and locks
+  // every site directory and loads each site's day file of that local date.
+  // Passages before the instant are not counted (the counters start then).
+  // Throws DirectoryBusy when another writer holds a site directory and
+  // std::system_error when one cannot be created or locked.
+  void Start(int64_t unix_seconds);
+
+  // Moves the simulated clock on to `unix_seconds`: reveals what happened
+  // until then, finishes the days that ended (each saved for the last time,
+  // reported to `day_changed`) and saves the sites that are due.
+  void AdvanceTo(int64_t unix_seconds, const DayChangeFn& day_changed = {});
+
+  // Saves every site now (the final save). Returns whether all saves worked.
+  bool SaveAll();
+
+  // Whether the last save of each site worked, and the first error since
+  // the saves last all worked.
+  bool SavesOk() const;
+  const std::string& LastSaveError() const { return last_error_; }
+  // Day files written so far, successful or not.
+  uint64_t SaveCount() const { return saves_; }
+
+ private:
+  struct Site;
+
+  // Saves `site`, reporting failure in the counters above.
+  void Save(Site& site, int64_t unix_seconds);
+  // Makes `site` the day that contains `unix_seconds`, continuing its file.
+  void BeginDay(Site& site, int64_t unix_seconds);
+
+  const Scenario& scenario_;
+  std::string out_dir_;
+  uint32_t seed_;
+  std::vector<std::unique_ptr<Site>> sites_;
+  std::vector<std::unique_ptr<DirectoryLock>> locks_;
+  int64_t now_ = 0;  // the simulated instant reached
+  uint64_t saves_ = 0;
+  std::string last_error_;
+};
+
+}  // namespace tly
+
+#endif  // TLY_GENERATOR_LIVE_SCENARIO_H_
