@@ -44,7 +44,7 @@ test-arm64: deps
 
 bench: deps
 	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTLY_BUILD_TESTS=OFF -DTLY_BUILD_BENCH=ON
-	cmake --build build/bench -j $(JOBS) --target tly_bench
+	cmake --build build/bench -j $(JOBS) --target tly_bench tly-generator
 	@sh tools/bench.sh build/bench
 
 # Every fuzz target for FUZZ_SECONDS each, built with clang, libFuzzer,

@@ -26,11 +26,18 @@ constexpr int32_t kDayVariationStream = -1;
 constexpr int32_t kFlatDayStream = -2;
 
 cctz::time_zone ZoneOf(const SiteSpec& site) {
-  cctz::time_zone zone;
-  if (!cctz::load_time_zone(site.time_zone, &zone)) {
-    throw std::invalid_argument("cannot load the time zone " + site.time_zone);
+  // Loading a zone takes the zone database's lock; consecutive site-days of
+  // a thread are mostly of the same zone.
+  thread_local std::string loaded_name;
+  thread_local cctz::time_zone loaded;
+  if (site.time_zone != loaded_name) {
+    if (!cctz::load_time_zone(site.time_zone, &loaded)) {
+      loaded_name.clear();
+      throw std::invalid_argument("cannot load the time zone " + site.time_zone);
+    }
+    loaded_name = site.time_zone;
   }
-  return zone;
+  return loaded;
 }
 
 int64_t UnixSeconds(const cctz::time_point<cctz::seconds>& moment) {
@@ -108,11 +115,21 @@ SiteDayClock ClockOfSiteDay(const SiteSpec& site, TDateTime date) {
   const DayHours& hours = site.hours[WeekdayIndex(date)];
   clock.slot.resize(quarters);
   clock.open.resize(quarters);
+  const auto offset_at = [&zone](int64_t unix_seconds) {
+    return zone.lookup(cctz::time_point<cctz::seconds>(cctz::seconds(unix_seconds))).offset;
+  };
+  // Most days have no change of the clocks: their quarter hours are the
+  // slots in order, without asking the zone for each.
+  const bool plain_day = seconds == 86400 && offset_at(clock.start_unix) ==
+                                                 offset_at(clock.end_unix - 1);
   for (int q = 0; q < quarters; ++q) {
-    const cctz::civil_second local = cctz::convert(
-        cctz::time_point<cctz::seconds>(cctz::seconds(clock.start_unix + q * kQuarterSeconds)),
-        zone);
-    const int minute = static_cast<int>(local.hour() * 60 + local.minute());
+    int minute = q * 15;
+    if (!plain_day) {
+      const cctz::civil_second local = cctz::convert(
+          cctz::time_point<cctz::seconds>(cctz::seconds(clock.start_unix + q * kQuarterSeconds)),
+          zone);
+      minute = static_cast<int>(local.hour() * 60 + local.minute());
+    }
     clock.slot[q] = minute / 15;
     clock.open[q] = !closed && InHours(hours, minute);
   }
@@ -143,38 +160,41 @@ std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
     weight[q] = site.hourly[clock.slot[q] / 4];
     total_weight += weight[q];
   }
+  // Each door's share, as running sums for drawing a door by weight.
+  std::vector<double> door_bounds;
   double door_weights = 0;
-  for (const DoorSpec& door : site.doors) door_weights += door.weight;
+  for (const DoorSpec& door : site.doors) {
+    door_weights += door.weight;
+    door_bounds.push_back(door_weights);
+  }
+  const auto draw_door = [&](StreamRandom& stream) -> const DoorSpec& {
+    const double pick = stream.Uniform() * door_weights;
+    const size_t index = static_cast<size_t>(
+        std::upper_bound(door_bounds.begin(), door_bounds.end(), pick) - door_bounds.begin());
+    return site.doors[std::min(index, site.doors.size() - 1)];
+  };
 
   std::vector<TrafficEvent> events;
   if (expected <= 0 || total_weight <= 0 || door_weights <= 0) return events;
+  events.reserve(static_cast<size_t>(expected * 2.5) + 64);
   const double mean_stay = site.dwell_minutes * 60;
   for (int q = 0; q < quarters; ++q) {
     if (weight[q] <= 0) continue;
-    for (const DoorSpec& door : site.doors) {
-      const double mean = expected * weight[q] / total_weight * door.weight / door_weights;
-      StreamRandom stream(KeyOf(seed, site, date, q, door.in_channel));
-      const int64_t visitors = stream.Poisson(mean);
-      for (int64_t v = 0; v < visitors; ++v) {
-        const int entry = q * kQuarterSeconds + static_cast<int>(stream.Below(kQuarterSeconds));
-        const double stay = std::round(stream.Stay(mean_stay));
-        const int exit = static_cast<int>(
-            std::min<double>(entry + stay, static_cast<double>(stretch_end[q] - 1)));
-        // The way out, chosen by the doors' weights.
-        double pick = stream.Uniform() * door_weights;
-        const DoorSpec* out = &site.doors.back();
-        for (const DoorSpec& candidate : site.doors) {
-          if (pick < candidate.weight) {
-            out = &candidate;
-            break;
-          }
-          pick -= candidate.weight;
-        }
-        events.push_back({entry, static_cast<int16_t>(clock.slot[q]),
-                          static_cast<int16_t>(door.in_channel)});
-        events.push_back({exit, static_cast<int16_t>(clock.slot[exit / kQuarterSeconds]),
-                          static_cast<int16_t>(out->out_channel)});
-      }
+    // The quarter hour's visitors of the whole site, each with a door in,
+    // a second, a stay and a door out, from the quarter hour's stream.
+    StreamRandom stream(KeyOf(seed, site, date, q, 0));
+    const int64_t visitors = stream.Poisson(expected * weight[q] / total_weight);
+    for (int64_t v = 0; v < visitors; ++v) {
+      const DoorSpec& in = draw_door(stream);
+      const int entry = q * kQuarterSeconds + static_cast<int>(stream.Below(kQuarterSeconds));
+      const double stay = std::round(stream.Stay(mean_stay));
+      const int exit = static_cast<int>(
+          std::min<double>(entry + stay, static_cast<double>(stretch_end[q] - 1)));
+      const DoorSpec& out = draw_door(stream);
+      events.push_back({entry, static_cast<int16_t>(clock.slot[q]),
+                        static_cast<int16_t>(in.in_channel)});
+      events.push_back({exit, static_cast<int16_t>(clock.slot[exit / kQuarterSeconds]),
+                        static_cast<int16_t>(out.out_channel)});
     }
   }
   if (order == TrafficOrder::kByTime) {

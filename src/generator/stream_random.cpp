@@ -1,5 +1,6 @@
 #include "generator/stream_random.h"
 
+#include <array>
 #include <cmath>
 
 namespace tly {
@@ -13,6 +14,37 @@ uint64_t Mix(uint64_t z) {
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
   return z ^ (z >> 31);
+}
+
+// The quantiles of the stay's distribution (gamma of shape 4 and mean 1) at
+// 0, 1/n, 2/n, ... of its probability.
+constexpr size_t kStayQuantiles = 4096;
+using StayQuantiles = std::array<double, kStayQuantiles>;
+
+// The probability that a stay of mean 1 is below x: for shape 4 and rate 4,
+// 1 - e^(-4x) (1 + 4x + (4x)^2 / 2 + (4x)^3 / 6).
+double StayProbability(double x) {
+  const double y = 4 * x;
+  return 1 - std::exp(-y) * (1 + y + y * y / 2 + y * y * y / 6);
+}
+
+const StayQuantiles& Quantiles() {
+  static const StayQuantiles quantiles = [] {
+    StayQuantiles table{};
+    for (size_t i = 1; i < kStayQuantiles; ++i) {
+      const double wanted = static_cast<double>(i) / kStayQuantiles;
+      double low = table[i - 1];
+      double high = low + 1;
+      while (StayProbability(high) < wanted) high *= 2;
+      for (int step = 0; step < 60; ++step) {
+        const double middle = (low + high) / 2;
+        (StayProbability(middle) < wanted ? low : high) = middle;
+      }
+      table[i] = (low + high) / 2;
+    }
+    return table;
+  }();
+  return quantiles;
 }
 
 }  // namespace
@@ -92,9 +124,16 @@ int64_t StreamRandom::Poisson(double mean) {
 }
 
 double StreamRandom::Stay(double mean) {
-  // The sum of four exponential parts, -part * (ln u1 + ... + ln u4), is one
-  // logarithm of the product. 1 - Uniform() lies in (0, 1], so the product
-  // is never 0.
+  // One uniform through the table of the distribution's quantiles; the far
+  // tail, beyond the table, as the sum of four exponential parts (one
+  // logarithm of the product of four uniforms in (0, 1]).
+  const StayQuantiles& quantiles = Quantiles();
+  const double position = Uniform() * kStayQuantiles;
+  const size_t index = static_cast<size_t>(position);
+  if (index + 1 < kStayQuantiles) {
+    const double fraction = position - static_cast<double>(index);
+    return mean * (quantiles[index] + fraction * (quantiles[index + 1] - quantiles[index]));
+  }
   double product = 1;
   for (int i = 0; i < 4; ++i) product *= 1 - Uniform();
   return -mean / 4 * std::log(product);

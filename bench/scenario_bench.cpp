@@ -1,0 +1,164 @@
+// Scenario backfills against the file system they write to: a year of a
+// hundred retail sites against a bare loop writing the same files' bytes with
+// the same atomic replacement; two threads against one; and the peak memory
+// of a thousand sites against a hundred.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench_rounds.h"
+#include "bench_temp_dir.h"
+#include "dayfile/day_file_name.h"
+#include "generator/scenario_backfill.h"
+#include "generator/scenario_file.h"
+#include "generator/site_day.h"
+#include "support/safe_file.h"
+
+namespace {
+
+constexpr tly::CivilDate kYearFrom{2027, 1, 1};
+constexpr tly::CivilDate kYearTo{2027, 12, 31};
+
+// The text of the scenario of `sites` sites.
+std::string SitesText(int sites) {
+  std::string text =
+      "seed = 1\n[defaults]\nprofile = \"retail\"\nvisitors = 2400\n"
+      "time_zone = \"Europe/Paris\"\n";
+  for (int i = 0; i < sites; ++i) {
+    text += "[[site]]\nname = \"s" + std::to_string(i) + "\"\nshop_code = \"" +
+            std::to_string(i) + "\"\n";
+  }
+  return text;
+}
+
+// A hundred retail sites of the program's own layout, in one time zone.
+const tly::Scenario& HundredSites() {
+  static const tly::Scenario scenario = tly::ParseScenario(SitesText(100), "bench.toml");
+  return scenario;
+}
+
+tly::ScenarioBackfillRequest Request(const tly::Scenario& scenario, const std::string& out,
+                                     int jobs) {
+  tly::ScenarioBackfillRequest request;
+  request.scenario = &scenario;
+  request.out_dir = out;
+  request.from = kYearFrom;
+  request.to = kYearTo;
+  request.seed = scenario.seed;
+  request.jobs = jobs;
+  return request;
+}
+
+void BackfillYear(benchmark::State& state, int jobs) {
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto dir = std::make_unique<tly::bench::BenchTempDir>();
+    state.ResumeTiming();
+    tly::ScenarioBackfill(Request(HundredSites(), dir->path(), jobs));
+    state.PauseTiming();
+    dir.reset();
+    state.ResumeTiming();
+  }
+}
+
+void ScenarioYearOurs(benchmark::State& state) { BackfillYear(state, 1); }
+
+// The reference writes the backfill's own files, made before its clock runs:
+// what is left to measure is the file system.
+void ScenarioYearReference(benchmark::State& state) {
+  static const std::vector<std::pair<std::string, std::string>> files = [] {
+    std::vector<std::pair<std::string, std::string>> made;
+    const tly::Scenario& scenario = HundredSites();
+    const tly::TDateTime first = tly::EncodeDate(kYearFrom.Year, kYearFrom.Month, kYearFrom.Day);
+    const tly::TDateTime last = tly::EncodeDate(kYearTo.Year, kYearTo.Month, kYearTo.Day);
+    for (const tly::SiteSpec& site : scenario.sites) {
+      for (tly::TDateTime date = first; date <= last; date += 1) {
+        auto day = std::make_unique<tly::DayCounts>();
+        tly::InitDayCountsFor(*day, date);
+        made.emplace_back(site.name + "/" + tly::DayFileBaseName(date),
+                          tly::SiteDayFile(site, scenario.seed, date, *day,
+                                           date + tly::EncodeTime(23, 59, 58, 0)));
+      }
+    }
+    return made;
+  }();
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto dir = std::make_unique<tly::bench::BenchTempDir>();
+    for (const tly::SiteSpec& site : HundredSites().sites) {
+      std::filesystem::create_directory(dir->path() + "/" + site.name);
+    }
+    state.ResumeTiming();
+    for (const auto& [name, bytes] : files) tly::ReplaceFileWith(dir->path() + "/" + name, bytes);
+    state.PauseTiming();
+    dir.reset();
+    state.ResumeTiming();
+  }
+}
+
+void ScenarioJobsOurs(benchmark::State& state) { BackfillYear(state, 2); }
+void ScenarioJobsReference(benchmark::State& state) { BackfillYear(state, 1); }
+
+// The peak memory (max RSS) of the program reading a scenario of `sites`
+// sites and writing 30 days of it on two threads: a process of its own, so
+// that nothing of the benchmark's own memory counts.
+void PeakMemory(benchmark::State& state, int sites) {
+  for (auto _ : state) {
+    tly::bench::BenchTempDir dir;
+    const std::string scenario = dir.path() + "/sites.toml";
+    tly::ReplaceFileWith(scenario, SitesText(sites));
+    std::filesystem::create_directory(dir.path() + "/out");
+    std::vector<std::string> args = {TLY_GENERATOR_PROGRAM, "backfill", "--scenario", scenario,
+                                     "--out", dir.path() + "/out", "--from", "2027-01-01",
+                                     "--to", "2027-01-30", "--jobs", "2"};
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (std::freopen("/dev/null", "w", stdout) == nullptr) ::_exit(126);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+      state.SkipWithError("the backfill failed");
+      return;
+    }
+    state.counters["max_rss"] = static_cast<double>(usage.ru_maxrss) * 1024;
+  }
+}
+
+void PeakMemoryOurs(benchmark::State& state) { PeakMemory(state, 1000); }
+void PeakMemoryReference(benchmark::State& state) { PeakMemory(state, 100); }
+
+const bool registered = [] {
+  const auto once = [](benchmark::internal::Benchmark* b) {
+    b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+  };
+  tly::bench::RegisterInRounds(3,
+                               {{"scenario_100x365/ours", ScenarioYearOurs},
+                                {"scenario_100x365/reference", ScenarioYearReference}},
+                               once);
+  tly::bench::RegisterInRounds(2,
+                               {{"scenario_jobs2_vs_1/ours", ScenarioJobsOurs},
+                                {"scenario_jobs2_vs_1/reference", ScenarioJobsReference}},
+                               once);
+  tly::bench::RegisterInRounds(3,
+                               {{"scenario_rss_1000_vs_100/ours", PeakMemoryOurs},
+                                {"scenario_rss_1000_vs_100/reference", PeakMemoryReference}},
+                               once);
+  return true;
+}();
+
+}  // namespace
