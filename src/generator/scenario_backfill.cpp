@@ -99,8 +99,7 @@ std::string SiteDayFile(const SiteSpec& site, uint32_t seed, TDateTime date, Day
     RandomSource random(FlatDayState(site, seed, date));
     AddDayTicks(day, random);
   } else {
-    const SiteDayClock clock = ClockOfSiteDay(site, date);
-    AddTrafficTo(day, site, clock, SiteDayTraffic(site, seed, clock, TrafficOrder::kAsDrawn));
+    AddVisitorsTo(day, site, seed, ClockOfSiteDay(site, date));
   }
   return SiteDayImage(site, day, updated_at);
 }

@@ -72,6 +72,11 @@ std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
 void AddTrafficTo(DayCounts& day, const SiteSpec& site, const SiteDayClock& clock,
                   const std::vector<TrafficEvent>& events);
 
+// AddTrafficTo(day, site, clock, SiteDayTraffic(site, seed, clock)) for a
+// site of a profile other than flat, counting each passage as it is drawn.
+void AddVisitorsTo(DayCounts& day, const SiteSpec& site, uint32_t seed,
+                   const SiteDayClock& clock);
+
 // The counter configuration a site's day files describe: its layout as the
 // header's door and channel lines, its device type, its name as shop name.
 TTlyConfig SiteConfig(const SiteSpec& site);

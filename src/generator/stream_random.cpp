@@ -6,21 +6,6 @@
 namespace tly {
 namespace {
 
-constexpr uint64_t kGolden = 0x9E3779B97F4A7C15ull;
-
-// splitmix64's output function: every input bit changes about half of the
-// output bits.
-uint64_t Mix(uint64_t z) {
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
-// The quantiles of the stay's distribution (gamma of shape 4 and mean 1) at
-// 0, 1/n, 2/n, ... of its probability.
-constexpr size_t kStayQuantiles = 4096;
-using StayQuantiles = std::array<double, kStayQuantiles>;
-
 // The probability that a stay of mean 1 is below x: for shape 4 and rate 4,
 // 1 - e^(-4x) (1 + 4x + (4x)^2 / 2 + (4x)^3 / 6).
 double StayProbability(double x) {
@@ -28,23 +13,24 @@ double StayProbability(double x) {
   return 1 - std::exp(-y) * (1 + y + y * y / 2 + y * y * y / 6);
 }
 
-const StayQuantiles& Quantiles() {
-  static const StayQuantiles quantiles = [] {
-    StayQuantiles table{};
-    for (size_t i = 1; i < kStayQuantiles; ++i) {
-      const double wanted = static_cast<double>(i) / kStayQuantiles;
-      double low = table[i - 1];
-      double high = low + 1;
-      while (StayProbability(high) < wanted) high *= 2;
-      for (int step = 0; step < 60; ++step) {
-        const double middle = (low + high) / 2;
-        (StayProbability(middle) < wanted ? low : high) = middle;
-      }
-      table[i] = (low + high) / 2;
-    }
-    return table;
-  }();
-  return quantiles;
+// The stay (mean 1) at or above `low` whose probability is `wanted`, by
+// bisection.
+double StayQuantile(double wanted, double low) {
+  double high = low + 1;
+  while (StayProbability(high) < wanted) high *= 2;
+  for (int step = 0; step < 60; ++step) {
+    const double middle = (low + high) / 2;
+    (StayProbability(middle) < wanted ? low : high) = middle;
+  }
+  return (low + high) / 2;
+}
+
+// The quantiles of the stay's distribution at i/n.
+template <size_t N>
+std::array<double, N> MakeQuantiles() {
+  std::array<double, N> table{};
+  for (size_t i = 1; i < N; ++i) table[i] = StayQuantile(static_cast<double>(i) / N, table[i - 1]);
+  return table;
 }
 
 }  // namespace
@@ -56,7 +42,7 @@ uint64_t HashOfName(std::string_view name) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 0x100000001B3ull;
   }
-  return Mix(hash);
+  return StreamRandom::Mix(hash);
 }
 
 StreamRandom::StreamRandom(const StreamKey& key) {
@@ -68,29 +54,6 @@ StreamRandom::StreamRandom(const StreamKey& key) {
   h = Mix(h ^ (static_cast<uint64_t>(static_cast<int64_t>(key.quarter)) + 3 * kGolden));
   h = Mix(h ^ (static_cast<uint64_t>(static_cast<int64_t>(key.channel)) + 4 * kGolden));
   state_ = h;
-}
-
-uint64_t StreamRandom::Next() {
-  state_ += kGolden;
-  return Mix(state_);
-}
-
-double StreamRandom::Uniform() {
-  return static_cast<double>(Next() >> 11) * 0x1.0p-53;
-}
-
-uint32_t StreamRandom::Below(uint32_t n) {
-  // Lemire's multiply-and-reject: exact for every n.
-  uint64_t product = (Next() >> 32) * n;
-  uint32_t low = static_cast<uint32_t>(product);
-  if (low < n) {
-    const uint32_t threshold = static_cast<uint32_t>(-n) % n;
-    while (low < threshold) {
-      product = (Next() >> 32) * n;
-      low = static_cast<uint32_t>(product);
-    }
-  }
-  return static_cast<uint32_t>(product >> 32);
 }
 
 int64_t StreamRandom::Poisson(double mean) {
@@ -123,20 +86,16 @@ int64_t StreamRandom::Poisson(double mean) {
   }
 }
 
-double StreamRandom::Stay(double mean) {
-  // One uniform through the table of the distribution's quantiles; the far
-  // tail, beyond the table, as the sum of four exponential parts (one
-  // logarithm of the product of four uniforms in (0, 1]).
-  const StayQuantiles& quantiles = Quantiles();
-  const double position = Uniform() * kStayQuantiles;
-  const size_t index = static_cast<size_t>(position);
-  if (index + 1 < kStayQuantiles) {
-    const double fraction = position - static_cast<double>(index);
-    return mean * (quantiles[index] + fraction * (quantiles[index + 1] - quantiles[index]));
-  }
-  double product = 1;
-  for (int i = 0; i < 4; ++i) product *= 1 - Uniform();
-  return -mean / 4 * std::log(product);
+// Made when the program starts, so that a draw never checks whether it was.
+const std::array<double, StreamRandom::kStayPoints> StreamRandom::stay_quantiles_ =
+    MakeQuantiles<StreamRandom::kStayPoints>();
+
+double StreamRandom::StayTail(double mean) {
+  // A probability in the last 1/n, turned into its stay by bisection (rare
+  // enough that its cost does not count).
+  const double wanted =
+      (static_cast<double>(kStayPoints - 1) + Uniform()) / static_cast<double>(kStayPoints);
+  return mean * StayQuantile(wanted, stay_quantiles_[kStayPoints - 1]);
 }
 
 }  // namespace tly

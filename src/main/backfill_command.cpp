@@ -52,13 +52,6 @@ BackfillRequest ParseRequest(const BackfillOptions& options) {
   return request;
 }
 
-// Seconds since `start`, never 0, so that a rate can be taken at once.
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return seconds > 1e-9 ? seconds : 1e-9;
-}
-
 std::string FormatIsoDate(TDateTime date) {
   const CivilDate civil = DecodeDate(date);
   char text[16];

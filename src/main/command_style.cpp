@@ -57,6 +57,12 @@ int ParseJobsOption(std::string_view text) {
   return static_cast<int>(ParseDecimalOption("--jobs", text, 1, 256));
 }
 
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return seconds > 1e-9 ? seconds : 1e-9;
+}
+
 std::string CountOf(uint64_t count, std::string_view one, std::string_view many) {
   return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }

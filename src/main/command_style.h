@@ -1,6 +1,7 @@
 #ifndef TLY_MAIN_COMMAND_STYLE_H_
 #define TLY_MAIN_COMMAND_STYLE_H_
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -19,10 +20,12 @@ namespace tly {
 
 // A command line that cannot be carried out as given; the command prints the
 // message (prefixed with "tly-generator <command>: ") and exits with
-// kExitUsage, before touching any file.
-class UsageError : public std::runtime_error {
+// kExitUsage, before touching any file. The library's own refusals of what
+// it is given (a bad scenario file, a date out of range) are
+// std::invalid_argument too, and are reported the same way.
+class UsageError : public std::invalid_argument {
  public:
-  using std::runtime_error::runtime_error;
+  using std::invalid_argument::invalid_argument;
 };
 
 // Adds the option `--name VALUE` to `command`, read into `value` as text.
@@ -47,6 +50,9 @@ CivilDate ParseDateOption(std::string_view option, std::string_view text);
 // The value of --jobs: 1 to 256 threads, or all cores when `text` is empty.
 // Throws UsageError.
 int ParseJobsOption(std::string_view text);
+
+// Seconds since `start`, never 0, so that a rate can be taken at once.
+double SecondsSince(std::chrono::steady_clock::time_point start);
 
 // "1 day", "0 days", "2 days": `count` with the word that fits.
 std::string CountOf(uint64_t count, std::string_view one, std::string_view many);

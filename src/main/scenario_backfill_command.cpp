@@ -33,12 +33,6 @@ Shard ParseShard(std::string_view text) {
   return shard;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return seconds > 1e-9 ? seconds : 1e-9;
-}
-
 }  // namespace
 
 int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
@@ -57,10 +51,8 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
     request.existing = ParseExisting(options.existing);
     request.jobs = ParseJobsOption(options.jobs);
     request.shard = ParseShard(options.shard);
-  } catch (const UsageError& problem) {
-    output.Error(problem.what());
-    return kExitUsage;
-  } catch (const ScenarioError& problem) {
+  } catch (const std::invalid_argument& problem) {
+    // Bad options or a bad scenario file.
     output.Error(problem.what());
     return kExitUsage;
   }

@@ -82,10 +82,8 @@ int RunScenarioCommand(const ScenarioOptions& options) {
       last = EncodeDate(to.Year, to.Month, to.Day);
       if (last < first) throw UsageError("--to " + options.to + " is before --from " + options.from);
     }
-  } catch (const ScenarioError& problem) {
-    output.Error(problem.what());
-    return kExitUsage;
-  } catch (const UsageError& problem) {
+  } catch (const std::invalid_argument& problem) {
+    // Bad options or a bad scenario file.
     output.Error(problem.what());
     return kExitUsage;
   }

@@ -82,10 +82,8 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
       throw UsageError("the output directory " + options.out_dir +
                        " does not exist or is not a directory");
     }
-  } catch (const UsageError& problem) {
-    output.Error(problem.what());
-    return kExitUsage;
-  } catch (const ScenarioError& problem) {
+  } catch (const std::invalid_argument& problem) {
+    // Bad options or a bad scenario file.
     output.Error(problem.what());
     return kExitUsage;
   }
