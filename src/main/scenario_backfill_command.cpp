@@ -59,6 +59,10 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
 
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
   const auto start = std::chrono::steady_clock::now();
+  const long long days =
+      static_cast<long long>(EncodeDate(request.to.Year, request.to.Month, request.to.Day) -
+                             EncodeDate(request.from.Year, request.from.Month, request.from.Day)) +
+      1;
   ScenarioProgress last;
   double shown = -1;
   try {
@@ -71,8 +75,9 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
       const double rate = static_cast<double>(progress.files_done) / seconds;
       char text[160];
       std::snprintf(text, sizeof text,
-                    "\r%zu sites: %llu of %llu site-days, %.0f files/s, %.0f s left ",
-                    scenario.sites.size(), static_cast<unsigned long long>(progress.files_done),
+                    "\r%zu sites x %lld days: %llu of %llu files, %.0f files/s, %.0f s left ",
+                    scenario.sites.size(), days,
+                    static_cast<unsigned long long>(progress.files_done),
                     static_cast<unsigned long long>(progress.files_total), rate,
                     static_cast<double>(progress.files_total - progress.files_done) /
                         (rate > 0 ? rate : 1));
