@@ -24,6 +24,10 @@ enum class ExistingDayFiles {
   kSkip,      // keep it as it is (resuming an interrupted backfill)
 };
 
+// Told of an existing day file that is continued although it holds a
+// problem: the file and its first problem, in words.
+using ExistingNoticedFn = std::function<void(const std::string& file, const std::string& problem)>;
+
 // What to simulate: the generator running without a pause from `from`
 // 00:00:00 to `to` 23:59:58, writing into `out_dir`, its random source
 // starting at `seed`.
@@ -33,6 +37,10 @@ struct BackfillRequest {
   CivilDate to;
   uint32_t seed = 0;
   ExistingDayFiles existing = ExistingDayFiles::kRefuse;
+  // With kContinue: told of each existing day file that holds a problem (its
+  // first, FirstProblemOfDayFile of dayfile/day_file_findings.h) before it is
+  // continued as the loader reads it.
+  ExistingNoticedFn existing_noticed;
 };
 
 // Where a backfill stands, reported after each finished day.
