@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "config/tly_config.h"
-#include "dayfile/day_file_findings.h"
 #include "dayfile/day_file_name.h"
 #include "generator/day_file_image.h"
 #include "generator/default_layout.h"
@@ -153,10 +152,8 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
         // this run's counts alone.
         throw std::system_error(EIO, std::generic_category(),
                                 "cannot read the existing day file " + file_name);
-      } else if (existing == ExistingDayFiles::kContinue && request.existing_noticed) {
-        if (const std::string problem = FirstProblemOfDayFile(file_name); !problem.empty()) {
-          request.existing_noticed(file_name, problem);
-        }
+      } else if (existing == ExistingDayFiles::kContinue) {
+        NoticeExistingDayFile(file_name, request.existing_noticed);
       }
       AddDayTicks(day, random);
       // One replacement per day; unlike the live generator's save there is

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "counting/day_counts.h"
+#include "generator/existing_day_file_notice.h"
 #include "generator/random_source.h"
 #include "support/date_time.h"
 
@@ -23,10 +24,6 @@ enum class ExistingDayFiles {
   kReplace,   // write the day as if there were none
   kSkip,      // keep it as it is (resuming an interrupted backfill)
 };
-
-// Told of an existing day file that is continued although it holds a
-// problem: the file and its first problem, in words.
-using ExistingNoticedFn = std::function<void(const std::string& file, const std::string& problem)>;
 
 // What to simulate: the generator running without a pause from `from`
 // 00:00:00 to `to` 23:59:58, writing into `out_dir`, its random source

@@ -68,6 +68,7 @@ void LiveScenario::BeginDay(Site& site, int64_t unix_seconds) {
   site.next_quarter = static_cast<size_t>(since_midnight / kQuarterSeconds);
   site.file = DayFileNameFor(site.dir, date);
   site.unreadable = !LoadDayFile(site.file, *site.day);
+  if (!site.unreadable) NoticeExistingDayFile(site.file, existing_noticed_);
   if (site.spec->profile != TrafficProfile::kFlat) {
     site.day->ChannelCount = std::max(site.day->ChannelCount, site.spec->ChannelCount());
   }

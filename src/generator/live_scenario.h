@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "generator/existing_day_file_notice.h"
 #include "generator/scenario.h"
 #include "support/directory_lock.h"
 
@@ -55,6 +56,10 @@ class LiveScenario {
   // the saves last all worked.
   bool SavesOk() const;
   const std::string& LastSaveError() const { return last_error_; }
+  // Who is told when a site's existing day file that holds a problem is
+  // continued (NoticeExistingDayFile); nobody by default.
+  void SetExistingNoticed(ExistingNoticedFn notice) { existing_noticed_ = std::move(notice); }
+
   // Day files written so far, successful or not.
   uint64_t SaveCount() const { return saves_; }
 
@@ -74,6 +79,7 @@ class LiveScenario {
   int64_t now_ = 0;  // the simulated instant reached
   uint64_t saves_ = 0;
   std::string last_error_;
+  ExistingNoticedFn existing_noticed_;
 };
 
 }  // namespace tly

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "counting/day_file_loader.h"
-#include "dayfile/day_file_findings.h"
+#include "generator/existing_day_file_notice.h"
 #include "dayfile/day_file_name.h"
 #include "generator/fault_truth_file.h"
 #include "generator/random_source.h"
@@ -190,12 +190,10 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
         throw std::system_error(EIO, std::generic_category(),
                                 "cannot read the existing day file " + file);
       }
-      if (request.existing_noticed) {
-        if (const std::string problem = FirstProblemOfDayFile(file); !problem.empty()) {
-          const std::lock_guard<std::mutex> lock(progress_mutex);
-          request.existing_noticed(file, problem);
-        }
-      }
+      if (request.existing_noticed) NoticeExistingDayFile(file, [&](const std::string& name, const std::string& problem) {
+        const std::lock_guard<std::mutex> lock(progress_mutex);
+        if (request.existing_noticed) request.existing_noticed(name, problem);
+      });
     } else {
       InitDayCountsFor(*day, date);
     }

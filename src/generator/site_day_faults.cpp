@@ -216,6 +216,7 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime
   // Then the rows: their stamps and their number.
   std::vector<Row> rows;
   for (const int slot : used) rows.push_back({slot, work->Slots[slot]});
+  size_t skew_first_row = rows.size();
   if (has(FaultKind::kClockSkew) && !rows.empty()) {
     const FaultKind kind = FaultKind::kClockSkew;
     const int quarters = 1 + below(kind, 4);
@@ -233,6 +234,7 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime
       result.records[record].first_quarter = rows[first].true_slot;
       result.records[record].last_quarter = rows[end - 1].true_slot;
       result.records[record].shift_minutes = shift * 15;
+      skew_first_row = first;
       for (size_t i = first; i < end; ++i) {
         const int slot = rows[i].counts.Hour * 4 + rows[i].counts.Minute / 15 + shift;
         rows[i].counts.Hour = slot / 4;
@@ -354,6 +356,32 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime
       for (int c = 1; c <= channels; ++c) touch(record, rows[i].true_slot, c);
     }
     rows_present = row;
+    // What the device wrote into rows that never arrived is not in the file.
+    std::vector<bool> cut(result.records.size(), false);
+    for (const auto& [other, other_row] : record_rows) {
+      if (other != record && other_row >= row) cut[other] = true;
+    }
+    for (size_t i = 0; i < result.records.size(); ++i) {
+      if (result.records[i].kind == FaultKind::kClockSkew && skew_first_row >= row) cut[i] = true;
+    }
+    std::vector<size_t> renumbered(result.records.size());
+    std::vector<FaultRecord> kept_records;
+    for (size_t i = 0; i < result.records.size(); ++i) {
+      renumbered[i] = kept_records.size();
+      if (!cut[i]) kept_records.push_back(std::move(result.records[i]));
+    }
+    std::vector<Cell> kept_cells;
+    for (const Cell& cell : cells) {
+      if (!cut[cell.record]) kept_cells.push_back({renumbered[cell.record], cell.slot, cell.channel,
+                                                   cell.true_value});
+    }
+    std::vector<std::pair<size_t, size_t>> kept_rows;
+    for (const auto& [other, other_row] : record_rows) {
+      if (!cut[other]) kept_rows.emplace_back(renumbered[other], other_row);
+    }
+    result.records = std::move(kept_records);
+    cells = std::move(kept_cells);
+    record_rows = std::move(kept_rows);
   }
 
   // The truth: what the file holds where the faults touched it.

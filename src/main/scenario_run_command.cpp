@@ -90,8 +90,15 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     return kExitUsage;
   }
 
+  if (scenario.HasFaults()) {
+    output.Error("the scenario's [faults] apply to backfill --scenario only; this live run "
+                 "writes its sites' files without faults");
+  }
   StopSignals signals;
   LiveScenario live(scenario, options.out_dir, seed);
+  live.SetExistingNoticed([&output](const std::string& file, const std::string& problem) {
+    output.Error("continuing " + file + ", which is not sound: " + problem);
+  });
   try {
     live.Start(start);
   } catch (const DirectoryBusy& busy) {
