@@ -140,18 +140,26 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime
     }
     used = UsedSlots(*work);
   }
-  if (has(FaultKind::kStuckChannel) && !used.empty() && !active.empty()) {
+  if (has(FaultKind::kStuckChannel)) {
+    // It starts on a count, so that it shows.
     const FaultKind kind = FaultKind::kStuckChannel;
-    const int channel = active[below(kind, active.size())];
-    const int length = 4 + below(kind, 29);
-    const int first = used[below(kind, used.size())];
-    const std::vector<int> stuck = SlotsWithin(used, first, first + length - 1);
-    const size_t record = add_record(kind);
-    span_of(record, stuck);
-    result.records[record].channels = {channel};
-    for (const int slot : stuck) {
-      touch(record, slot, channel);
-      work->Slots[slot].Counts[channel - 1] = 0;
+    std::vector<std::pair<int, int>> counted;  // slot, channel
+    for (const int slot : used) {
+      for (const int channel : active) {
+        if (work->Slots[slot].Counts[channel - 1] != 0) counted.emplace_back(slot, channel);
+      }
+    }
+    if (!counted.empty()) {
+      const auto [first, channel] = counted[below(kind, counted.size())];
+      const int length = 4 + below(kind, 29);
+      const std::vector<int> stuck = SlotsWithin(used, first, first + length - 1);
+      const size_t record = add_record(kind);
+      span_of(record, stuck);
+      result.records[record].channels = {channel};
+      for (const int slot : stuck) {
+        touch(record, slot, channel);
+        work->Slots[slot].Counts[channel - 1] = 0;
+      }
     }
   }
   if (has(FaultKind::kSpike) && !used.empty() && !active.empty()) {
@@ -166,19 +174,30 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime
     int32_t& count = work->Slots[slot].Counts[channel - 1];
     count = Clamped((static_cast<int64_t>(count) + 10) * factor);
   }
-  if (has(FaultKind::kSwappedDoor) && !used.empty() && !site.doors.empty()) {
+  if (has(FaultKind::kSwappedDoor)) {
+    // It starts where the door's entries and exits differ, so that it shows.
     const FaultKind kind = FaultKind::kSwappedDoor;
-    const int door = below(kind, site.doors.size());
-    const int length = 4 + below(kind, 29);
-    const int first = used[below(kind, used.size())];
-    const int in = site.doors[door].in_channel;
-    const int out = site.doors[door].out_channel;
-    if (in <= channels && out <= channels) {
+    std::vector<std::pair<int, size_t>> uneven;  // slot, door
+    for (const int slot : used) {
+      for (size_t door = 0; door < site.doors.size(); ++door) {
+        const int in = site.doors[door].in_channel;
+        const int out = site.doors[door].out_channel;
+        if (in <= channels && out <= channels &&
+            work->Slots[slot].Counts[in - 1] != work->Slots[slot].Counts[out - 1]) {
+          uneven.emplace_back(slot, door);
+        }
+      }
+    }
+    if (!uneven.empty()) {
+      const auto [first, door] = uneven[below(kind, uneven.size())];
+      const int length = 4 + below(kind, 29);
+      const int in = site.doors[door].in_channel;
+      const int out = site.doors[door].out_channel;
       const std::vector<int> swapped = SlotsWithin(used, first, first + length - 1);
       const size_t record = add_record(kind);
       span_of(record, swapped);
       result.records[record].channels = {std::min(in, out), std::max(in, out)};
-      result.records[record].door = door + 1;
+      result.records[record].door = static_cast<int>(door) + 1;
       for (const int slot : swapped) {
         touch(record, slot, in);
         touch(record, slot, out);

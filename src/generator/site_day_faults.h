@@ -28,8 +28,10 @@ struct FaultedSiteDay {
 // The day file of `site` for `date` holding the counts of `day` (SiteDayImage
 // of site_day.h, saved at `updated_at`), with the faults that the site's rates
 // draw from `seed` planted in it. Without a fault the image is SiteDayImage's,
-// byte for byte. Faults that need rows (all but missing_day,
-// missing_header_line and lf_line_ends) are left out of a day without rows.
+// byte for byte. A fault of the counts is placed where it changes one (a stuck
+// channel starts on a count, a swapped door where its entries and exits
+// differ, a reset in a quarter hour with counts); one that finds no such
+// place, or a day without rows where it needs one, is left out.
 FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime date,
                                   const DayCounts& day, TDateTime updated_at);
 
