@@ -210,7 +210,7 @@ class Inspector {
       const auto found = tags.find(tag);
       if (found == tags.end()) {
         Add(seal + 1, FindingKind::kMissingHeaderLine,
-            "the header has no " + std::string(tag) + " line");
+            Label(seal) + " ends the header without a " + std::string(tag) + " line");
       } else if (found->second.size() > 1) {
         Add(found->second[1] + 1, FindingKind::kHeader,
             Label(found->second[1]) + " is a second " + std::string(tag) + " line");
@@ -223,7 +223,8 @@ class Inspector {
 
     const HeaderLayout layout = ParseHeaderLayout(bytes_);
     for (const std::string& problem : layout.problems) {
-      Add(seal + 1, FindingKind::kHeader, "the header line " + problem);
+      Add(seal + 1, FindingKind::kHeader,
+          Label(seal) + " ends a header whose line " + problem);
     }
     for (const HeaderChannel& channel : layout.channels) {
       if (!channel.active) continue;
