@@ -94,5 +94,32 @@ TEST(BackfillCommand, HelpNamesEveryOption) {
   }
 }
 
+// Continuing a file whose seal no longer matches (or whose rows are bad) is
+// said on stderr, file and first problem, and done all the same.
+TEST(BackfillCommand, ContinuingAFileThatIsNotSoundIsSaid) {
+  TempDir scratch;
+  TempDir out;
+  const std::vector<std::string> args = {"backfill",   "--out",      out.path(), "--from",
+                                         "2026-12-07", "--to",       "2026-12-07", "--existing",
+                                         "continue"};
+  ASSERT_EQ(Backfill(args, scratch).exit_code, 0);
+  testing::CommandOutcome outcome = Backfill(args, scratch);
+  ASSERT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(outcome.err, "") << "a sound file goes without a word";
+
+  const std::string file = out.File("261207.tly");
+  std::string edited = ReadBytes(file);
+  edited.replace(edited.find("\t00:15\t ") + 8, 1, "9");
+  testing::WriteBytes(file, edited);
+  outcome = Backfill(args, scratch);
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(outcome.err.rfind("tly-generator backfill: continuing " + file +
+                                  ", which is not sound: line 21: the seal",
+                              0),
+            0u)
+      << outcome.err;
+  EXPECT_TRUE(CheckDayFile(ReadBytes(file)).ok) << "continued and sealed anew";
+}
+
 }  // namespace
 }  // namespace tly
