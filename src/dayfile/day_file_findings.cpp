@@ -18,10 +18,11 @@ namespace tly {
 namespace {
 
 constexpr std::array<std::string_view, 17> kKindNames = {
-    "empty_file",   "lf_line_ends", "cr_in_line",   "truncated",      "stray_byte",
-    "header",       "missing_header_line", "title_lines", "bad_row",  "wrong_date",
-    "out_of_order", "duplicate_row", "field_count", "negative_count", "shop_code",
-    "negative_occupancy", "bad_seal"};
+    "empty_file",  "lf_line_ends",   "cr_in_line",          "truncated",
+    "stray_byte",  "header",         "missing_header_line", "title_lines",
+    "bad_row",     "wrong_date",     "out_of_order",        "duplicate_row",
+    "field_count", "negative_count", "shop_code",           "negative_occupancy",
+    "bad_seal"};
 
 constexpr std::string_view kShopNameTag = "# Shop name: ";
 
@@ -97,8 +98,9 @@ class Inspector {
     for (size_t i = 0; i < lines_.size(); ++i) CheckBytes(i);
     const size_t rows_begin = CheckHeader();
     if (rows_begin != 0) CheckRows(rows_begin);
-    std::stable_sort(findings_.begin(), findings_.end(),
-                     [](const DayFileFinding& a, const DayFileFinding& b) { return a.line < b.line; });
+    std::stable_sort(
+        findings_.begin(), findings_.end(),
+        [](const DayFileFinding& a, const DayFileFinding& b) { return a.line < b.line; });
     return std::move(findings_);
   }
 
@@ -223,8 +225,7 @@ class Inspector {
 
     const HeaderLayout layout = ParseHeaderLayout(bytes_);
     for (const std::string& problem : layout.problems) {
-      Add(seal + 1, FindingKind::kHeader,
-          Label(seal) + " ends a header whose line " + problem);
+      Add(seal + 1, FindingKind::kHeader, Label(seal) + " ends a header whose line " + problem);
     }
     for (const HeaderChannel& channel : layout.channels) {
       if (!channel.active) continue;
@@ -297,8 +298,8 @@ class Inspector {
       } else {
         if (first_date.empty()) first_date = date;
         if (!expected_date.empty() && date != expected_date) {
-          add(FindingKind::kWrongDate, "has the date " + std::string(date) +
-                                           ", not the file name's day " + expected_date);
+          add(FindingKind::kWrongDate,
+              "has the date " + std::string(date) + ", not the file name's day " + expected_date);
         } else if (date != first_date) {
           add(FindingKind::kWrongDate, "has another date (" + std::string(date) +
                                            ") than the first row (" + std::string(first_date) +
@@ -330,7 +331,8 @@ class Inspector {
       if (highest_active_ > 0 && counts != static_cast<size_t>(highest_active_)) {
         add(FindingKind::kFieldCount, "has " + std::to_string(counts) +
                                           " count fields; the header's highest active channel "
-                                          "is " + std::to_string(highest_active_));
+                                          "is " +
+                                          std::to_string(highest_active_));
       }
       for (size_t i = 3; i < fields.size() && i - 3 < static_cast<size_t>(kMaxRowCounts); ++i) {
         const std::string_view field = fields[i];
@@ -343,8 +345,10 @@ class Inspector {
         }
         const int channel = static_cast<int>(i - 2);
         if (!sound) {
-          add(FindingKind::kBadRow, "has a count field that is not a space and a 32-bit integer "
-                                    "(field " + std::to_string(i + 1) + ")");
+          add(FindingKind::kBadRow,
+              "has a count field that is not a space and a 32-bit integer "
+              "(field " +
+                  std::to_string(i + 1) + ")");
           continue;
         }
         if (value < 0) {

@@ -4,9 +4,11 @@ namespace tly {
 namespace {
 
 constexpr std::array<std::string_view, kFaultKindCount> kNames = {
-    "outage",        "stuck_channel", "spike",    "swapped_door",        "counter_reset",
-    "clock_skew",    "duplicate_row", "missing_day", "bad_seal",         "stray_byte",
-    "missing_header_line", "lf_line_ends", "truncated"};
+    "outage",        "stuck_channel",       "spike",
+    "swapped_door",  "counter_reset",       "clock_skew",
+    "duplicate_row", "missing_day",         "bad_seal",
+    "stray_byte",    "missing_header_line", "lf_line_ends",
+    "truncated"};
 
 }  // namespace
 

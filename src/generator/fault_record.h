@@ -30,13 +30,14 @@ struct FaultRecord {
   FaultKind kind = FaultKind::kOutage;
   std::optional<int> first_quarter;  // none for faults of the whole file
   std::optional<int> last_quarter;
-  std::vector<int> channels;      // the channels it concerns, ascending
+  std::vector<int> channels;       // the channels it concerns, ascending
   std::vector<FaultValue> values;  // by quarter, then channel
-  bool seal_matches = true;        // the file's "#S" is the SHA-1 of its rows as a reader reads them
-  std::optional<int> line;         // the file's line it concerns (from 1)
+  bool seal_matches = true;  // the file's "#S" is the SHA-1 of its rows as a reader reads them
+  std::optional<int> line;   // the file's line it concerns (from 1)
   std::optional<int> shift_minutes;  // clock_skew: written time minus true time
   std::optional<int> door;           // swapped_door: the door's number in the header
-  std::optional<std::string> text;   // missing_header_line: the line left out; stray_byte: the bytes, in hex
+  std::optional<std::string>
+      text;  // missing_header_line: the line left out; stray_byte: the bytes, in hex
   std::optional<int64_t> kept_bytes;  // truncated: the file's length
 };
 

@@ -363,7 +363,8 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime
     const FaultKind kind = FaultKind::kTruncated;
     const size_t row = static_cast<size_t>(below(kind, rows.size()));
     const size_t length = lines[rows_begin + row].size();
-    const size_t kept = line_start[rows_begin + row] + 1 + static_cast<size_t>(below(kind, length - 1));
+    const size_t kept =
+        line_start[rows_begin + row] + 1 + static_cast<size_t>(below(kind, length - 1));
     bytes.resize(kept);
     const size_t record = add_record(kind);
     result.records[record].first_quarter = rows[row].true_slot;
@@ -391,8 +392,8 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime
     }
     std::vector<Cell> kept_cells;
     for (const Cell& cell : cells) {
-      if (!cut[cell.record]) kept_cells.push_back({renumbered[cell.record], cell.slot, cell.channel,
-                                                   cell.true_value});
+      if (!cut[cell.record])
+        kept_cells.push_back({renumbered[cell.record], cell.slot, cell.channel, cell.true_value});
     }
     std::vector<std::pair<size_t, size_t>> kept_rows;
     for (const auto& [other, other_row] : record_rows) {

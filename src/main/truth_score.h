@@ -20,10 +20,10 @@ struct CheckedFile {
 
 // One line of the table.
 struct KindScore {
-  std::string kind;  // a fault kind, or "other" for findings no fault kind stands for
-  bool seen = true;  // whether verify can see this kind in a file at all
-  int planted = 0;   // faults of the kind in the files read (missing_day: of their sites)
-  int found = 0;     // of those, in a file where verify found what the kind shows
+  std::string kind;      // a fault kind, or "other" for findings no fault kind stands for
+  bool seen = true;      // whether verify can see this kind in a file at all
+  int planted = 0;       // faults of the kind in the files read (missing_day: of their sites)
+  int found = 0;         // of those, in a file where verify found what the kind shows
   int false_alarms = 0;  // files with such a finding that no planted fault explains
 };
 

@@ -93,9 +93,10 @@ int RunVerifyCommand(const VerifyOptions& options) {
     if (!bytes) {
       output.Error("cannot read " + path + ": " + problem);
       if (options.json) {
-        output.Line(JsonLine({{"file", path},
-                              {"verdict", "UNREADABLE"},
-                              {"problems", {{{"line", 0}, {"kind", "unreadable"}, {"problem", problem}}}}}));
+        output.Line(JsonLine(
+            {{"file", path},
+             {"verdict", "UNREADABLE"},
+             {"problems", {{{"line", 0}, {"kind", "unreadable"}, {"problem", problem}}}}}));
       }
       exit_code = kExitUnreadable;
       continue;
@@ -127,8 +128,7 @@ int RunVerifyCommand(const VerifyOptions& options) {
   }
   if (!options.truth.empty()) {
     try {
-      PrintScores(output, options.truth, ScoreAgainstTruth(options.truth, checked),
-                  options.json);
+      PrintScores(output, options.truth, ScoreAgainstTruth(options.truth, checked), options.json);
     } catch (const std::runtime_error& error) {
       output.Error(error.what());
       exit_code = kExitUsage;

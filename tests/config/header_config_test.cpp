@@ -26,16 +26,21 @@ TTlyConfig Configured(const std::string& type) {
   config.SetDeviceType(type);
   DoorTable& doors = config.GetDoorTable();
   ChannelTable& channels = config.GetChannelTable();
-  doors[1].Name = "Entr\xE9" "e";
+  doors[1].Name =
+      "Entr\xE9"
+      "e";
   doors[1].Kind = 'D';
   doors[2].Name = "Quai";
   doors[2].Kind = 'C';
   doors[3].Name = "";
   doors[3].Kind = 'P';
   for (const auto& [number, door, out, kind] :
-       std::vector<std::tuple<int, int, bool, int>>{{1, 1, false, 1}, {2, 1, true, 1},
-                                                    {3, 2, false, 2}, {6, 2, true, 0},
-                                                    {7, 3, false, 0}, {8, 3, true, 0}}) {
+       std::vector<std::tuple<int, int, bool, int>>{{1, 1, false, 1},
+                                                    {2, 1, true, 1},
+                                                    {3, 2, false, 2},
+                                                    {6, 2, true, 0},
+                                                    {7, 3, false, 0},
+                                                    {8, 3, true, 0}}) {
     channels[number].Active = true;
     channels[number].DoorIndex = door;
     channels[number].IsOut = out;

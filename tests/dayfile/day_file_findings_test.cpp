@@ -17,10 +17,17 @@ namespace {
 
 // Channels 1 and 4 count entries at door 1, channel 2 exits; channel 3 is
 // inactive. Rows start at line 15.
-const std::vector<std::string> kHeader = {
-    "#TRV9",  "# Shop name: Caf\xE9 du coin", "#M last updated at 01/05/2026 23:59",
-    "#D1DPorte \xE9t\xE9", "#C1YE1", "#C2YX1", "#C3IE1", "#C4YE1", "#R1111111111111111",
-    "#K1.000", "#F0"};
+const std::vector<std::string> kHeader = {"#TRV9",
+                                          "# Shop name: Caf\xE9 du coin",
+                                          "#M last updated at 01/05/2026 23:59",
+                                          "#D1DPorte \xE9t\xE9",
+                                          "#C1YE1",
+                                          "#C2YX1",
+                                          "#C3IE1",
+                                          "#C4YE1",
+                                          "#R1111111111111111",
+                                          "#K1.000",
+                                          "#F0"};
 
 std::string Row(const std::string& time, const std::string& counts,
                 const std::string& date = "01/05/2026", const std::string& shop = "001") {
@@ -54,8 +61,7 @@ std::vector<std::pair<int, FindingKind>> Found(const std::string& bytes, TDateTi
 using Kinds = std::vector<std::pair<int, FindingKind>>;
 
 TEST(DayFileFindings, ASoundFileHasNoneAndNamesMayHoldHighBytes) {
-  const std::string file =
-      FileOf({Row("08:00", " 3\t 1\t 0\t 0"), Row("08:15", " 0\t 2\t 0\t 0")});
+  const std::string file = FileOf({Row("08:00", " 3\t 1\t 0\t 0"), Row("08:15", " 0\t 2\t 0\t 0")});
   EXPECT_TRUE(CheckDayFile(file).ok);
   EXPECT_EQ(Found(file), Kinds{});
   EXPECT_EQ(Found(FileOf({})), Kinds{}) << "a day without rows";
@@ -65,11 +71,11 @@ TEST(DayFileFindings, ASoundFileHasNoneAndNamesMayHoldHighBytes) {
 // line, with its kind, all of them in one file.
 TEST(DayFileFindings, WhatTheStructureLetsThroughIsFoundRowByRow) {
   const std::string file = FileOf({
-      Row("08:00", " 3\t 1\t 0\t 0"),                  // line 15
-      Row("08:15", " 1\t 2\t 0\t 0"),                  // 16: occupancy 1
-      Row("08:30", " 0\t 2\t 0\t 0"),                  // 17: occupancy -1
-      Row("08:45", " 0\t 0"),                          // 18: two count fields
-      Row("09:00", " 1\t 0\t -4\t 0"),                 // 19: a negative count (inactive)
+      Row("08:00", " 3\t 1\t 0\t 0"),                       // line 15
+      Row("08:15", " 1\t 2\t 0\t 0"),                       // 16: occupancy 1
+      Row("08:30", " 0\t 2\t 0\t 0"),                       // 17: occupancy -1
+      Row("08:45", " 0\t 0"),                               // 18: two count fields
+      Row("09:00", " 1\t 0\t -4\t 0"),                      // 19: a negative count (inactive)
       Row("09:15", " 1\t 0\t 0\t 0", "01/05/2026", "002"),  // 20: another shop
   });
   ASSERT_TRUE(CheckDayFile(file).ok) << CheckDayFile(file).problem;
@@ -79,9 +85,8 @@ TEST(DayFileFindings, WhatTheStructureLetsThroughIsFoundRowByRow) {
                                 {20, FindingKind::kShopCode}}));
 
   // A 260501.tly holding rows of 2 May: every row is named.
-  const std::string next_day =
-      FileOf({Row("08:00", " 1\t 0\t 0\t 0", "02/05/2026"),
-              Row("08:15", " 1\t 0\t 0\t 0", "02/05/2026")});
+  const std::string next_day = FileOf(
+      {Row("08:00", " 1\t 0\t 0\t 0", "02/05/2026"), Row("08:15", " 1\t 0\t 0\t 0", "02/05/2026")});
   ASSERT_TRUE(CheckDayFile(next_day).ok);
   EXPECT_EQ(Found(next_day), (Kinds{{15, FindingKind::kWrongDate}, {16, FindingKind::kWrongDate}}));
   EXPECT_EQ(Found(next_day, kNoDate), Kinds{}) << "a name without a date";
@@ -93,7 +98,9 @@ TEST(DayFileFindings, EveryProblemIsFoundNotOnlyTheFirst) {
   header.erase(header.begin() + 5);  // #C2: channel 3 follows channel 1
   std::string file = FileOf({Row("08:00", " 3\t 0\t 0\t 0"), Row("08:00", " 3\t 0\t 0\t 0"),
                              Row("07:45", " 1\t 0\t 0\t 0"),
-                             Row("08:30", " 1\t\xC2\xA0" "2\t 0\t 0")},
+                             Row("08:30",
+                                 " 1\t\xC2\xA0"
+                                 "2\t 0\t 0")},
                             header);
   const size_t seal = file.find("#S") + 2;
   file.replace(seal, 1, file[seal] == 'A' ? "B" : "A");
@@ -111,8 +118,7 @@ TEST(DayFileFindings, EveryProblemIsFoundNotOnlyTheFirst) {
 }
 
 TEST(DayFileFindings, LineEndsAndTheHeaderStructure) {
-  const std::string good =
-      FileOf({Row("08:00", " 1\t 0\t 0\t 0"), Row("08:15", " 1\t 0\t 0\t 0")});
+  const std::string good = FileOf({Row("08:00", " 1\t 0\t 0\t 0"), Row("08:15", " 1\t 0\t 0\t 0")});
   std::string lf;
   for (const char c : good) {
     if (c != '\r') lf += c;
@@ -130,8 +136,8 @@ TEST(DayFileFindings, LineEndsAndTheHeaderStructure) {
   cr.insert(cr.find("#K1.") + 4, "\r");
   EXPECT_EQ(Found(cr), (Kinds{{10, FindingKind::kCrInLine}}));
   std::string no_title = good;
-  no_title.erase(no_title.find("Magasin"), no_title.find("\r\n", no_title.find("Magasin")) + 2 -
-                                               no_title.find("Magasin"));
+  no_title.erase(no_title.find("Magasin"),
+                 no_title.find("\r\n", no_title.find("Magasin")) + 2 - no_title.find("Magasin"));
   EXPECT_EQ(Found(no_title), (Kinds{{13, FindingKind::kTitleLines}}));
   std::string control = good;
   control.replace(control.find("#R"), 2, "#R\x01");
@@ -141,8 +147,7 @@ TEST(DayFileFindings, LineEndsAndTheHeaderStructure) {
 // Wherever the first-problem check calls a file bad, the strict reading
 // finds a problem too.
 TEST(DayFileFindings, FindsAProblemWhereverTheCheckDoes) {
-  const std::string good =
-      FileOf({Row("08:00", " 1\t 0\t 0\t 0"), Row("08:15", " 1\t 0\t 0\t 0")});
+  const std::string good = FileOf({Row("08:00", " 1\t 0\t 0\t 0"), Row("08:15", " 1\t 0\t 0\t 0")});
   for (size_t at = 0; at < good.size(); at += 3) {
     for (const char byte : {'\0', '\t', '#', 'x', '9', '\n'}) {
       std::string bytes = good;

@@ -27,10 +27,11 @@ using Tree = std::map<std::string, std::string>;
 using testing::ReadBytes;
 using testing::TempDir;
 
-constexpr const char* kKinds[] = {"outage",     "stuck_channel", "spike",      "swapped_door",
-                                  "counter_reset", "clock_skew", "duplicate_row", "missing_day",
-                                  "bad_seal",   "stray_byte",    "missing_header_line",
-                                  "lf_line_ends", "truncated"};
+constexpr const char* kKinds[] = {"outage",        "stuck_channel",       "spike",
+                                  "swapped_door",  "counter_reset",       "clock_skew",
+                                  "duplicate_row", "missing_day",         "bad_seal",
+                                  "stray_byte",    "missing_header_line", "lf_line_ends",
+                                  "truncated"};
 
 // The day files below `dir` by their path relative to it.
 Tree DayFilesOf(const std::string& dir) {
@@ -140,8 +141,8 @@ std::map<int, std::vector<std::string>> CountsByQuarter(const std::vector<std::s
   std::map<int, std::vector<std::string>> rows;
   for (size_t i = SealIndex(lines) + 3; i < lines.size(); ++i) {
     std::vector<std::string> fields = FieldsOf(lines[i]);
-    EXPECT_TRUE(rows.emplace(QuarterOf(lines[i]), std::vector<std::string>(fields.begin() + 3,
-                                                                          fields.end()))
+    EXPECT_TRUE(rows.emplace(QuarterOf(lines[i]),
+                             std::vector<std::string>(fields.begin() + 3, fields.end()))
                     .second)
         << lines[i];
   }
@@ -154,10 +155,12 @@ void ExpectValuesAsListed(const std::string& kind, const std::string& clean,
                           const std::string& faulted, const Json& record) {
   const std::vector<std::string> clean_lines = LinesOf(clean);
   const std::vector<std::string> faulted_lines = LinesOf(faulted);
-  EXPECT_EQ(std::vector<std::string>(clean_lines.begin(),
-                                     clean_lines.begin() + static_cast<std::ptrdiff_t>(SealIndex(clean_lines))),
-            std::vector<std::string>(faulted_lines.begin(),
-                                     faulted_lines.begin() + static_cast<std::ptrdiff_t>(SealIndex(faulted_lines))))
+  EXPECT_EQ(std::vector<std::string>(
+                clean_lines.begin(),
+                clean_lines.begin() + static_cast<std::ptrdiff_t>(SealIndex(clean_lines))),
+            std::vector<std::string>(
+                faulted_lines.begin(),
+                faulted_lines.begin() + static_cast<std::ptrdiff_t>(SealIndex(faulted_lines))))
       << "the header but its seal stays";
   const auto before = CountsByQuarter(clean_lines);
   const auto after = CountsByQuarter(faulted_lines);
@@ -182,8 +185,8 @@ void ExpectValuesAsListed(const std::string& kind, const std::string& clean,
       if (is == was) continue;
       ++differing;
       const auto entry = listed.find({quarter, channel});
-      ASSERT_NE(entry, listed.end()) << kind << " changed quarter " << quarter << " channel "
-                                     << channel << " unlisted";
+      ASSERT_NE(entry, listed.end())
+          << kind << " changed quarter " << quarter << " channel " << channel << " unlisted";
       EXPECT_EQ(entry->second.first, was);
       EXPECT_EQ(entry->second.second, is);
       EXPECT_GE(quarter, record["first_quarter"].get<int>());
@@ -211,7 +214,8 @@ void ExpectValuesAsListed(const std::string& kind, const std::string& clean,
     const int in = *channels.begin();
     const int out = *channels.rbegin();
     for (const auto& [quarter, counts] : after) {
-      if (quarter < record["first_quarter"].get<int>() || quarter > record["last_quarter"]) continue;
+      if (quarter < record["first_quarter"].get<int>() || quarter > record["last_quarter"])
+        continue;
       EXPECT_EQ(counts[in - 1], before.at(quarter)[out - 1]);
       EXPECT_EQ(counts[out - 1], before.at(quarter)[in - 1]);
     }
@@ -261,7 +265,8 @@ void ExpectShowsRecord(const std::string& kind, const std::string& clean,
     } else {
       const Json& value = record["values"].at(0);
       const std::string was = " " + std::to_string(value["true"].get<int64_t>());
-      EXPECT_EQ(clean.substr(field, was.size() + 1), was + (channel == static_cast<int>(FieldsOf(row).size()) - 3 ? "\r" : "\t"));
+      EXPECT_EQ(clean.substr(field, was.size() + 1),
+                was + (channel == static_cast<int>(FieldsOf(row).size()) - 3 ? "\r" : "\t"));
       EXPECT_NE(value["written"], value["true"]);
       expected.replace(field, was.size(), " " + std::to_string(value["written"].get<int64_t>()));
     }
@@ -280,7 +285,8 @@ void ExpectShowsRecord(const std::string& kind, const std::string& clean,
     int moved = 0;
     for (size_t i = SealIndex(clean_lines) + 3; i < clean_lines.size(); ++i) {
       const int quarter = QuarterOf(clean_lines[i]);
-      if (quarter < record["first_quarter"].get<int>() || quarter > record["last_quarter"]) continue;
+      if (quarter < record["first_quarter"].get<int>() || quarter > record["last_quarter"])
+        continue;
       ++moved;
       const int shown = quarter + shift / 15;
       ASSERT_GE(shown, 0);
