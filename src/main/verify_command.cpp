@@ -25,14 +25,17 @@ namespace {
 // A file that cannot be read is not a bad day file: it has its own code.
 constexpr int kExitUnreadable = kExitUsage;
 
-std::string JsonLine(const nlohmann::json& json) {
-  return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+// Keys stay in the order they are written, as the help and the README show them.
+using Json = nlohmann::ordered_json;
+
+std::string JsonLine(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 void PrintScores(CommandOutput& output, const std::string& truth,
                  const std::vector<KindScore>& scores, bool json) {
   if (json) {
-    nlohmann::json kinds = nlohmann::json::array();
+    Json kinds = Json::array();
     for (const KindScore& score : scores) {
       kinds.push_back({{"kind", score.kind},
                        {"seen_by_verify", score.seen},
@@ -93,10 +96,12 @@ int RunVerifyCommand(const VerifyOptions& options) {
     if (!bytes) {
       output.Error("cannot read " + path + ": " + problem);
       if (options.json) {
-        output.Line(JsonLine(
-            {{"file", path},
-             {"verdict", "UNREADABLE"},
-             {"problems", {{{"line", 0}, {"kind", "unreadable"}, {"problem", problem}}}}}));
+        Json unreadable = Json::object();
+        unreadable["file"] = path;
+        unreadable["verdict"] = "UNREADABLE";
+        unreadable["problems"] =
+            Json::array({Json{{"line", 0}, {"kind", "unreadable"}, {"problem", problem}}});
+        output.Line(JsonLine(unreadable));
       }
       exit_code = kExitUnreadable;
       continue;
@@ -111,7 +116,7 @@ int RunVerifyCommand(const VerifyOptions& options) {
     const bool ok = file.findings.empty();
     if (!ok) exit_code = std::max(exit_code, kExitFailed);
     if (options.json) {
-      nlohmann::json problems = nlohmann::json::array();
+      Json problems = Json::array();
       for (const DayFileFinding& finding : file.findings) {
         problems.push_back({{"line", finding.line},
                             {"kind", std::string(FindingKindName(finding.kind))},
