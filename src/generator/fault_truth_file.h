@@ -24,6 +24,12 @@ std::string FaultTruthText(const std::vector<FaultRecord>& records);
 // Throws std::system_error when it cannot be written.
 void WriteFaultTruth(const std::string& path, const std::vector<FaultRecord>& records);
 
+// Adds `records` to the truth file `path` (made when missing): its lines and
+// theirs, sorted, each once, replacing it in one step. So a live run that is
+// stopped and started again keeps the truth of the days it finished before.
+// Throws std::system_error when it cannot be read or written.
+void AddToFaultTruth(const std::string& path, const std::vector<FaultRecord>& records);
+
 }  // namespace tly
 
 #endif  // TLY_GENERATOR_FAULT_TRUTH_FILE_H_

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "generator/existing_day_file_notice.h"
+#include "generator/fault_record.h"
 #include "generator/scenario.h"
 #include "support/directory_lock.h"
 
@@ -20,6 +21,10 @@ namespace tly {
 // for its "#M" line). Each site saves at most every 2 simulated seconds when
 // its counts changed, replacing its day file in one step, and moves on to
 // its next local day at its own midnight. An existing day file is continued.
+// A site with fault rates gets its faults (site_day_faults.h) in the last
+// save of each day it finishes: the day as the site delivers it; what was
+// planted is kept in Truth(). Saves during the day and of a day not finished
+// are clean.
 // Toolkit-free; one thread drives it.
 class LiveScenario {
  public:
@@ -62,12 +67,15 @@ class LiveScenario {
 
   // Day files written so far, successful or not.
   uint64_t SaveCount() const { return saves_; }
+  // The faults planted in the days finished so far, in the order planted.
+  const std::vector<FaultRecord>& Truth() const { return truth_; }
 
  private:
   struct Site;
 
-  // Saves `site`, reporting failure in the counters above.
-  void Save(Site& site, int64_t unix_seconds);
+  // Saves `site`, reporting failure in the counters above; `day_over`: the
+  // last save of its day, which gets the day's faults.
+  void Save(Site& site, int64_t unix_seconds, bool day_over = false);
   // Makes `site` the day that contains `unix_seconds`, continuing its file.
   void BeginDay(Site& site, int64_t unix_seconds);
 
@@ -80,6 +88,7 @@ class LiveScenario {
   uint64_t saves_ = 0;
   std::string last_error_;
   ExistingNoticedFn existing_noticed_;
+  std::vector<FaultRecord> truth_;
 };
 
 }  // namespace tly
