@@ -24,8 +24,9 @@ seasonal = [0.85, 0.85, 0.95, 1.0, 1.0, 1.0, 0.9, 0.8, 1.0, 1.0, 1.1, 1.4]
 # Faults, for testing what reads the files: each value is the probability
 # (0 to 1) that a site-day gets one fault of that kind, drawn from the seed.
 # A site may set its own in [site.faults]; its values replace these. Beside
-# the day files, a backfill writes OUT/faults.jsonl: what was broken, where,
-# and the true values. Faults of the device (the seal still matches):
+# the day files, a backfill (and a live run, for each day it finishes) writes
+# OUT/faults.jsonl: what was broken, where, and the true values. Faults of
+# the device (the seal still matches):
 [faults]
 outage = 0               # no rows for 2 to 16 quarter hours: the device was off
 stuck_channel = 0        # one channel writes 0 for 4 to 32 quarter hours
