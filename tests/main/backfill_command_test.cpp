@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dayfile/day_file_check.h"
+#include "generator/scenario_file.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
 
@@ -119,6 +120,24 @@ TEST(BackfillCommand, ContinuingAFileThatIsNotSoundIsSaid) {
             0u)
       << outcome.err;
   EXPECT_TRUE(CheckDayFile(ReadBytes(file)).ok) << "continued and sealed anew";
+
+  // The same for the sites of a scenario: a row of another shop.
+  TempDir sites;
+  testing::WriteBytes(sites.File("s.toml"), std::string(ExampleScenario()));
+  const std::vector<std::string> scenario_args = {
+      "backfill", "--scenario", sites.File("s.toml"), "--out",     sites.path(), "--from",
+      "2027-01-05", "--to",     "2027-01-05",         "--existing", "continue"};
+  ASSERT_EQ(Backfill(scenario_args, scratch).exit_code, 0);
+  const std::string site_file = sites.File("rivoli/270105.tly");
+  std::string other_shop = ReadBytes(site_file);
+  other_shop.replace(other_shop.find("101\t05/01/2027\t12:00"), 3, "102");
+  testing::WriteBytes(site_file, other_shop);
+  outcome = Backfill(scenario_args, scratch);
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_NE(outcome.err.find("continuing " + site_file + ", which is not sound: line "),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(outcome.err.find("la-defense"), std::string::npos) << outcome.err;
 }
 
 }  // namespace
