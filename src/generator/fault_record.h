@@ -24,6 +24,7 @@ struct FaultValue {
   std::optional<int64_t> written;
 };
 
+// One planted fault: where it is and what it changed.
 struct FaultRecord {
   std::string site;
   std::string file;  // "<site>/<yymmdd>.tly", relative to the output directory

@@ -111,7 +111,11 @@ void LiveScenario::AdvanceTo(int64_t unix_seconds, const DayChangeFn& day_change
       BeginDay(site, site.clock.end_unix);
       if (day_changed) day_changed({site.spec->name, finished, site.file});
     }
-    if (site.dirty && unix_seconds - site.last_save >= kSaveSeconds) Save(site, unix_seconds);
+    // A site never saved is due; its mark, the lowest instant, must not be
+    // subtracted from (that overflows).
+    const bool due = site.last_save == std::numeric_limits<int64_t>::min() ||
+                     unix_seconds - site.last_save >= kSaveSeconds;
+    if (site.dirty && due) Save(site, unix_seconds);
   }
 }
 
