@@ -1,4 +1,4 @@
-// A day file of arbitrary bytes is checked (CheckDayFile), read
+// A day file of arbitrary bytes is checked (CheckDayFile, InspectDayFile), read
 // (ReadDataLines), loaded (LoadDayFile) and saved again the way the generator
 // saves (WriteDayRows, then SetHeaderToFile). The saved file must be sound,
 // its seal must cover its rows, and loading it again must give what the first
@@ -21,6 +21,7 @@
 #include "cipher/cipher_fmt.h"
 #include "cipher/cipher_hash.h"
 #include "dayfile/day_file_check.h"
+#include "dayfile/day_file_findings.h"
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
@@ -73,8 +74,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The verifier takes any bytes.
-  tly::CheckDayFile(std::string_view(reinterpret_cast<const char*>(data), size));
+  // The verifier takes any bytes, and the strict reading finds a problem
+  // wherever the check does.
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const bool checked_ok = tly::CheckDayFile(bytes).ok;
+  const std::vector<tly::DayFileFinding> findings =
+      tly::InspectDayFile(bytes, tly::EncodeDate(2026, 12, 7));
+  FUZZ_REQUIRE(checked_ok || !findings.empty());
+  for (const tly::DayFileFinding& finding : findings) {
+    FUZZ_REQUIRE(finding.line >= 0 && !finding.problem.empty());
+  }
 
   const std::string path = g_dir + "/261207.tly";
   WriteAll(path, data, size);

@@ -152,6 +152,8 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
         // this run's counts alone.
         throw std::system_error(EIO, std::generic_category(),
                                 "cannot read the existing day file " + file_name);
+      } else if (existing == ExistingDayFiles::kContinue) {
+        NoticeExistingDayFile(file_name, request.existing_noticed);
       }
       AddDayTicks(day, random);
       // One replacement per day; unlike the live generator's save there is

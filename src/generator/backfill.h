@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "counting/day_counts.h"
+#include "generator/existing_day_file_notice.h"
 #include "generator/random_source.h"
 #include "support/date_time.h"
 
@@ -33,6 +34,10 @@ struct BackfillRequest {
   CivilDate to;
   uint32_t seed = 0;
   ExistingDayFiles existing = ExistingDayFiles::kRefuse;
+  // With kContinue: told of each existing day file that holds a problem (its
+  // first, FirstProblemOfDayFile of dayfile/day_file_findings.h) before it is
+  // continued as the loader reads it.
+  ExistingNoticedFn existing_noticed;
 };
 
 // Where a backfill stands, reported after each finished day.

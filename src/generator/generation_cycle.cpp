@@ -76,6 +76,7 @@ void GenerationCycle::LockDayDirectory() {
 
 void GenerationCycle::ReloadDay() {
   day_file_unread_ = !ReloadDayFile(day_file_name_, day_data_, config_);
+  if (!day_file_unread_) NoticeExistingDayFile(day_file_name_, existing_noticed_);
 }
 
 void GenerationCycle::CatchUpUnreadDayFile() {

@@ -8,6 +8,7 @@
 
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
+#include "generator/existing_day_file_notice.h"
 #include "generator/generation_timer.h"
 #include "generator/random_source.h"
 #include "support/date_time.h"
@@ -107,6 +108,10 @@ class GenerationCycle {
   // Number of SaveDay calls so far, successful or not.
   uint64_t SaveCount() const { return save_count_; }
 
+  // Who is told when ReloadDay continues a day file that holds a problem
+  // (NoticeExistingDayFile); nobody by default.
+  void SetExistingNoticed(ExistingNoticedFn notice) { existing_noticed_ = std::move(notice); }
+
  private:
   void BuildDayFileNameFor(TDateTime moment);
   // Takes the lock of the day file's directory unless it is held and still
@@ -133,6 +138,7 @@ class GenerationCycle {
   bool last_save_ok_ = false;
   std::string last_save_error_;
   uint64_t save_count_ = 0;
+  ExistingNoticedFn existing_noticed_;
 };
 
 }  // namespace tly

@@ -10,6 +10,7 @@
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_name.h"
 #include "generator/site_day.h"
+#include "generator/site_day_faults.h"
 #include "support/system_error.h"
 
 namespace tly {
@@ -68,6 +69,7 @@ void LiveScenario::BeginDay(Site& site, int64_t unix_seconds) {
   site.next_quarter = static_cast<size_t>(since_midnight / kQuarterSeconds);
   site.file = DayFileNameFor(site.dir, date);
   site.unreadable = !LoadDayFile(site.file, *site.day);
+  if (!site.unreadable) NoticeExistingDayFile(site.file, existing_noticed_);
   if (site.spec->profile != TrafficProfile::kFlat) {
     site.day->ChannelCount = std::max(site.day->ChannelCount, site.spec->ChannelCount());
   }
@@ -104,12 +106,16 @@ void LiveScenario::AdvanceTo(int64_t unix_seconds, const DayChangeFn& day_change
       }
       if (!day_over) break;
       // The day is complete: its last save, then the next day.
-      Save(site, site.clock.end_unix);
+      Save(site, site.clock.end_unix, true);
       const std::string finished = site.file;
       BeginDay(site, site.clock.end_unix);
       if (day_changed) day_changed({site.spec->name, finished, site.file});
     }
-    if (site.dirty && unix_seconds - site.last_save >= kSaveSeconds) Save(site, unix_seconds);
+    // A site never saved is due; its mark, the lowest instant, must not be
+    // subtracted from (that overflows).
+    const bool due = site.last_save == std::numeric_limits<int64_t>::min() ||
+                     unix_seconds - site.last_save >= kSaveSeconds;
+    if (site.dirty && due) Save(site, unix_seconds);
   }
 }
 
@@ -127,7 +133,7 @@ bool LiveScenario::SavesOk() const {
                      [](const std::unique_ptr<Site>& site) { return site->last_save_ok; });
 }
 
-void LiveScenario::Save(Site& site, int64_t unix_seconds) {
+void LiveScenario::Save(Site& site, int64_t unix_seconds, bool day_over) {
   ++saves_;
   site.last_save = unix_seconds;
   try {
@@ -136,8 +142,22 @@ void LiveScenario::Save(Site& site, int64_t unix_seconds) {
       throw std::system_error(EIO, std::generic_category(),
                               site.file + " exists but cannot be read; it is not replaced");
     }
-    ReplaceDayFile(site.file,
-                   SiteDayImage(*site.spec, *site.day, LocalTimeOf(*site.spec, unix_seconds)));
+    const TDateTime updated_at = LocalTimeOf(*site.spec, unix_seconds);
+    if (day_over && site.spec->faults.Any()) {
+      // The day as the site delivers it, broken as its rates draw.
+      FaultedSiteDay faulted =
+          PlantSiteDayFaults(*site.spec, seed_, site.clock.date, *site.day, updated_at);
+      for (FaultRecord& record : faulted.records) truth_.push_back(std::move(record));
+      if (faulted.written) {
+        ReplaceDayFile(site.file, faulted.image);
+      } else {
+        std::error_code error;
+        std::filesystem::remove(site.file, error);
+        if (error) ThrowSystemError(error.value(), "cannot remove " + site.file);
+      }
+    } else {
+      ReplaceDayFile(site.file, SiteDayImage(*site.spec, *site.day, updated_at));
+    }
     site.dirty = false;
     if (!site.last_save_ok) {
       site.last_save_ok = true;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "generator/existing_day_file_notice.h"
+#include "generator/fault_record.h"
 #include "generator/scenario.h"
 #include "support/directory_lock.h"
 
@@ -19,6 +21,10 @@ namespace tly {
 // for its "#M" line). Each site saves at most every 2 simulated seconds when
 // its counts changed, replacing its day file in one step, and moves on to
 // its next local day at its own midnight. An existing day file is continued.
+// A site with fault rates gets its faults (site_day_faults.h) in the last
+// save of each day it finishes: the day as the site delivers it; what was
+// planted is kept in Truth(). Saves during the day and of a day not finished
+// are clean.
 // Toolkit-free; one thread drives it.
 class LiveScenario {
  public:
@@ -55,14 +61,21 @@ class LiveScenario {
   // the saves last all worked.
   bool SavesOk() const;
   const std::string& LastSaveError() const { return last_error_; }
+  // Who is told when a site's existing day file that holds a problem is
+  // continued (NoticeExistingDayFile); nobody by default.
+  void SetExistingNoticed(ExistingNoticedFn notice) { existing_noticed_ = std::move(notice); }
+
   // Day files written so far, successful or not.
   uint64_t SaveCount() const { return saves_; }
+  // The faults planted in the days finished so far, in the order planted.
+  const std::vector<FaultRecord>& Truth() const { return truth_; }
 
  private:
   struct Site;
 
-  // Saves `site`, reporting failure in the counters above.
-  void Save(Site& site, int64_t unix_seconds);
+  // Saves `site`, reporting failure in the counters above; `day_over`: the
+  // last save of its day, which gets the day's faults.
+  void Save(Site& site, int64_t unix_seconds, bool day_over = false);
   // Makes `site` the day that contains `unix_seconds`, continuing its file.
   void BeginDay(Site& site, int64_t unix_seconds);
 
@@ -74,6 +87,8 @@ class LiveScenario {
   int64_t now_ = 0;  // the simulated instant reached
   uint64_t saves_ = 0;
   std::string last_error_;
+  ExistingNoticedFn existing_noticed_;
+  std::vector<FaultRecord> truth_;
 };
 
 }  // namespace tly

@@ -20,6 +20,11 @@ const char* ProfileName(TrafficProfile profile) {
   return "custom";
 }
 
+bool Scenario::HasFaults() const {
+  return std::any_of(sites.begin(), sites.end(),
+                     [](const SiteSpec& site) { return site.faults.Any(); });
+}
+
 int SiteSpec::ChannelCount() const {
   int highest = 0;
   for (const DoorSpec& door : doors) {

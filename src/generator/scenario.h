@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "generator/fault_kind.h"
 #include "support/date_time.h"
 
 // A scenario: a set of counting sites with realistic traffic, as a scenario
@@ -57,6 +58,7 @@ struct SiteSpec {
   std::array<DayHours, kDaysPerWeek> hours;
   std::set<int64_t> closed_days;  // day numbers (TDateTime date parts) the site is closed
   std::string time_zone = "UTC";  // a name of the system's zone database
+  FaultRates faults;              // the scenario's [faults], each replaced by the site's own
   int line = 0;                   // where the scenario file declares it
 
   // The highest channel number the layout uses: the rows' count fields.
@@ -67,6 +69,9 @@ struct Scenario {
   std::string source;  // the file it was read from
   uint32_t seed = 0;
   std::vector<SiteSpec> sites;
+
+  // Whether any site can get a fault: then a backfill writes the ground truth.
+  bool HasFaults() const;
 };
 
 // The profile's name as a scenario file writes it.

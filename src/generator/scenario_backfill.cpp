@@ -14,9 +14,12 @@
 #include <vector>
 
 #include "counting/day_file_loader.h"
+#include "generator/existing_day_file_notice.h"
 #include "dayfile/day_file_name.h"
+#include "generator/fault_truth_file.h"
 #include "generator/random_source.h"
 #include "generator/site_day.h"
+#include "generator/site_day_faults.h"
 #include "generator/stream_random.h"
 #include "support/directory_lock.h"
 #include "support/safe_file.h"
@@ -92,8 +95,10 @@ bool InShard(const Shard& shard, const std::string& site_name, int64_t day) {
   return static_cast<int>(hash % static_cast<uint64_t>(shard.count)) == shard.index - 1;
 }
 
-std::string SiteDayFile(const SiteSpec& site, uint32_t seed, TDateTime date, DayCounts& day,
-                        TDateTime updated_at) {
+namespace {
+
+// Adds the traffic of `site` on `date` from `seed` to `day`.
+void AddSiteDayTraffic(const SiteSpec& site, uint32_t seed, TDateTime date, DayCounts& day) {
   if (site.profile == TrafficProfile::kFlat) {
     // The program's own ticks, summed a day at a time as its backfill does.
     RandomSource random(FlatDayState(site, seed, date));
@@ -101,6 +106,13 @@ std::string SiteDayFile(const SiteSpec& site, uint32_t seed, TDateTime date, Day
   } else {
     AddVisitorsTo(day, site, seed, ClockOfSiteDay(site, date));
   }
+}
+
+}  // namespace
+
+std::string SiteDayFile(const SiteSpec& site, uint32_t seed, TDateTime date, DayCounts& day,
+                        TDateTime updated_at) {
+  AddSiteDayTraffic(site, seed, date, day);
   return SiteDayImage(site, day, updated_at);
 }
 
@@ -144,32 +156,60 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
   if (!existing.empty()) throw DayFilesExist(existing);
 
   std::mutex progress_mutex;
-  const auto one_done = [&](bool skipped) {
+  std::vector<FaultRecord> truth;
+  const auto one_done = [&](bool skipped, bool missing, std::vector<FaultRecord>&& records) {
     const std::lock_guard<std::mutex> lock(progress_mutex);
     ++done.files_done;
     if (skipped) ++done.files_skipped;
+    if (missing) ++done.files_missing;
+    done.faults += records.size();
+    for (FaultRecord& record : records) truth.push_back(std::move(record));
     if (progress) progress(done);
   };
   const auto make_one = [&](size_t item) {
     const SiteSpec& site = items.site(item);
     const TDateTime date = items.date(item);
     const std::string file = items.FileOf(item);
+    const TDateTime updated_at = date + kLastTickOfDay;
     std::error_code error;
+    auto day = std::make_unique<DayCounts>();
     if (request.existing == ExistingDayFiles::kSkip && std::filesystem::exists(file, error)) {
-      one_done(true);
+      // Kept as it is; its faults still belong to the truth of the run.
+      FaultedSiteDay faulted;
+      if (site.faults.Any()) {
+        InitDayCountsFor(*day, date);
+        AddSiteDayTraffic(site, request.seed, date, *day);
+        faulted = PlantSiteDayFaults(site, request.seed, date, *day, updated_at);
+      }
+      one_done(true, !faulted.written, std::move(faulted.records));
       return;
     }
-    auto day = std::make_unique<DayCounts>();
     if (request.existing == ExistingDayFiles::kContinue) {
       if (!LoadDayFile(file, *day)) {
         throw std::system_error(EIO, std::generic_category(),
                                 "cannot read the existing day file " + file);
       }
+      if (request.existing_noticed) NoticeExistingDayFile(file, [&](const std::string& name, const std::string& problem) {
+        const std::lock_guard<std::mutex> lock(progress_mutex);
+        if (request.existing_noticed) request.existing_noticed(name, problem);
+      });
     } else {
       InitDayCountsFor(*day, date);
     }
-    ReplaceFileWith(file, SiteDayFile(site, request.seed, date, *day, date + kLastTickOfDay));
-    one_done(false);
+    if (!site.faults.Any()) {
+      ReplaceFileWith(file, SiteDayFile(site, request.seed, date, *day, updated_at));
+      one_done(false, false, {});
+      return;
+    }
+    AddSiteDayTraffic(site, request.seed, date, *day);
+    FaultedSiteDay faulted = PlantSiteDayFaults(site, request.seed, date, *day, updated_at);
+    if (faulted.written) {
+      ReplaceFileWith(file, faulted.image);
+    } else if (request.existing == ExistingDayFiles::kReplace) {
+      std::filesystem::remove(file, error);
+      if (error) ThrowSystemError(error.value(), "cannot remove " + file);
+    }
+    one_done(false, !faulted.written, std::move(faulted.records));
   };
 
   tbb::task_arena arena(request.jobs);
@@ -181,6 +221,11 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
                         }
                       });
   });
+  if (scenario.HasFaults()) {
+    const std::string dir =
+        request.out_dir + (request.out_dir.empty() || request.out_dir.back() != '/' ? "/" : "");
+    WriteFaultTruth(dir + FaultTruthFileName(request.shard.index, request.shard.count), truth);
+  }
 }
 
 }  // namespace tly

@@ -28,6 +28,10 @@ struct ScenarioBackfillRequest {
   ExistingDayFiles existing = ExistingDayFiles::kRefuse;
   int jobs = 1;  // threads; the memory in use grows with them, not with sites or days
   Shard shard;
+  // With kContinue: told of each existing day file that holds a problem
+  // (its first, FirstProblemOfDayFile of dayfile/day_file_findings.h) before
+  // it is continued as the loader reads it; one call at a time.
+  ExistingNoticedFn existing_noticed;
 };
 
 // Where a scenario backfill stands.
@@ -35,6 +39,8 @@ struct ScenarioProgress {
   uint64_t files_done = 0;     // written or kept (skipped)
   uint64_t files_skipped = 0;  // kept as they were
   uint64_t files_total = 0;    // this shard's site-days
+  uint64_t files_missing = 0;  // left out by a missing_day fault
+  uint64_t faults = 0;         // faults planted in the site-days done
 };
 
 // Called after each site-day, one call at a time (never concurrently).
@@ -44,7 +50,12 @@ using ScenarioProgressFn = std::function<void(const ScenarioProgress&)>;
 // `shard`: decided by a hash of both, so the shares are even and stable.
 bool InShard(const Shard& shard, const std::string& site_name, int64_t day);
 
-// Writes the shard's site-days on `jobs` threads. Each site-day is generated
+// Writes the shard's site-days on `jobs` threads. When a site of the
+// scenario has fault rates, the faults they draw are planted in its files
+// (site_day_faults.h) and the ground truth of the shard's site-days is
+// written at the end to OUT/FaultTruthFileName(K, N) (fault_truth_file.h),
+// those of days kept by kSkip included. A day whose file a missing_day fault
+// leaves out is not written; kReplace removes its old file, kContinue keeps it. Each site-day is generated
 // on its own (site_day.h) and written once, replacing its file in one step,
 // so the files are the same in any order, on any number of threads, in one
 // process or in shards. Holds the writer's lock of every site directory it

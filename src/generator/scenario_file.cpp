@@ -30,7 +30,7 @@ constexpr double kMaxVisitors = 10'000'000;
 // [defaults] too.
 const std::set<std::string, std::less<>> kSiteKeys = {
     "name",    "shop_code", "profile", "visitors", "dwell_minutes", "variation_percent",
-    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights"};
+    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights", "faults"};
 
 // The keys that shape a site's own traffic, which the flat profile (the
 // program's coin flip around the clock) does not have.
@@ -56,17 +56,20 @@ class ScenarioReader {
     scenario.source = source_;
     const toml::table* defaults = nullptr;
     const toml::array* sites = nullptr;
+    FaultRates faults;
     for (const auto& [key, node] : root) {
       const std::string name(key.str());
       if (name == "seed") {
         scenario.seed = static_cast<uint32_t>(Integer(node, "seed", 0, 4294967295));
       } else if (name == "defaults") {
         defaults = Table(node, "defaults");
+      } else if (name == "faults") {
+        faults = Faults(node, "faults", faults);
       } else if (name == "site") {
         sites = node.as_array();
         if (sites == nullptr) Fail(node, "site", "must be written as [[site]] tables");
       } else {
-        Fail(node, name, "is not a key of a scenario (seed, [defaults], [[site]])");
+        Fail(node, name, "is not a key of a scenario (seed, [defaults], [faults], [[site]])");
       }
     }
     if (sites == nullptr || sites->empty()) {
@@ -78,6 +81,9 @@ class ScenarioReader {
         if (name == "name" || name == "shop_code") {
           Fail(node, "defaults." + name, "belongs to each site, not to the defaults");
         }
+        if (name == "faults") {
+          Fail(node, "defaults.faults", "stands at the top as [faults], not in the defaults");
+        }
         if (kSiteKeys.count(name) == 0) Fail(node, "defaults." + name, UnknownSiteKey());
       }
     }
@@ -87,7 +93,8 @@ class ScenarioReader {
     for (const toml::node& node : *sites) {
       ++index;
       const toml::table* site = Table(node, "site");
-      scenario.sites.push_back(ReadSite(*site, defaults, "site[" + std::to_string(index) + "]"));
+      scenario.sites.push_back(
+          ReadSite(*site, defaults, faults, "site[" + std::to_string(index) + "]"));
       const SiteSpec& spec = scenario.sites.back();
       if (const auto [other, added] = names.emplace(spec.name, spec.line); !added) {
         Fail(*site->get("name"), "site[" + std::to_string(index) + "].name",
@@ -236,10 +243,32 @@ class ScenarioReader {
     return defaults != nullptr ? defaults->get(key) : nullptr;
   }
 
+  // The rates of a faults table `node`, on top of `rates`: each key a fault
+  // kind, each value a probability.
+  FaultRates Faults(const toml::node& node, const std::string& key, FaultRates rates) const {
+    const toml::table* table = Table(node, key);
+    for (const auto& [name, value] : *table) {
+      const std::optional<FaultKind> kind = FaultKindOfName(name.str());
+      if (!kind) {
+        std::string known;
+        for (size_t i = 0; i < kFaultKindCount; ++i) {
+          known += (i == 0 ? "" : ", ") + std::string(FaultKindName(static_cast<FaultKind>(i)));
+        }
+        Fail(value, key + "." + std::string(name.str()), "is not a fault kind (" + known + ")");
+      }
+      rates[*kind] = Number(value, key + "." + std::string(name.str()), 0, 1);
+    }
+    return rates;
+  }
+
   SiteSpec ReadSite(const toml::table& site, const toml::table* defaults,
-                    const std::string& where) const {
+                    const FaultRates& faults, const std::string& where) const {
     SiteSpec spec;
     spec.line = static_cast<int>(site.source().begin.line);
+    spec.faults = faults;
+    if (const toml::node* own = site.get("faults")) {
+      spec.faults = Faults(*own, where + ".faults", faults);
+    }
     for (const auto& [key, node] : site) {
       if (kSiteKeys.count(key.str()) == 0) Fail(node, where + "." + std::string(key.str()), UnknownSiteKey());
     }

@@ -103,6 +103,9 @@ int RunBackfillCommand(const BackfillOptions& options) {
   BackfillRequest request;
   try {
     request = ParseRequest(options);
+    request.existing_noticed = [&output](const std::string& file, const std::string& problem) {
+      output.Error("continuing " + file + ", which is not sound: " + problem);
+    };
   } catch (const UsageError& problem) {
     output.Error(problem.what());
     return kExitUsage;

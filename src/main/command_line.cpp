@@ -14,6 +14,7 @@
 #include "quit_signals.h"
 #include "run_command.h"
 #include "scenario_command.h"
+#include "seal_command.h"
 #include "tmainwnd.h"
 #include "verify_command.h"
 #include "version.h"
@@ -69,6 +70,8 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* backfill = AddBackfillCommand(app, backfill_options);
   VerifyOptions verify_options;
   CLI::App* verify = AddVerifyCommand(app, verify_options);
+  SealOptions seal_options;
+  CLI::App* seal = AddSealCommand(app, seal_options);
   PlotOptions plot_options;
   CLI::App* plot = AddPlotCommand(app, plot_options);
   ScenarioOptions scenario_options;
@@ -115,6 +118,7 @@ int RunCommandLine(int argc, char** argv) {
   if (run->parsed()) return RunGeneration(run_options);
   if (backfill->parsed()) return RunBackfillCommand(backfill_options);
   if (verify->parsed()) return RunVerifyCommand(verify_options);
+  if (seal->parsed()) return RunSealCommand(seal_options);
   if (plot->parsed()) return RunPlotCommand(plot_options);
   if (scenario->parsed()) return RunScenarioCommand(scenario_options);
   return RunWindow(argc, argv);

@@ -108,6 +108,9 @@ int RunGeneration(const RunOptions& options) {
   FlagTimer timer;
   GenerationCycle cycle(
       timer, [&out_dir] { return out_dir; }, {}, seed, "tly-generator run");
+  cycle.SetExistingNoticed([&output](const std::string& file, const std::string& problem) {
+    output.Error("continuing " + file + ", which is not sound: " + problem);
+  });
   try {
     cycle.StartGeneration();
   } catch (const DirectoryBusy& busy) {

@@ -11,6 +11,7 @@
 #include "backfill_command.h"
 #include "command_style.h"
 #include "exit_codes.h"
+#include "generator/fault_truth_file.h"
 #include "generator/scenario_backfill.h"
 #include "generator/scenario_file.h"
 #include "support/directory_lock.h"
@@ -51,6 +52,9 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
     request.existing = ParseExisting(options.existing);
     request.jobs = ParseJobsOption(options.jobs);
     request.shard = ParseShard(options.shard);
+    request.existing_noticed = [&output](const std::string& file, const std::string& problem) {
+      output.Error("continuing " + file + ", which is not sound: " + problem);
+    };
   } catch (const std::invalid_argument& problem) {
     // Bad options or a bad scenario file.
     output.Error(problem.what());
@@ -104,12 +108,21 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
   char timing[96];
   std::snprintf(timing, sizeof timing, " in %.2f s (%.0f files/s)", seconds,
                 static_cast<double>(last.files_done) / seconds);
-  std::string summary = CountOf(last.files_done - last.files_skipped, "file", "files") +
+  std::string summary = CountOf(last.files_done - last.files_skipped - last.files_missing,
+                                "file", "files") +
                         " of " + CountOf(scenario.sites.size(), "site", "sites") +
                         " written to " + request.out_dir + timing;
   if (request.shard.count > 1) {
     summary += "; shard " + std::to_string(request.shard.index) + "/" +
                std::to_string(request.shard.count);
+  }
+  if (scenario.HasFaults()) {
+    summary += "; " + CountOf(last.faults, "fault", "faults") + " planted";
+    if (last.files_missing > 0) {
+      summary += " (" + CountOf(last.files_missing, "day file", "day files") + " left out)";
+    }
+    summary += ", listed in " + request.out_dir + "/" +
+               FaultTruthFileName(request.shard.index, request.shard.count);
   }
   if (last.files_skipped > 0) {
     summary += "; " + CountOf(last.files_skipped, "file", "files") + " kept as they were";

@@ -8,6 +8,7 @@
 
 #include "command_style.h"
 #include "exit_codes.h"
+#include "generator/fault_truth_file.h"
 #include "generator/live_scenario.h"
 #include "generator/scenario_file.h"
 #include "run_command.h"
@@ -90,6 +91,9 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
 
   StopSignals signals;
   LiveScenario live(scenario, options.out_dir, seed);
+  live.SetExistingNoticed([&output](const std::string& file, const std::string& problem) {
+    output.Error("continuing " + file + ", which is not sound: " + problem);
+  });
   try {
     live.Start(start);
   } catch (const DirectoryBusy& busy) {
@@ -116,6 +120,25 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
                                 static_cast<double>(simulated - start) / static_cast<double>(speed)));
   };
   SaveReporter saves(output);
+  // The truth of each finished day goes to OUT/faults.jsonl as soon as it is
+  // known, added to what earlier runs put there.
+  size_t truth_written = 0;
+  bool truth_ok = true;
+  const auto add_to_truth = [&] {
+    const std::vector<FaultRecord>& truth = live.Truth();
+    if (truth.size() == truth_written) return;
+    try {
+      AddToFaultTruth(options.out_dir + "/" + FaultTruthFileName(1, 1),
+                      std::vector<FaultRecord>(
+                          truth.begin() + static_cast<std::ptrdiff_t>(truth_written), truth.end()));
+      truth_written = truth.size();
+    } catch (const std::system_error& failure) {
+      if (truth_ok) {
+        output.Error(std::string("cannot write the truth of the faults: ") + failure.what());
+      }
+      truth_ok = false;
+    }
+  };
   uint64_t ticks = 0;
   int64_t now = start;
   while (now < end) {
@@ -138,8 +161,13 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     });
     ++ticks;
     saves.Look(live.SaveCount(), live.SavesOk(), live.LastSaveError());
+    add_to_truth();
   }
 
+  if (!truth_ok) {
+    live.SaveAll();
+    return output.Finish(kExitFailed);
+  }
   if (!live.SaveAll()) {
     output.Error("stopped at " + FormatMoment(now) + "; could not save: " + live.LastSaveError());
     return output.Finish(kExitFailed);

@@ -4,14 +4,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
 #include "command_style.h"
 #include "dayfile/day_file_check.h"
+#include "dayfile/day_file_findings.h"
+#include "dayfile/day_file_name.h"
 #include "exit_codes.h"
 #include "support/file_read.h"
+#include "truth_score.h"
 
 namespace tly {
 
@@ -20,14 +25,57 @@ namespace {
 // A file that cannot be read is not a bad day file: it has its own code.
 constexpr int kExitUnreadable = kExitUsage;
 
+// Keys stay in the order they are written, as the help and the README show them.
+using Json = nlohmann::ordered_json;
+
+std::string JsonLine(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+void PrintScores(CommandOutput& output, const std::string& truth,
+                 const std::vector<KindScore>& scores, bool json) {
+  if (json) {
+    Json kinds = Json::array();
+    for (const KindScore& score : scores) {
+      kinds.push_back({{"kind", score.kind},
+                       {"seen_by_verify", score.seen},
+                       {"planted", score.planted},
+                       {"found", score.found},
+                       {"missed", score.planted - score.found},
+                       {"false_alarms", score.false_alarms}});
+    }
+    output.Line(JsonLine({{"truth", truth}, {"kinds", kinds}}));
+    return;
+  }
+  output.Line("Against " + truth + ":");
+  char line[160];
+  std::snprintf(line, sizeof line, "%-20s %8s %6s %7s %13s  %s", "kind", "planted", "found",
+                "missed", "false alarms", "seen by verify");
+  output.Line(line);
+  for (const KindScore& score : scores) {
+    std::snprintf(line, sizeof line, "%-20s %8d %6d %7d %13d  %s", score.kind.c_str(),
+                  score.planted, score.found, score.planted - score.found, score.false_alarms,
+                  score.kind == "other" ? "-" : (score.seen ? "yes" : "no"));
+    output.Line(line);
+  }
+}
+
 }  // namespace
 
 CLI::App* AddVerifyCommand(CLI::App& app, VerifyOptions& options) {
   CLI::App* verify = app.add_subcommand(
       "verify",
-      "Check day files as a reader would: header from #T to #S, the two title lines, the rows, "
-      "CR LF line ends and the seal. Exit code 0 when all are OK, 1 when one is bad, 2 when one "
-      "cannot be read or for a usage error");
+      "Check day files as a strict reader would: header from #T to #S, the two title lines, the "
+      "rows (their date, order, shop code, count fields, counts and occupancy), CR LF line ends, "
+      "single-byte ASCII and the seal. Exit code 0 when all are OK, 1 when one is bad, 2 when "
+      "one cannot be read or for a usage error");
+  verify->add_flag("--json", options.json,
+                   "One JSON object per file and line: its verdict and every problem found, "
+                   "each with its line and kind");
+  AddValueOption(*verify, "--truth", options.truth, "FILE",
+                 "Compare the findings with the ground truth of a run with faults "
+                 "(OUT/faults.jsonl): per fault kind, how many were planted in the files "
+                 "checked, found, missed, and false alarms");
   verify->add_option("FILE", options.files, "Day files to check")->type_name("FILE...")->required();
   return verify;
 }
@@ -35,6 +83,7 @@ CLI::App* AddVerifyCommand(CLI::App& app, VerifyOptions& options) {
 int RunVerifyCommand(const VerifyOptions& options) {
   CommandOutput output("verify");
   int exit_code = kExitOk;
+  std::vector<CheckedFile> checked;
   for (const std::string& path : options.files) {
     std::optional<std::string> bytes;
     std::string problem;
@@ -46,15 +95,48 @@ int RunVerifyCommand(const VerifyOptions& options) {
     }
     if (!bytes) {
       output.Error("cannot read " + path + ": " + problem);
+      if (options.json) {
+        Json unreadable = Json::object();
+        unreadable["file"] = path;
+        unreadable["verdict"] = "UNREADABLE";
+        unreadable["problems"] =
+            Json::array({Json{{"line", 0}, {"kind", "unreadable"}, {"problem", problem}}});
+        output.Line(JsonLine(unreadable));
+      }
       exit_code = kExitUnreadable;
       continue;
     }
+    CheckedFile file{path, InspectDayFile(*bytes, DateFromFileName(path))};
     const DayFileCheck check = CheckDayFile(*bytes);
-    if (check.ok) {
+    if (!check.ok && file.findings.empty()) {
+      // The strict reading finds all the structure finds; should they ever
+      // part, the file is still bad.
+      file.findings.push_back({0, FindingKind::kHeader, check.problem});
+    }
+    const bool ok = file.findings.empty();
+    if (!ok) exit_code = std::max(exit_code, kExitFailed);
+    if (options.json) {
+      Json problems = Json::array();
+      for (const DayFileFinding& finding : file.findings) {
+        problems.push_back({{"line", finding.line},
+                            {"kind", std::string(FindingKindName(finding.kind))},
+                            {"problem", finding.problem}});
+      }
+      output.Line(JsonLine(
+          {{"file", path}, {"verdict", ok ? "OK" : "BAD"}, {"problems", std::move(problems)}}));
+    } else if (ok) {
       output.Line(path + ": OK");
     } else {
-      output.Line(path + ": BAD: " + check.problem);
-      exit_code = std::max(exit_code, kExitFailed);
+      output.Line(path + ": BAD: " + (check.ok ? file.findings.front().problem : check.problem));
+    }
+    checked.push_back(std::move(file));
+  }
+  if (!options.truth.empty()) {
+    try {
+      PrintScores(output, options.truth, ScoreAgainstTruth(options.truth, checked), options.json);
+    } catch (const std::runtime_error& error) {
+      output.Error(error.what());
+      exit_code = kExitUsage;
     }
   }
   return output.Finish(exit_code);

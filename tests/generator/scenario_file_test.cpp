@@ -45,6 +45,30 @@ TEST(ScenarioFile, TheExampleIsAValidScenarioWithDefaultsApplied) {
   EXPECT_EQ(scenario.sites[3].profile, TrafficProfile::kFlat);
 }
 
+// Site rates replace the scenario's kind by kind; the example plants none.
+TEST(ScenarioFile, FaultRatesOfTheScenarioAndOfEachSite) {
+  EXPECT_FALSE(ParseScenario(ExampleScenario(), "example.toml").HasFaults());
+  const Scenario scenario = ParseScenario(
+      "[faults]\nspike = 0.25\ntruncated = 0.5\n"
+      "[[site]]\nname = \"a\"\nshop_code = \"1\"\n"
+      "[[site]]\nname = \"b\"\nshop_code = \"2\"\nprofile = \"flat\"\n"
+      "[site.faults]\ntruncated = 0\nclock_skew = 1\n",
+      "s.toml");
+  ASSERT_TRUE(scenario.HasFaults());
+  const FaultRates& a = scenario.sites[0].faults;
+  const FaultRates& b = scenario.sites[1].faults;
+  EXPECT_EQ(a[FaultKind::kSpike], 0.25);
+  EXPECT_EQ(a[FaultKind::kTruncated], 0.5);
+  EXPECT_EQ(a[FaultKind::kClockSkew], 0);
+  EXPECT_EQ(b[FaultKind::kSpike], 0.25) << "kept from [faults]";
+  EXPECT_EQ(b[FaultKind::kTruncated], 0) << "replaced by the site's";
+  EXPECT_EQ(b[FaultKind::kClockSkew], 1);
+  for (size_t k = 0; k < kFaultKindCount; ++k) {
+    const FaultKind kind = static_cast<FaultKind>(k);
+    EXPECT_EQ(FaultKindOfName(FaultKindName(kind)), kind);
+  }
+}
+
 TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
   const std::string site = "[[site]]\nname = \"a\"\nshop_code = \"001\"\n";
   const struct {
@@ -91,6 +115,15 @@ TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
       {"[defaults]\nvisitor = 3\n" + site, "defaults.visitor: is not a key of a site"},
       {"seed = 4294967296\n" + site, "s.toml:1: seed: must be a whole number from 0 to 4294967295"},
       {"seed = 7\n", "s.toml:1: site: the scenario has no [[site]]"},
+      {"[faults]\nspikes = 0.1\n" + site, "s.toml:2: faults.spikes: is not a fault kind (outage,"},
+      {"[faults]\nspike = 1.5\n" + site, "s.toml:2: faults.spike: must be a number from 0 to 1"},
+      {"[faults]\nspike = \"often\"\n" + site, "faults.spike: must be a number from 0 to 1"},
+      {"faults = 3\n" + site, "s.toml:1: faults: must be a table"},
+      {site + "[site.faults]\ntruncated = -0.1\n",
+       "s.toml:5: site[1].faults.truncated: must be a number from 0 to 1"},
+      {site + "[site.faults]\nbit_flip = 0.1\n", "site[1].faults.bit_flip: is not a fault kind"},
+      {"[defaults.faults]\nspike = 0.1\n" + site,
+       "defaults.faults: stands at the top as [faults], not in the defaults"},
   };
   for (const auto& c : cases) {
     const std::string problem = ProblemOf(c.text);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dayfile/day_file_check.h"
+#include "generator/scenario_file.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
 
@@ -92,6 +93,51 @@ TEST(BackfillCommand, HelpNamesEveryOption) {
                            "0 to 4294967295", "23:59:58", "continue", "replace", "skip"}) {
     EXPECT_NE(outcome.out.find(text), std::string::npos) << text << "\n" << outcome.out;
   }
+}
+
+// Continuing a file whose seal no longer matches (or whose rows are bad) is
+// said on stderr, file and first problem, and done all the same.
+TEST(BackfillCommand, ContinuingAFileThatIsNotSoundIsSaid) {
+  TempDir scratch;
+  TempDir out;
+  const std::vector<std::string> args = {"backfill",   "--out",      out.path(), "--from",
+                                         "2026-12-07", "--to",       "2026-12-07", "--existing",
+                                         "continue"};
+  ASSERT_EQ(Backfill(args, scratch).exit_code, 0);
+  testing::CommandOutcome outcome = Backfill(args, scratch);
+  ASSERT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(outcome.err, "") << "a sound file goes without a word";
+
+  const std::string file = out.File("261207.tly");
+  std::string edited = ReadBytes(file);
+  edited.replace(edited.find("\t00:15\t ") + 8, 1, "9");
+  testing::WriteBytes(file, edited);
+  outcome = Backfill(args, scratch);
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_EQ(outcome.err.rfind("tly-generator backfill: continuing " + file +
+                                  ", which is not sound: line 21: the seal",
+                              0),
+            0u)
+      << outcome.err;
+  EXPECT_TRUE(CheckDayFile(ReadBytes(file)).ok) << "continued and sealed anew";
+
+  // The same for the sites of a scenario: a row of another shop.
+  TempDir sites;
+  testing::WriteBytes(sites.File("s.toml"), std::string(ExampleScenario()));
+  const std::vector<std::string> scenario_args = {
+      "backfill", "--scenario", sites.File("s.toml"), "--out",     sites.path(), "--from",
+      "2027-01-05", "--to",     "2027-01-05",         "--existing", "continue"};
+  ASSERT_EQ(Backfill(scenario_args, scratch).exit_code, 0);
+  const std::string site_file = sites.File("rivoli/270105.tly");
+  std::string other_shop = ReadBytes(site_file);
+  other_shop.replace(other_shop.find("101\t05/01/2027\t12:00"), 3, "102");
+  testing::WriteBytes(site_file, other_shop);
+  outcome = Backfill(scenario_args, scratch);
+  EXPECT_EQ(outcome.exit_code, 0);
+  EXPECT_NE(outcome.err.find("continuing " + site_file + ", which is not sound: line "),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(outcome.err.find("la-defense"), std::string::npos) << outcome.err;
 }
 
 }  // namespace

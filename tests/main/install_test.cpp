@@ -114,7 +114,7 @@ TEST_F(Installed, DesktopEntryIconManualAndCompletionAreInPlace) {
 }
 
 // Completion offers the commands, a command's options from its own --help,
-// pictures after plot's --out, day files for verify and plot, directories
+// pictures after plot's --out, day files for verify, seal and plot, directories
 // for --out of run.
 TEST_F(Installed, CompletionFollowsTheProgramsOwnHelp) {
   testing::TempDir files;
@@ -130,12 +130,13 @@ TEST_F(Installed, CompletionFollowsTheProgramsOwnHelp) {
                                "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '";
     return Capture("bash -c " + Quoted(script)).second;
   };
-  EXPECT_EQ(complete("''"), "backfill help plot run scenario verify ");
+  EXPECT_EQ(complete("''"), "backfill help plot run scenario seal verify ");
   EXPECT_EQ(complete("p"), "plot ");
   EXPECT_EQ(complete("plot --"), "--force --help --out --size ");
   EXPECT_EQ(complete("run --se"), "--seconds --seed ");
   EXPECT_EQ(complete("plot --out ''"), "a.png b.SVG sub ");
   EXPECT_EQ(complete("verify ''"), "c.tly sub ");
+  EXPECT_EQ(complete("seal ''"), "c.tly sub ");
   EXPECT_EQ(complete("plot c.tly ''"), "c.tly sub ");
   EXPECT_EQ(complete("run --out ''"), "sub ");
   EXPECT_EQ(complete("backfill --from ''"), " ");

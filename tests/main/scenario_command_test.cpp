@@ -100,5 +100,47 @@ TEST(ScenarioCommand, ADayGeneratedLiveIsTheBackfillsDay) {
   }
 }
 
+// With faults, the last save of a day a live run finishes is the day as the
+// site delivers it: the backfill's faulty day but for "#M", and the same
+// truth, which the run adds to OUT/faults.jsonl.
+TEST(ScenarioCommand, ADayFinishedLiveHasTheBackfillsFaultsAndTruth) {
+  TempDir dir;
+  std::string text = RunProgram({"scenario", "--example"}, dir.path()).out;
+  for (size_t at = text.find(" = 0 ", text.find("[faults]")); at < text.find("# A shop with");
+       at = text.find(" = 0 ", at + 1)) {
+    text.replace(at, 5, " = 0.5 ");
+  }
+  testing::WriteBytes(dir.File("faulty.toml"), text);
+  std::filesystem::create_directory(dir.File("live"));
+  std::filesystem::create_directory(dir.File("history"));
+  const Outcome live =
+      RunProgram({"run", "--scenario", "faulty.toml", "--out", "live", "--start",
+                  "2027-10-30T12:00", "--end", "2027-11-01T00:00", "--speed", "1000000"},
+                 dir.path());
+  ASSERT_EQ(live.code, 0) << live.err;
+  const Outcome history = RunProgram({"backfill", "--scenario", "faulty.toml", "--out",
+                                      "history", "--from", "2027-10-31", "--to", "2027-10-31"},
+                                     dir.path());
+  ASSERT_EQ(history.code, 0) << history.err;
+  for (const char* site : {"rivoli", "la-defense", "shinjuku-east", "test-bench"}) {
+    const std::string name = std::string(site) + "/271031.tly";
+    const bool written = std::filesystem::exists(dir.File("history/" + name));
+    EXPECT_EQ(std::filesystem::exists(dir.File("live/" + name)), written) << name;
+    if (written) {
+      EXPECT_EQ(WithoutUpdateLine(ReadBytes(dir.File("live/" + name))),
+                WithoutUpdateLine(ReadBytes(dir.File("history/" + name))))
+          << name;
+    }
+  }
+  const std::string whole = ReadBytes(dir.File("history/faults.jsonl"));
+  ASSERT_FALSE(whole.empty());
+  std::istringstream lines(ReadBytes(dir.File("live/faults.jsonl")));
+  std::string of_that_day;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("/271031.tly\"") != std::string::npos) of_that_day += line + "\n";
+  }
+  EXPECT_EQ(of_that_day, whole);
+}
+
 }  // namespace
 }  // namespace tly

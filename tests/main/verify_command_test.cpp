@@ -2,10 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "generator/backfill.h"
+#include "generator/scenario_backfill.h"
+#include "generator/scenario_file.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
 
@@ -54,6 +61,106 @@ TEST(VerifyCommand, ReportsEachFileAndTheWorstOutcome) {
   EXPECT_EQ(Verify({dir.path()}, scratch).exit_code, 2);
 
   EXPECT_EQ(Verify({}, scratch).exit_code, 2);
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+// The example scenario with every fault kind at `rate`, backfilled into `dir`.
+std::vector<std::string> FaultyBackfill(const std::string& dir, const std::string& rate) {
+  std::string text(ExampleScenario());
+  for (size_t at = text.find(" = 0 ", text.find("[faults]")); at < text.find("# A shop with");
+       at = text.find(" = 0 ", at + 1)) {
+    text.replace(at, 5, " = " + rate + " ");
+  }
+  const Scenario scenario = ParseScenario(text, "faulty.toml");
+  ScenarioBackfillRequest request;
+  request.scenario = &scenario;
+  request.out_dir = dir;
+  request.from = {2027, 10, 25};
+  request.to = {2027, 11, 7};
+  request.seed = scenario.seed;
+  request.jobs = 2;
+  ScenarioBackfill(request);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+    if (entry.path().extension() == ".tly") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Every fault after sealing is found, and nothing is raised that no planted
+// fault explains, in faulty and in clean site-days alike.
+TEST(VerifyCommand, JsonNamesEveryProblemAndTheTruthScoresTheFindings) {
+  TempDir scratch;
+  TempDir dir;
+  std::vector<std::string> files = FaultyBackfill(dir.path(), "0.3");
+  const std::string missing = dir.File("rivoli/991231.tly");
+  files.push_back(missing);
+  std::vector<std::string> args = {"--json", "--truth", dir.File("faults.jsonl")};
+  args.insert(args.end(), files.begin(), files.end());
+  const testing::CommandOutcome outcome = Verify(args, scratch);
+  EXPECT_EQ(outcome.exit_code, 2) << "a file could not be read";
+  EXPECT_NE(outcome.err.find("cannot read " + missing), std::string::npos) << outcome.err;
+  const std::vector<nlohmann::json> lines = JsonLines(outcome.out);
+  ASSERT_EQ(lines.size(), files.size() + 1);
+  int bad = 0;
+  int problems = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(lines[i]["file"], files[i]);
+    const std::string verdict = lines[i]["verdict"];
+    EXPECT_EQ(verdict == "OK", lines[i]["problems"].empty()) << lines[i];
+    bad += verdict == "BAD" ? 1 : 0;
+    problems += static_cast<int>(lines[i]["problems"].size());
+    for (const nlohmann::json& problem : lines[i]["problems"]) {
+      EXPECT_TRUE(problem["line"].is_number() && problem["kind"].is_string()) << problem;
+    }
+  }
+  EXPECT_EQ(lines[files.size() - 1]["verdict"], "UNREADABLE");
+  EXPECT_GT(bad, 10);
+  EXPECT_GT(problems, bad) << "more than the first problem of each file";
+
+  const nlohmann::json& score = lines.back();
+  ASSERT_EQ(score["truth"], dir.File("faults.jsonl"));
+  std::map<std::string, nlohmann::json> kinds;
+  for (const nlohmann::json& kind : score["kinds"]) kinds[kind["kind"]] = kind;
+  ASSERT_EQ(kinds.size(), 14u);
+  for (const char* after_sealing :
+       {"bad_seal", "stray_byte", "missing_header_line", "lf_line_ends", "truncated"}) {
+    EXPECT_GT(kinds[after_sealing]["planted"], 0) << after_sealing;
+    EXPECT_EQ(kinds[after_sealing]["found"], kinds[after_sealing]["planted"]) << after_sealing;
+  }
+  EXPECT_EQ(kinds["duplicate_row"]["found"], kinds["duplicate_row"]["planted"]);
+  EXPECT_GT(kinds["missing_day"]["planted"], 0);
+  EXPECT_EQ(kinds["spike"]["seen_by_verify"], false);
+  for (const auto& [name, kind] : kinds) {
+    EXPECT_EQ(kind["false_alarms"], 0) << name;
+    EXPECT_EQ(kind["missed"], kind["planted"].get<int>() - kind["found"].get<int>());
+  }
+
+  // The same scenario without faults: every file OK.
+  TempDir clean;
+  std::vector<std::string> clean_files = FaultyBackfill(clean.path(), "0");
+  EXPECT_FALSE(std::filesystem::exists(clean.File("faults.jsonl")));
+  const testing::CommandOutcome sound = Verify(clean_files, scratch);
+  EXPECT_EQ(sound.exit_code, 0) << sound.out;
+
+  // The text table, and a truth that is no truth.
+  testing::WriteBytes(scratch.File("bad.jsonl"), "{\"kind\": \"spike\"}\n");
+  const testing::CommandOutcome table =
+      Verify({"--truth", dir.File("faults.jsonl"), files[0], files[1]}, scratch);
+  EXPECT_NE(table.out.find("kind                  planted  found  missed  false alarms"),
+            std::string::npos)
+      << table.out;
+  const testing::CommandOutcome refused =
+      Verify({"--truth", scratch.File("bad.jsonl"), files[0]}, scratch);
+  EXPECT_EQ(refused.exit_code, 2);
+  EXPECT_NE(refused.err.find("bad.jsonl:1: not a fault record"), std::string::npos) << refused.err;
 }
 
 }  // namespace

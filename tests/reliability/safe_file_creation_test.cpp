@@ -185,7 +185,7 @@ TEST(SafeFileCreation, BackfillNeitherFollowsLinksNorWidensTheMode) {
   // writes its id through it, and so refuses to run.
   fs::create_symlink(victim, dir.File(".tly-generator.lock"));
   const BackfillRequest request{dir.path(), {2026, 12, 7}, {2026, 12, 8}, 0,
-                                ExistingDayFiles::kContinue};
+                                ExistingDayFiles::kContinue, {}};
   EXPECT_THROW(Backfill(request), std::system_error);
   EXPECT_EQ(ReadBytes(victim), "victim content");
   fs::remove(dir.File(".tly-generator.lock"));

@@ -1,0 +1,56 @@
+#include "generator/fault_truth_file.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "support/file_read.h"
+#include "support/safe_file.h"
+
+namespace tly {
+
+std::string FaultTruthFileName(int shard_index, int shard_count) {
+  if (shard_count <= 1) return "faults.jsonl";
+  return "faults.shard-" + std::to_string(shard_index) + "-of-" + std::to_string(shard_count) +
+         ".jsonl";
+}
+
+namespace {
+
+std::string SortedText(std::vector<std::string> lines) {
+  std::sort(lines.begin(), lines.end());
+  lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
+  std::string text;
+  for (const std::string& line : lines) {
+    text += line;
+    text += '\n';
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string FaultTruthText(const std::vector<FaultRecord>& records) {
+  std::vector<std::string> lines;
+  lines.reserve(records.size());
+  for (const FaultRecord& record : records) lines.push_back(FaultRecordJson(record));
+  return SortedText(std::move(lines));
+}
+
+void WriteFaultTruth(const std::string& path, const std::vector<FaultRecord>& records) {
+  ReplaceFileWith(path, FaultTruthText(records));
+}
+
+void AddToFaultTruth(const std::string& path, const std::vector<FaultRecord>& records) {
+  std::vector<std::string> lines;
+  if (const std::optional<std::string> old = ReadWholeFile(path)) {
+    for (size_t start = 0; start < old->size();) {
+      const size_t end = std::min(old->find('\n', start), old->size());
+      if (end > start) lines.push_back(old->substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  for (const FaultRecord& record : records) lines.push_back(FaultRecordJson(record));
+  ReplaceFileWith(path, SortedText(std::move(lines)));
+}
+
+}  // namespace tly

@@ -1,0 +1,35 @@
+#ifndef TLY_GENERATOR_FAULT_TRUTH_FILE_H_
+#define TLY_GENERATOR_FAULT_TRUTH_FILE_H_
+
+#include <string>
+#include <vector>
+
+#include "generator/fault_record.h"
+
+// The ground truth file of a run with faults: one JSON object per fault and
+// line (JSON Lines), the lines sorted as bytes, so that the same scenario
+// and seed give the same file whatever the order the site-days were made in,
+// and the shares of shards, sorted together (LC_ALL=C sort), give the whole.
+
+namespace tly {
+
+// "faults.jsonl" for a whole run, "faults.shard-K-of-N.jsonl" for share K of
+// N (N > 1).
+std::string FaultTruthFileName(int shard_index, int shard_count);
+
+// The lines of the truth of `records`, each ended by LF, sorted.
+std::string FaultTruthText(const std::vector<FaultRecord>& records);
+
+// Writes FaultTruthText(records) to `path`, replacing it in one step.
+// Throws std::system_error when it cannot be written.
+void WriteFaultTruth(const std::string& path, const std::vector<FaultRecord>& records);
+
+// Adds `records` to the truth file `path` (made when missing): its lines and
+// theirs, sorted, each once, replacing it in one step. So a live run that is
+// stopped and started again keeps the truth of the days it finished before.
+// Throws std::system_error when it cannot be read or written.
+void AddToFaultTruth(const std::string& path, const std::vector<FaultRecord>& records);
+
+}  // namespace tly
+
+#endif  // TLY_GENERATOR_FAULT_TRUTH_FILE_H_

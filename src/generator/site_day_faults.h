@@ -1,0 +1,40 @@
+#ifndef TLY_GENERATOR_SITE_DAY_FAULTS_H_
+#define TLY_GENERATOR_SITE_DAY_FAULTS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "counting/day_counts.h"
+#include "generator/fault_record.h"
+#include "generator/scenario.h"
+#include "support/date_time.h"
+
+// A site-day's file as a real site sends it: broken the ways the site's fault
+// rates draw, with the ground truth of every fault. Each kind has a stream of
+// its own (keyed by seed, site, day and a quarter number below any traffic
+// draw's), so whether and how one kind happens depends on nothing else, and
+// the draws of the traffic are never touched.
+
+namespace tly {
+
+// What became of one site-day.
+struct FaultedSiteDay {
+  bool written = true;  // false: the day's file is missing (no other fault is planted then)
+  std::string image;    // the bytes of the file when written
+  std::vector<FaultRecord> records;  // in the order of FaultKind
+};
+
+// The day file of `site` for `date` holding the counts of `day` (SiteDayImage
+// of site_day.h, saved at `updated_at`), with the faults that the site's rates
+// draw from `seed` planted in it. Without a fault the image is SiteDayImage's,
+// byte for byte. A fault of the counts is placed where it changes one (a stuck
+// channel starts on a count, a swapped door where its entries and exits
+// differ, a reset in a quarter hour with counts); one that finds no such
+// place, or a day without rows where it needs one, is left out.
+FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime date,
+                                  const DayCounts& day, TDateTime updated_at);
+
+}  // namespace tly
+
+#endif  // TLY_GENERATOR_SITE_DAY_FAULTS_H_

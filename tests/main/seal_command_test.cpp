@@ -1,0 +1,120 @@
+// seal: a hand-edited day file gets its header back, with its own layout
+// where the header can be read, and the seal of its rows; what is no row is
+// refused and left alone.
+
+#include "seal_command.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dayfile/day_file_check.h"
+#include "dayfile/day_file_findings.h"
+#include "generator/scenario_backfill.h"
+#include "generator/scenario_file.h"
+#include "testutil/subcommand_runner.h"
+#include "testutil/temp_dir.h"
+
+namespace tly {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+testing::CommandOutcome Seal(std::vector<std::string> args, const TempDir& scratch) {
+  args.insert(args.begin(), "seal");
+  return testing::RunSubcommand<SealOptions>(AddSealCommand, RunSealCommand, std::move(args),
+                                             scratch);
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// Every line of `file` but the "#M" and "#S" lines.
+std::string WithoutUpdateAndSeal(const std::string& file) {
+  std::string kept;
+  size_t start = 0;
+  while (start < file.size()) {
+    const size_t end = file.find('\n', start) + 1;
+    const std::string line = file.substr(start, end - start);
+    if (line.rfind("#M ", 0) != 0 && line.rfind("#S", 0) != 0) kept += line;
+    start = end;
+  }
+  return kept;
+}
+
+TEST(SealCommand, AHandEditedFileGetsItsOwnHeaderAndTheSealOfItsRows) {
+  TempDir scratch;
+  TempDir dir;
+  const Scenario scenario = ParseScenario(ExampleScenario(), "example.toml");
+  ScenarioBackfillRequest request;
+  request.scenario = &scenario;
+  request.out_dir = dir.path();
+  request.from = request.to = {2027, 1, 5};
+  request.seed = scenario.seed;
+  ScenarioBackfill(request);
+
+  // The office's own doors (three, six channels): a test team adds a row of
+  // the next day and edits a count, with an editor that writes LF.
+  const std::string file = dir.File("la-defense/270105.tly");
+  const std::string original = ReadBytes(file);
+  // The first count at noon gets a 7 in front.
+  std::string edited = Replaced(original, "\t12:00\t ", "\t12:00\t 7");
+  edited += "OFF-2\t06/01/2027\t00:00\t 1\t 0\t 0\t 0\t 0\t 0\r\n";
+  std::string lf;
+  for (const char c : edited) {
+    if (c != '\r') lf += c;
+  }
+  WriteBytes(file, lf);
+  ASSERT_FALSE(CheckDayFile(ReadBytes(file)).ok);
+
+  const testing::CommandOutcome sealed = Seal({file}, scratch);
+  ASSERT_EQ(sealed.exit_code, 0) << sealed.err;
+  EXPECT_EQ(sealed.out, file + ": sealed (its own layout, RV9)\n");
+  const std::string result = ReadBytes(file);
+  EXPECT_EQ(WithoutUpdateAndSeal(result), WithoutUpdateAndSeal(edited))
+      << "the same header and rows, CR LF again";
+  std::vector<FindingKind> kinds;
+  for (const DayFileFinding& finding : InspectDayFile(result, EncodeDate(2027, 1, 5))) {
+    kinds.push_back(finding.kind);
+  }
+  EXPECT_EQ(kinds, (std::vector<FindingKind>{FindingKind::kWrongDate, FindingKind::kOutOfOrder}))
+      << "the seal matches; the crafted row stays for the reader to find";
+}
+
+TEST(SealCommand, TheDefaultLayoutWithoutAHeaderAndWhatIsNoRowIsRefused) {
+  TempDir scratch;
+  TempDir dir;
+  const std::string rows_only = dir.File("270105.tly");
+  WriteBytes(rows_only, "001\t05/01/2027\t10:00\t 1\t 0\t 2\t 0\t 0\t 0\t 0\t 0\t 0\t 0\r\n");
+  testing::CommandOutcome outcome = Seal({rows_only}, scratch);
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("sealed (the default layout"), std::string::npos) << outcome.out;
+  const std::string sealed = ReadBytes(rows_only);
+  EXPECT_TRUE(CheckDayFile(sealed).ok) << CheckDayFile(sealed).problem;
+  EXPECT_NE(sealed.find("#C10YX5\r\n"), std::string::npos) << "the program's ten channels";
+  EXPECT_TRUE(InspectDayFile(sealed, EncodeDate(2027, 1, 5)).empty());
+
+  const std::string not_rows = dir.File("270106.tly");
+  const std::string text = "#TRV9\r\nthis is no row\r\n";
+  WriteBytes(not_rows, text);
+  outcome = Seal({not_rows, rows_only}, scratch);
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_NE(outcome.err.find("tly-generator seal: refused " + not_rows + ": data line 1"),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(ReadBytes(not_rows), text) << "left as it was";
+  EXPECT_NE(outcome.out.find(rows_only + ": sealed"), std::string::npos) << "the others are sealed";
+
+  EXPECT_EQ(Seal({dir.File("missing.tly")}, scratch).exit_code, 2);
+  EXPECT_EQ(Seal({}, scratch).exit_code, 2);
+}
+
+}  // namespace
+}  // namespace tly
