@@ -2,10 +2,18 @@
 
 #include <unistd.h>
 
+#include <oneapi/tbb/global_control.h>
+#include <oneapi/tbb/info.h>
+#include <oneapi/tbb/parallel_pipeline.h>
+#include <oneapi/tbb/task_arena.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -68,7 +76,66 @@ std::string DescribeExisting(const std::vector<std::string>& existing) {
   return text + "; say what to do with them: continue (add to them), replace or skip";
 }
 
+// The draws of one day: kTicksPerDay ticks of kFlatDrawsPerTick draws.
+constexpr uint64_t kDrawsPerDay = uint64_t{kTicksPerDay} * kFlatDrawsPerTick;
+
+// Produces the day file of `date`, whose draws start with the random source in
+// `state`, and writes it unless `existing` is kSkip and the file exists.
+// Returns whether it wrote. Throws std::system_error when the day's existing
+// file cannot be read (it is left as it is) or the new one cannot be written.
+// Safe to run for different days on different threads at once.
+bool WriteDay(const std::string& dir, TDateTime date, uint32_t state, ExistingDayFiles existing) {
+  const std::string file_name = DayFileNameFor(dir, date);
+  std::error_code error;
+  if (existing == ExistingDayFiles::kSkip && std::filesystem::exists(file_name, error)) {
+    return false;
+  }
+  // A day's counts are a fixed-size record of some 25 KB: on the heap rather
+  // than on a pool thread's stack.
+  const auto day = std::make_unique<DayCounts>();
+  TTlyConfig config;
+  if (existing == ExistingDayFiles::kReplace) {
+    ApplyDefaultLayout(config);
+    InitDayCountsFor(*day, date);
+  } else if (!ReloadDayFile(file_name, *day, config)) {
+    // As the cycle's reload: default layout, then the day's file continued.
+    // Writing the day now would replace the file's rows with this run's
+    // counts alone.
+    throw std::system_error(EIO, std::generic_category(),
+                            "cannot read the existing day file " + file_name);
+  }
+  RandomSource random(state);
+  AddDayTicks(*day, random);
+  // One replacement per day; unlike the live generator's save there is no
+  // retry: the backfill stops at the first day it cannot write and leaves no
+  // temporary file behind.
+  ReplaceFileWith(file_name, BuildDayFileImage(*day, config, date + EncodeTime(23, 59, 58, 0)));
+  return true;
+}
+
+// One day on its way through the backfill's pipeline.
+struct DayInFlight {
+  int index = 0;       // days after the first of the range
+  uint32_t state = 0;  // the random source before the day's first draw
+  bool written = false;
+  std::optional<std::system_error> failure;
+};
+
+// Lowers `earliest` to `index` unless it is lower already.
+void LowerTo(std::atomic<int>& earliest, int index) {
+  int seen = earliest.load();
+  while (index < seen && !earliest.compare_exchange_weak(seen, index)) {
+  }
+}
+
 }  // namespace
+
+DayNotWritten::DayNotWritten(const std::system_error& cause, TDateTime day,
+                             int later_days_written)
+    : std::system_error(cause.code()),
+      message_(cause.what()),
+      day_(day),
+      later_days_written_(later_days_written) {}
 
 void CheckBackfillRequest(const BackfillRequest& request) {
   CheckDate(request.from, "from");
@@ -88,6 +155,10 @@ void CheckBackfillRequest(const BackfillRequest& request) {
   }
   if (::access(request.out_dir.c_str(), W_OK | X_OK) != 0) {
     throw std::invalid_argument("output directory " + request.out_dir + " is not writable");
+  }
+  if (request.jobs < 0 || request.jobs > kMaxBackfillJobs) {
+    throw std::invalid_argument("jobs " + std::to_string(request.jobs) + " is not from 1 to " +
+                                std::to_string(kMaxBackfillJobs));
   }
 }
 
@@ -113,7 +184,6 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
   const DirectoryLock lock(request.out_dir, "tly-generator backfill");
   const TDateTime first = EncodeDate(request.from.Year, request.from.Month, request.from.Day);
   const TDateTime last = EncodeDate(request.to.Year, request.to.Month, request.to.Day);
-  const TDateTime last_tick_of_day = EncodeTime(23, 59, 58, 0);
 
   const ExistingDayFiles existing = request.existing;
   if (existing == ExistingDayFiles::kRefuse) {
@@ -128,37 +198,77 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
     }
   }
 
+  const int days = static_cast<int>(last - first) + 1;
+  const int jobs = request.jobs > 0 ? request.jobs : tbb::info::default_concurrency();
+  // Days run through three stages: handed out in day order with the random
+  // source jumped to each day's first draw; generated and written on any
+  // thread, several at once; reported in day order. Up to two days per thread
+  // are in flight, so a thread finds the next day ready while another waits
+  // for the file system, and memory does not grow with the range.
+  RandomSource source(request.seed);
+  int next_day = 0;
+  // The earliest day that failed; `days` while none has. Days before it go on
+  // (they must be written), days after it are not started.
+  std::atomic<int> earliest_failure{days};
   BackfillProgress done;
-  done.days_total = static_cast<int>(last - first) + 1;
-  RandomSource random(request.seed);
-  DayCounts day{};
-  for (TDateTime date = first; date <= last; date += 1) {
-    const std::string file_name = DayFileNameFor(request.out_dir, date);
-    TTlyConfig config;
-    std::error_code error;
-    if (existing == ExistingDayFiles::kSkip && std::filesystem::exists(file_name, error)) {
-      random.Skip(uint64_t{kTicksPerDay} * kFlatDrawsPerTick);
-      ++done.days_skipped;
-    } else {
-      if (existing == ExistingDayFiles::kReplace) {
-        ApplyDefaultLayout(config);
-        InitDayCountsFor(day, date);
-      } else if (!ReloadDayFile(file_name, day, config)) {
-        // As the cycle's reload: default layout, then the day's file
-        // continued. Writing the day now would replace the file's rows with
-        // this run's counts alone.
-        throw std::system_error(EIO, std::generic_category(),
-                                "cannot read the existing day file " + file_name);
-      }
-      AddDayTicks(day, random);
-      // One replacement per day; unlike the live generator's save there is
-      // no retry: the backfill stops at the first day it cannot write and
-      // leaves no temporary file behind.
-      ReplaceFileWith(file_name, BuildDayFileImage(day, config, date + last_tick_of_day));
-      done.ticks_done += kTicksPerDay;
-    }
-    ++done.days_done;
-    if (progress) progress(done);
+  done.days_total = days;
+  std::unique_ptr<DayInFlight> failed;
+  int later_days_written = 0;
+
+  const auto hand_out = tbb::make_filter<void, std::unique_ptr<DayInFlight>>(
+      tbb::filter_mode::serial_in_order,
+      [&](tbb::flow_control& control) -> std::unique_ptr<DayInFlight> {
+        if (next_day == days || earliest_failure.load() < days) {
+          control.stop();
+          return nullptr;
+        }
+        auto day = std::make_unique<DayInFlight>();
+        day->index = next_day++;
+        day->state = source.state();
+        source.Skip(kDrawsPerDay);
+        return day;
+      });
+  const auto generate_and_write =
+      tbb::make_filter<std::unique_ptr<DayInFlight>, std::unique_ptr<DayInFlight>>(
+          tbb::filter_mode::parallel, [&](std::unique_ptr<DayInFlight> day) {
+            if (day->index > earliest_failure.load()) return day;
+            try {
+              day->written = WriteDay(request.out_dir, first + day->index, day->state, existing);
+            } catch (const std::system_error& failure) {
+              day->failure = failure;
+              LowerTo(earliest_failure, day->index);
+            }
+            return day;
+          });
+  const auto report = tbb::make_filter<std::unique_ptr<DayInFlight>, void>(
+      tbb::filter_mode::serial_in_order, [&](std::unique_ptr<DayInFlight> day) {
+        if (failed) {
+          if (day->written) ++later_days_written;
+          return;
+        }
+        if (day->failure) {
+          failed = std::move(day);
+          return;
+        }
+        if (day->written) {
+          done.ticks_done += kTicksPerDay;
+        } else {
+          ++done.days_skipped;
+        }
+        ++done.days_done;
+        if (progress) progress(done);
+      });
+
+  // The pool takes as many threads as asked for, also more than there are
+  // cores; the limit ends with the run.
+  const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                    static_cast<size_t>(jobs));
+  tbb::task_arena arena(jobs);
+  arena.execute([&] {
+    tbb::parallel_pipeline(static_cast<size_t>(2 * jobs), hand_out & generate_and_write & report);
+  });
+  if (failed) {
+    throw DayNotWritten(*failed->failure, first + failed->index, later_days_written);
   }
 }
 
