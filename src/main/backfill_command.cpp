@@ -56,6 +56,9 @@ BackfillRequest ParseRequest(const BackfillOptions& options) {
   request.seed = static_cast<uint32_t>(
       ParseDecimalOption("--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
   request.existing = ParseExisting(options.existing);
+  if (!options.jobs.empty()) {
+    request.jobs = static_cast<int>(ParseDecimalOption("--jobs", options.jobs, 1, kMaxBackfillJobs));
+  }
   try {
     CheckBackfillRequest(request);
   } catch (const std::invalid_argument& problem) {
@@ -99,6 +102,10 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options) {
                  "What to do with day files of the range that exist already: continue (add "
                  "this run's counts to them), replace, or skip (keep them; resumes an "
                  "interrupted backfill) (default: write nothing and say which exist)");
+  AddValueOption(*backfill, "--jobs", options.jobs, "N",
+                 "Threads that generate and write days, 1 to " +
+                     std::to_string(kMaxBackfillJobs) +
+                     "; the files are the same for any N (default: one per core)");
   return backfill;
 }
 
@@ -134,12 +141,25 @@ int RunBackfillCommand(const BackfillOptions& options) {
   } catch (const DirectoryBusy& busy) {
     output.Error(busy.what());
     return kExitUsage;
+  } catch (const DayNotWritten& failure) {
+    // Days after the failed one that were in flight may be written too: the
+    // message names the day that failed, not the first missing file.
+    if (terminal && last.days_done > 0) output.Line("");
+    std::string stopped = std::string(failure.what()) + " (stopped at " +
+                          FormatIsoDate(failure.day()) + "; " +
+                          CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
+                          std::to_string(last.days_total) + " done";
+    if (failure.later_days_written() > 0) {
+      stopped += ", " +
+                 CountOf(static_cast<uint64_t>(failure.later_days_written()), "later day",
+                         "later days") +
+                 " written as well";
+    }
+    output.Error(stopped + ")");
+    return output.Finish(kExitFailed);
   } catch (const std::system_error& failure) {
     if (terminal && last.days_done > 0) output.Line("");
-    output.Error(std::string(failure.what()) + " (stopped at " +
-                 FormatIsoDate(first + last.days_done) + "; " +
-                 CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
-                 std::to_string(last.days_total) + " done)");
+    output.Error(failure.what());
     return output.Finish(kExitFailed);
   }
   const double seconds = SecondsSince(start);

@@ -16,10 +16,11 @@ struct BackfillOptions {
   std::string to;
   std::string seed = "0";
   std::string existing;  // "", "continue", "replace" or "skip"
+  std::string jobs;      // "" for one thread per core
 };
 
 // Registers `backfill --out DIR --from YYYY-MM-DD --to YYYY-MM-DD [--seed N]
-// [--existing continue|replace|skip]`
+// [--existing continue|replace|skip] [--jobs N]`
 // on `app` and returns the subcommand; parsing fills `options`, which must
 // outlive `app`.
 CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options);
@@ -30,7 +31,8 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options);
 // success; 2, reported on stderr before any file is touched, for bad
 // arguments, for day files of the range that exist while --existing is not
 // given, and for another writer in DIR; 1 when a day file cannot be written
-// (the days before it are complete; the message names the day) or the summary
+// (the days before it are complete, later ones may be too; the message names
+// the day that failed) or the summary
 // could not be written to stdout.
 int RunBackfillCommand(const BackfillOptions& options);
 

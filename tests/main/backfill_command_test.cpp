@@ -74,6 +74,12 @@ TEST(BackfillCommand, BadArgumentsExitWithTwoBeforeTouchingAnyFile) {
       {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--seed", "7x"},
        "--seed"},
       {{"backfill", "--out", dir, "--from", "2026-03-01"}, "--to"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--jobs", "0"},
+       "--jobs 0 is not a whole number from 1 to 256"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--jobs", "257"},
+       "--jobs 257 is not a whole number from 1 to 256"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--jobs", " 2"},
+       "--jobs"},
   };
   for (const auto& c : cases) {
     const testing::CommandOutcome outcome = Backfill(c.args, scratch);
@@ -89,8 +95,35 @@ TEST(BackfillCommand, HelpNamesEveryOption) {
   const testing::CommandOutcome outcome = Backfill({"backfill", "--help"}, scratch);
   EXPECT_EQ(outcome.exit_code, 0);
   for (const char* text : {"--out", "--from", "--to", "--seed", "--existing", "YYYY-MM-DD",
-                           "0 to 4294967295", "23:59:58", "continue", "replace", "skip"}) {
+                           "0 to 4294967295", "23:59:58", "continue", "replace", "skip", "--jobs",
+                           "1 to 256"}) {
     EXPECT_NE(outcome.out.find(text), std::string::npos) << text << "\n" << outcome.out;
+  }
+}
+
+// With days written on several threads, days after a failed one may be
+// written before it fails; the message still names the day that failed.
+TEST(BackfillCommand, AFailedDayIsNamedWhateverWasWrittenAfterIt) {
+  TempDir scratch;
+  TempDir out;
+  std::filesystem::create_directory(out.File("260306.tly"));
+  const testing::CommandOutcome outcome =
+      Backfill({"backfill", "--out", out.path(), "--from", "2026-03-01", "--to", "2026-03-20",
+                "--existing", "replace", "--jobs", "8"},
+               scratch);
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_NE(outcome.err.find("260306.tly"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("(stopped at 2026-03-06; 5 days of 20 done"), std::string::npos)
+      << outcome.err;
+  for (const char* name : {"260301.tly", "260302.tly", "260303.tly", "260304.tly", "260305.tly"}) {
+    EXPECT_TRUE(CheckDayFile(ReadBytes(out.File(name))).ok) << name;
+  }
+  const size_t later = EntryCount(out.path()) - 6;
+  if (later > 0) {
+    EXPECT_NE(outcome.err.find(", " + std::to_string(later) +
+                               (later == 1 ? " later day" : " later days") + " written as well)"),
+              std::string::npos)
+        << outcome.err;
   }
 }
 
