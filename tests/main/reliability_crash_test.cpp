@@ -59,23 +59,24 @@ fs::file_time_type LatestDayFileChange(const std::string& dir) {
   return latest;
 }
 
-// A long backfill killed at random moments, again and again in the same
-// directory; each run continues the files the last one left. The moments are
-// drawn across the time a whole run takes on this machine, measured first,
-// so that the kills land inside the work on a fast machine as on a slow one.
-TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
+// A long backfill on `jobs` threads killed at random moments, again and again
+// in the same directory; each run continues the files the last one left. The
+// moments are drawn across the time a whole run takes on this machine,
+// measured first, so that the kills land inside the work on a fast machine as
+// on a slow one.
+void KillBackfillAtRandomMoments(const std::string& jobs) {
   testing::TempDir dir;
   testing::TempDir scratch;
-  const std::vector<std::string> args = {"backfill", "--out",      dir.path(), "--from",
-                                         "2026-01-01", "--to",      "2026-12-31",
-                                         "--existing", "continue"};
+  const std::vector<std::string> args = {"backfill",   "--out",    dir.path(), "--from",
+                                         "2026-01-01", "--to",     "2026-12-31",
+                                         "--existing", "continue", "--jobs",   jobs};
   Clock::duration whole_run;
   {
     testing::TempDir measured;
     const auto start = Clock::now();
     Program run(GeneratorProgram(),
                 {"backfill", "--out", measured.path(), "--from", "2026-01-01", "--to",
-                 "2026-12-31"},
+                 "2026-12-31", "--jobs", jobs},
                 scratch.path());
     ASSERT_EQ(run.Wait(), 0) << run.Err();
     whole_run = Clock::now() - start;
@@ -100,11 +101,11 @@ TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
     }
     ASSERT_TRUE(code == 0 || code == -SIGKILL) << "exit " << code << ": " << run->Err();
     ExpectSoundAndGrowing(dir.path(), seen, kill);
-    if (HasFailure()) return;
+    if (::testing::Test::HasFailure()) return;
     if (HasTemporaryFile(dir.path())) ++mid_write;
   }
-  RecordProperty("kills_with_temporary_file", mid_write);
-  RecordProperty("kills_that_landed", landed);
+  ::testing::Test::RecordProperty("kills_with_temporary_file", mid_write);
+  ::testing::Test::RecordProperty("kills_that_landed", landed);
   EXPECT_GE(landed, kKills * 3 / 4) << "most kills must land while a run is working";
   EXPECT_GE(mid_write, 1) << "no kill landed while a day file was being written";
 
@@ -114,6 +115,16 @@ TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
   ExpectSoundAndGrowing(dir.path(), seen, 0);
   EXPECT_FALSE(HasTemporaryFile(dir.path()));
   EXPECT_EQ(seen.size(), 365u);
+}
+
+TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
+  KillBackfillAtRandomMoments("1");
+}
+
+// Several days in flight, written in any order: a kill may leave a temporary
+// file of each, and later days without the ones before them.
+TEST(CrashSafety, BackfillOnTwoThreadsKilledAtRandomMomentsLeavesWholeFiles) {
+  KillBackfillAtRandomMoments("2");
 }
 
 // The generator's own run, which saves every 2 seconds, killed around its
