@@ -79,63 +79,62 @@ std::string DescribeExisting(const std::vector<std::string>& existing) {
 // The draws of one day: kTicksPerDay ticks of kFlatDrawsPerTick draws.
 constexpr uint64_t kDrawsPerDay = uint64_t{kTicksPerDay} * kFlatDrawsPerTick;
 
-// Produces the day file of `date`, whose draws start with the random source in
-// `state`, and writes it unless `existing` is kSkip and the file exists.
-// Returns whether it wrote. Throws std::system_error when the day's existing
-// file cannot be read (it is left as it is) or the new one cannot be written.
-// Safe to run for different days on different threads at once.
-bool WriteDay(const std::string& dir, TDateTime date, uint32_t state, ExistingDayFiles existing) {
-  const std::string file_name = DayFileNameFor(dir, date);
-  std::error_code error;
-  if (existing == ExistingDayFiles::kSkip && std::filesystem::exists(file_name, error)) {
-    return false;
-  }
-  // A day's counts are a fixed-size record of some 25 KB: on the heap rather
-  // than on a pool thread's stack.
-  const auto day = std::make_unique<DayCounts>();
-  TTlyConfig config;
-  if (existing == ExistingDayFiles::kReplace) {
-    ApplyDefaultLayout(config);
-    InitDayCountsFor(*day, date);
-  } else if (!ReloadDayFile(file_name, *day, config)) {
-    // As the cycle's reload: default layout, then the day's file continued.
-    // Writing the day now would replace the file's rows with this run's
-    // counts alone.
-    throw std::system_error(EIO, std::generic_category(),
-                            "cannot read the existing day file " + file_name);
-  }
-  RandomSource random(state);
-  AddDayTicks(*day, random);
-  // One replacement per day; unlike the live generator's save there is no
-  // retry: the backfill stops at the first day it cannot write and leaves no
-  // temporary file behind.
-  ReplaceFileWith(file_name, BuildDayFileImage(*day, config, date + EncodeTime(23, 59, 58, 0)));
-  return true;
-}
-
 // One day on its way through the backfill's pipeline.
 struct DayInFlight {
   int index = 0;       // days after the first of the range
   uint32_t state = 0;  // the random source before the day's first draw
-  bool written = false;
+  bool produced = false;
+  std::string file_name;
+  bool kept = false;   // kSkip found its file: nothing to write
+  std::string image;   // the file to write
   std::optional<std::system_error> failure;
 };
 
-// Lowers `earliest` to `index` unless it is lower already.
-void LowerTo(std::atomic<int>& earliest, int index) {
-  int seen = earliest.load();
-  while (index < seen && !earliest.compare_exchange_weak(seen, index)) {
+// Days travel the pipeline in runs of consecutive days. A pool thread that
+// runs out of work spins for a while before it sleeps; with one day at a
+// time, the gap between two writes is shorter than that, so a thread that
+// waits for the writer would spin all the time, taking a core from the writer
+// and from everything else on the machine.
+constexpr int kDaysPerRun = 8;
+using DayRun = std::vector<DayInFlight>;
+
+// Produces the day file of `day`, whose first day of the range is `first`:
+// the file's name, and its bytes unless `existing` is kSkip and the file
+// exists (`kept`). Throws std::system_error when the day's existing file
+// cannot be read (it is then left as it is). Safe to run for different days on
+// different threads at once.
+void ProduceDay(DayInFlight& day, const std::string& dir, TDateTime first,
+                ExistingDayFiles existing) {
+  const TDateTime date = first + day.index;
+  day.file_name = DayFileNameFor(dir, date);
+  std::error_code error;
+  if (existing == ExistingDayFiles::kSkip && std::filesystem::exists(day.file_name, error)) {
+    day.kept = true;
+    return;
   }
+  // A day's counts are a fixed-size record of some 25 KB: on the heap rather
+  // than on a pool thread's stack.
+  const auto counts = std::make_unique<DayCounts>();
+  TTlyConfig config;
+  if (existing == ExistingDayFiles::kReplace) {
+    ApplyDefaultLayout(config);
+    InitDayCountsFor(*counts, date);
+  } else if (!ReloadDayFile(day.file_name, *counts, config)) {
+    // As the cycle's reload: default layout, then the day's file continued.
+    // Writing the day now would replace the file's rows with this run's
+    // counts alone.
+    throw std::system_error(EIO, std::generic_category(),
+                            "cannot read the existing day file " + day.file_name);
+  }
+  RandomSource random(day.state);
+  AddDayTicks(*counts, random);
+  day.image = BuildDayFileImage(*counts, config, date + EncodeTime(23, 59, 58, 0));
 }
 
 }  // namespace
 
-DayNotWritten::DayNotWritten(const std::system_error& cause, TDateTime day,
-                             int later_days_written)
-    : std::system_error(cause.code()),
-      message_(cause.what()),
-      day_(day),
-      later_days_written_(later_days_written) {}
+DayNotWritten::DayNotWritten(const std::system_error& cause, TDateTime day)
+    : std::system_error(cause.code()), message_(cause.what()), day_(day) {}
 
 void CheckBackfillRequest(const BackfillRequest& request) {
   CheckDate(request.from, "from");
@@ -199,64 +198,85 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
   }
 
   const int days = static_cast<int>(last - first) + 1;
-  const int jobs = request.jobs > 0 ? request.jobs : tbb::info::default_concurrency();
-  // Days run through three stages: handed out in day order with the random
-  // source jumped to each day's first draw; generated and written on any
-  // thread, several at once; reported in day order. Up to two days per thread
-  // are in flight, so a thread finds the next day ready while another waits
-  // for the file system, and memory does not grow with the range.
+  const int jobs = request.jobs > 0
+                       ? request.jobs
+                       : std::min(tbb::info::default_concurrency(), kMaxBackfillJobs);
+  // Days run through three stages in runs of kDaysPerRun: handed out in day
+  // order with the random source jumped to each day's first draw; generated on
+  // any thread, several runs at once; written in day order, one after the
+  // other, while the next days are generated. Files in one directory are
+  // created one at a time by the file system anyway: writers on several
+  // threads would only wait for each other (and spin doing it). Up to two runs
+  // per thread are in flight, so the writer finds the next day ready, and
+  // memory does not grow with the range.
   RandomSource source(request.seed);
   int next_day = 0;
-  // The earliest day that failed; `days` while none has. Days before it go on
-  // (they must be written), days after it are not started.
-  std::atomic<int> earliest_failure{days};
+  // Set by the writer at the first day that fails: days still in flight are
+  // not generated or written, and no more are handed out.
+  std::atomic<bool> stopped{false};
+  std::optional<DayInFlight> failed;
   BackfillProgress done;
   done.days_total = days;
-  std::unique_ptr<DayInFlight> failed;
-  int later_days_written = 0;
 
-  const auto hand_out = tbb::make_filter<void, std::unique_ptr<DayInFlight>>(
+  const auto hand_out = tbb::make_filter<void, std::unique_ptr<DayRun>>(
       tbb::filter_mode::serial_in_order,
-      [&](tbb::flow_control& control) -> std::unique_ptr<DayInFlight> {
-        if (next_day == days || earliest_failure.load() < days) {
+      [&](tbb::flow_control& control) -> std::unique_ptr<DayRun> {
+        if (next_day == days || stopped.load()) {
           control.stop();
           return nullptr;
         }
-        auto day = std::make_unique<DayInFlight>();
-        day->index = next_day++;
-        day->state = source.state();
-        source.Skip(kDrawsPerDay);
-        return day;
+        auto run = std::make_unique<DayRun>(std::min(kDaysPerRun, days - next_day));
+        for (DayInFlight& day : *run) {
+          day.index = next_day++;
+          day.state = source.state();
+          source.Skip(kDrawsPerDay);
+        }
+        return run;
       });
-  const auto generate_and_write =
-      tbb::make_filter<std::unique_ptr<DayInFlight>, std::unique_ptr<DayInFlight>>(
-          tbb::filter_mode::parallel, [&](std::unique_ptr<DayInFlight> day) {
-            if (day->index > earliest_failure.load()) return day;
+  const auto generate = tbb::make_filter<std::unique_ptr<DayRun>, std::unique_ptr<DayRun>>(
+      tbb::filter_mode::parallel, [&](std::unique_ptr<DayRun> run) {
+        for (DayInFlight& day : *run) {
+          if (stopped.load()) break;
+          day.produced = true;
+          try {
+            ProduceDay(day, request.out_dir, first, existing);
+          } catch (const std::system_error& failure) {
+            // The writer reports it when it comes to this day; the days
+            // before it, on other threads, go on.
+            day.failure = failure;
+            break;
+          }
+        }
+        return run;
+      });
+  const auto write = tbb::make_filter<std::unique_ptr<DayRun>, void>(
+      tbb::filter_mode::serial_in_order, [&](std::unique_ptr<DayRun> run) {
+        for (DayInFlight& day : *run) {
+          if (failed || !day.produced) return;
+          if (!day.failure && !day.kept) {
             try {
-              day->written = WriteDay(request.out_dir, first + day->index, day->state, existing);
+              // One replacement per day; unlike the live generator's save
+              // there is no retry: the backfill stops at the first day it
+              // cannot write and leaves no temporary file behind.
+              ReplaceFileWith(day.file_name, day.image);
             } catch (const std::system_error& failure) {
-              day->failure = failure;
-              LowerTo(earliest_failure, day->index);
+              day.failure = failure;
             }
-            return day;
-          });
-  const auto report = tbb::make_filter<std::unique_ptr<DayInFlight>, void>(
-      tbb::filter_mode::serial_in_order, [&](std::unique_ptr<DayInFlight> day) {
-        if (failed) {
-          if (day->written) ++later_days_written;
-          return;
+          }
+          if (day.failure) {
+            stopped.store(true);
+            failed = std::move(day);
+            return;
+          }
+          day.image = {};
+          if (day.kept) {
+            ++done.days_skipped;
+          } else {
+            done.ticks_done += kTicksPerDay;
+          }
+          ++done.days_done;
+          if (progress) progress(done);
         }
-        if (day->failure) {
-          failed = std::move(day);
-          return;
-        }
-        if (day->written) {
-          done.ticks_done += kTicksPerDay;
-        } else {
-          ++done.days_skipped;
-        }
-        ++done.days_done;
-        if (progress) progress(done);
       });
 
   // The pool takes as many threads as asked for, also more than there are
@@ -265,11 +285,9 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
                                     static_cast<size_t>(jobs));
   tbb::task_arena arena(jobs);
   arena.execute([&] {
-    tbb::parallel_pipeline(static_cast<size_t>(2 * jobs), hand_out & generate_and_write & report);
+    tbb::parallel_pipeline(static_cast<size_t>(2 * jobs), hand_out & generate & write);
   });
-  if (failed) {
-    throw DayNotWritten(*failed->failure, first + failed->index, later_days_written);
-  }
+  if (failed) throw DayNotWritten(*failed->failure, first + failed->index);
 }
 
 }  // namespace tly

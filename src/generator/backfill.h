@@ -55,21 +55,18 @@ class DayFilesExist : public std::invalid_argument {
 };
 
 // Thrown when a day of the range cannot be written, or its existing file
-// cannot be read (which leaves that file as it is). what() tells why, code()
-// is the cause's error code, day() names the day. Every day before it has its
-// file; of the days after it, those already in flight when it failed may have
-// been written as well (later_days_written() of them).
+// cannot be read (which leaves that file as it is). what() is the cause's
+// message, code() its error code, day() the day. Every day before it has its
+// file, no day after it was written.
 class DayNotWritten : public std::system_error {
  public:
-  DayNotWritten(const std::system_error& cause, TDateTime day, int later_days_written);
+  DayNotWritten(const std::system_error& cause, TDateTime day);
   const char* what() const noexcept override { return message_.c_str(); }
   TDateTime day() const { return day_; }
-  int later_days_written() const { return later_days_written_; }
 
  private:
   std::string message_;
   TDateTime day_;
-  int later_days_written_;
 };
 
 using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
@@ -94,12 +91,13 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // each day from `from` to `to`, applies the default layout to a fresh
 // configuration, handles an existing day file as `existing` says, adds the
 // day's ticks and writes the file once, exactly as the generator's save at
-// the day's last tick (23:59:58) writes it. The days are generated and written
-// on `jobs` threads, several at once and not necessarily in day order; each
-// day's draws are those one random source running through all days from
-// `seed` gives it (a skipped day skips its draws), so the files are the same
-// for any number of threads and whichever days were skipped. At most twice
-// `jobs` days are in flight at a time, whatever the length of the range. With
+// the day's last tick (23:59:58) writes it. The days are generated on `jobs`
+// threads, several at once, and written in day order while the next ones are
+// generated; each day's draws are those one random source running through all
+// days from `seed` gives it (a skipped day skips its draws), so the files are
+// the same for any number of threads and whichever days were skipped. At most
+// twice `jobs` days are in flight at a time, whatever the length of the
+// range. With
 // kSkip, leftover temporary files of the range (from an interrupted run) are
 // removed first. `progress`, when set, is called after each day, in day order
 // and never from two threads at once (not necessarily from the calling one).
@@ -107,10 +105,9 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // Throws, before any file is touched: std::invalid_argument when
 // CheckBackfillRequest finds a fault, DayFilesExist when files exist and
 // `existing` is kRefuse, DirectoryBusy (support/directory_lock.h) when another
-// process writes into `out_dir`. Throws DayNotWritten for the first day (in
-// day order) that cannot be written, or exists but cannot be read; no day
-// after it is started then, and `progress` is not called for any day after
-// it.
+// process writes into `out_dir`. Throws DayNotWritten for the first day that
+// cannot be written, or exists but cannot be read; the days before it keep
+// their files, no day after it is written.
 void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress = {});
 
 }  // namespace tly

@@ -142,20 +142,10 @@ int RunBackfillCommand(const BackfillOptions& options) {
     output.Error(busy.what());
     return kExitUsage;
   } catch (const DayNotWritten& failure) {
-    // Days after the failed one that were in flight may be written too: the
-    // message names the day that failed, not the first missing file.
     if (terminal && last.days_done > 0) output.Line("");
-    std::string stopped = std::string(failure.what()) + " (stopped at " +
-                          FormatIsoDate(failure.day()) + "; " +
-                          CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
-                          std::to_string(last.days_total) + " done";
-    if (failure.later_days_written() > 0) {
-      stopped += ", " +
-                 CountOf(static_cast<uint64_t>(failure.later_days_written()), "later day",
-                         "later days") +
-                 " written as well";
-    }
-    output.Error(stopped + ")");
+    output.Error(std::string(failure.what()) + " (stopped at " + FormatIsoDate(failure.day()) +
+                 "; " + CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
+                 std::to_string(last.days_total) + " done)");
     return output.Finish(kExitFailed);
   } catch (const std::system_error& failure) {
     if (terminal && last.days_done > 0) output.Line("");

@@ -31,8 +31,7 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options);
 // success; 2, reported on stderr before any file is touched, for bad
 // arguments, for day files of the range that exist while --existing is not
 // given, and for another writer in DIR; 1 when a day file cannot be written
-// (the days before it are complete, later ones may be too; the message names
-// the day that failed) or the summary
+// (the days before it are complete; the message names the day) or the summary
 // could not be written to stdout.
 int RunBackfillCommand(const BackfillOptions& options);
 
