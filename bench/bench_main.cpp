@@ -28,6 +28,8 @@ const std::map<std::string, Target>& Targets() {
   static const std::map<std::string, Target> targets = {
       {"sha1_1MiB", {true, 0.9}},
       {"backfill_365_days", {false, 1.5}},
+      {"backfill_files_365_days", {false, 1.2}},
+      {"backfill_files_100_years", {false, 1.2}},
       {"save_day_full", {false, 1.5}},
   };
   return targets;
