@@ -3,19 +3,16 @@
 // The reference writes the same bytes, held in memory, through the same
 // temporary name and rename, one file after the other.
 //
-// Every run writes into a directory of its own, and all are removed only when
-// the program ends: ext4 passes over the inodes of files deleted in the last
-// half minute when it creates a file, so removing tens of thousands of files
-// between runs would slow down whichever run comes next. The dirty pages of
-// each run are written out (untimed) before the next one starts, so that no
-// run pays for another's write-back.
+// Every run writes into a directory of its own, removed only when the program
+// ends (KeptBenchDir). The dirty pages of the runs before are written out
+// (untimed) before each run starts, so that no run pays for another's
+// write-back.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -28,14 +25,7 @@
 
 namespace {
 
-using tly::bench::BenchTempDir;
-
-// A directory for one run, kept until the program ends.
-const std::string& KeptDir() {
-  static std::vector<std::unique_ptr<BenchTempDir>> kept;
-  kept.push_back(std::make_unique<BenchTempDir>());
-  return kept.back()->path();
-}
+using tly::bench::KeptBenchDir;
 
 struct DayFile {
   std::string name;  // "yymmdd.tly"
@@ -49,7 +39,7 @@ const std::vector<DayFile>& FilesOf(tly::CivilDate from, tly::CivilDate to) {
   std::vector<DayFile>& files = made[{from.Year, to.Year}];
   if (!files.empty()) return files;
   tly::BackfillRequest request;
-  request.out_dir = KeptDir();
+  request.out_dir = KeptBenchDir();
   request.from = from;
   request.to = to;
   tly::Backfill(request);
@@ -71,7 +61,7 @@ void Ours(benchmark::State& state, int first, int last) {
   for (auto _ : state) {
     state.PauseTiming();
     tly::BackfillRequest request;
-    request.out_dir = KeptDir();
+    request.out_dir = KeptBenchDir();
     request.from = {first, 1, 1};
     request.to = {last, 12, 31};
     ::sync();
@@ -87,7 +77,7 @@ void Reference(benchmark::State& state, int first, int last) {
   const std::vector<DayFile>& files = FilesOf({first, 1, 1}, {last, 12, 31});
   for (auto _ : state) {
     state.PauseTiming();
-    const std::string dir = KeptDir();
+    const std::string dir = KeptBenchDir();
     ::sync();
     state.ResumeTiming();
 
@@ -112,7 +102,7 @@ void CenturyOurs(benchmark::State& state) { Ours(state, 1991, 2090); }
 void CenturyReference(benchmark::State& state) { Reference(state, 1991, 2090); }
 
 const bool registered = [] {
-  tly::bench::RegisterInRounds(5,
+  tly::bench::RegisterInRounds(7,
                                {{"backfill_files_365_days/ours", YearOurs},
                                 {"backfill_files_365_days/reference", YearReference}},
                                [](benchmark::internal::Benchmark* b) {

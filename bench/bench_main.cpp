@@ -146,5 +146,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   PrintRatios(reporter.samples());
+  // Before the kept directories are removed, which can take a while.
+  std::fflush(stdout);
   return 0;
 }

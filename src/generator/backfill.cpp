@@ -116,7 +116,9 @@ void ProduceDay(DayInFlight& day, const std::string& dir, TDateTime first,
   // than on a pool thread's stack.
   const auto counts = std::make_unique<DayCounts>();
   TTlyConfig config;
-  if (existing == ExistingDayFiles::kReplace) {
+  if (existing == ExistingDayFiles::kReplace || existing == ExistingDayFiles::kRefuse) {
+    // kRefuse found no file of the range, and the lock keeps other writers
+    // out: looking again would only hold up the writer in the directory.
     ApplyDefaultLayout(config);
     InitDayCountsFor(*counts, date);
   } else if (!ReloadDayFile(day.file_name, *counts, config)) {
