@@ -83,7 +83,7 @@ constexpr uint64_t kDrawsPerDay = uint64_t{kTicksPerDay} * kFlatDrawsPerTick;
 struct DayInFlight {
   int index = 0;       // days after the first of the range
   uint32_t state = 0;  // the random source before the day's first draw
-  bool produced = false;
+  bool produced = false;  // not when the backfill stopped before it
   std::string file_name;
   bool kept = false;   // kSkip found its file: nothing to write
   std::string image;   // the file to write
