@@ -4,13 +4,13 @@
 
 #include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/info.h>
-#include <oneapi/tbb/parallel_pipeline.h>
 #include <oneapi/tbb/task_arena.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -79,24 +79,29 @@ std::string DescribeExisting(const std::vector<std::string>& existing) {
 // The draws of one day: kTicksPerDay ticks of kFlatDrawsPerTick draws.
 constexpr uint64_t kDrawsPerDay = uint64_t{kTicksPerDay} * kFlatDrawsPerTick;
 
-// One day on its way through the backfill's pipeline.
+// One day on its way from the pool to the writer.
 struct DayInFlight {
   int index = 0;       // days after the first of the range
   uint32_t state = 0;  // the random source before the day's first draw
-  bool produced = false;  // not when the backfill stopped before it
   std::string file_name;
   bool kept = false;   // kSkip found its file: nothing to write
   std::string image;   // the file to write
   std::optional<std::system_error> failure;
 };
 
-// Days travel the pipeline in runs of consecutive days. A pool thread that
-// runs out of work spins for a while before it sleeps; with one day at a
-// time, the gap between two writes is shorter than that, so a thread that
-// waits for the writer would spin all the time, taking a core from the writer
-// and from everything else on the machine.
+// Days are handed to the pool in runs of consecutive days: each hand-over
+// wakes a pool thread, and a pool thread that runs out of work spins for a
+// while before it sleeps. With one day at a time the gaps between hand-overs
+// are shorter than that, and the idle threads would spin all the time, taking
+// cores from the writer and from everything else on the machine.
 constexpr int kDaysPerRun = 8;
-using DayRun = std::vector<DayInFlight>;
+
+// A run of days handed to the pool, and whether it is done with it.
+struct RunInFlight {
+  std::vector<DayInFlight> days;
+  std::atomic<bool> ready{true};
+  std::exception_ptr error;  // anything but a file error, passed on to the writer
+};
 
 // Produces the day file of `day`, whose first day of the range is `first`:
 // the file's name, and its bytes unless `existing` is kSkip and the file
@@ -203,93 +208,94 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
   const int jobs = request.jobs > 0
                        ? request.jobs
                        : std::min(tbb::info::default_concurrency(), kMaxBackfillJobs);
-  // Days run through three stages in runs of kDaysPerRun: handed out in day
-  // order with the random source jumped to each day's first draw; generated on
-  // any thread, several runs at once; written in day order, one after the
-  // other, while the next days are generated. Files in one directory are
-  // created one at a time by the file system anyway: writers on several
-  // threads would only wait for each other (and spin doing it). Up to two runs
-  // per thread are in flight, so the writer finds the next day ready, and
-  // memory does not grow with the range.
+  // The calling thread writes the days in day order, one file after the
+  // other; `jobs` pool threads generate the days ahead of it. Files in one
+  // directory are created one at a time by the file system anyway: writers on
+  // several threads only wait for each other. The writer never generates: a
+  // pipeline stage that writes takes the next day to generate itself when the
+  // pool is slow to wake, and then generating and writing take turns again.
+  // Two runs per pool thread are in flight, in slots the writer hands out
+  // again as it finishes them, so the next days are ready when the writer
+  // comes to them and memory does not grow with the range.
+  const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                    static_cast<size_t>(jobs) + 1);
+  tbb::task_arena pool(jobs, 0);
+  const int runs = (days + kDaysPerRun - 1) / kDaysPerRun;
+  std::vector<RunInFlight> slots(static_cast<size_t>(std::min(2 * jobs, runs)));
+  // Set at the first day that fails: days still in flight are not generated.
+  std::atomic<bool> stopped{false};
+  // Every slot handed to the pool is used by it until it is ready; also when
+  // the writer leaves early by an exception.
+  struct WaitForThePool {
+    std::vector<RunInFlight>& slots;
+    std::atomic<bool>& stopped;
+    ~WaitForThePool() {
+      stopped.store(true);
+      for (RunInFlight& slot : slots) slot.ready.wait(false);
+    }
+  } wait_for_the_pool{slots, stopped};
+
   RandomSource source(request.seed);
   int next_day = 0;
-  // Set by the writer at the first day that fails: days still in flight are
-  // not generated or written, and no more are handed out.
-  std::atomic<bool> stopped{false};
-  std::optional<DayInFlight> failed;
-  BackfillProgress done;
-  done.days_total = days;
-
-  const auto hand_out = tbb::make_filter<void, std::unique_ptr<DayRun>>(
-      tbb::filter_mode::serial_in_order,
-      [&](tbb::flow_control& control) -> std::unique_ptr<DayRun> {
-        if (next_day == days || stopped.load()) {
-          control.stop();
-          return nullptr;
-        }
-        auto run = std::make_unique<DayRun>(std::min(kDaysPerRun, days - next_day));
-        for (DayInFlight& day : *run) {
-          day.index = next_day++;
-          day.state = source.state();
-          source.Skip(kDrawsPerDay);
-        }
-        return run;
-      });
-  const auto generate = tbb::make_filter<std::unique_ptr<DayRun>, std::unique_ptr<DayRun>>(
-      tbb::filter_mode::parallel, [&](std::unique_ptr<DayRun> run) {
-        for (DayInFlight& day : *run) {
+  const auto hand_out = [&](RunInFlight& slot) {
+    slot.days.assign(static_cast<size_t>(std::min(kDaysPerRun, days - next_day)), {});
+    for (DayInFlight& day : slot.days) {
+      day.index = next_day++;
+      day.state = source.state();
+      source.Skip(kDrawsPerDay);
+    }
+    slot.ready.store(false);
+    pool.enqueue([&slot, &stopped, &request, first, existing] {
+      try {
+        for (DayInFlight& day : slot.days) {
           if (stopped.load()) break;
-          day.produced = true;
           try {
             ProduceDay(day, request.out_dir, first, existing);
           } catch (const std::system_error& failure) {
             // The writer reports it when it comes to this day; the days
-            // before it, on other threads, go on.
+            // before it, in other runs, go on.
             day.failure = failure;
             break;
           }
         }
-        return run;
-      });
-  const auto write = tbb::make_filter<std::unique_ptr<DayRun>, void>(
-      tbb::filter_mode::serial_in_order, [&](std::unique_ptr<DayRun> run) {
-        for (DayInFlight& day : *run) {
-          if (failed || !day.produced) return;
-          if (!day.failure && !day.kept) {
-            try {
-              // One replacement per day; unlike the live generator's save
-              // there is no retry: the backfill stops at the first day it
-              // cannot write and leaves no temporary file behind.
-              ReplaceFileWith(day.file_name, day.image);
-            } catch (const std::system_error& failure) {
-              day.failure = failure;
-            }
-          }
-          if (day.failure) {
-            stopped.store(true);
-            failed = std::move(day);
-            return;
-          }
-          day.image = {};
-          if (day.kept) {
-            ++done.days_skipped;
-          } else {
-            done.ticks_done += kTicksPerDay;
-          }
-          ++done.days_done;
-          if (progress) progress(done);
-        }
-      });
+      } catch (...) {
+        // A task of the pool must not throw; the writer throws it on.
+        slot.error = std::current_exception();
+      }
+      slot.ready.store(true);
+      slot.ready.notify_one();
+    });
+  };
+  for (RunInFlight& slot : slots) hand_out(slot);
 
-  // The pool takes as many threads as asked for, also more than there are
-  // cores; the limit ends with the run.
-  const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
-                                    static_cast<size_t>(jobs));
-  tbb::task_arena arena(jobs);
-  arena.execute([&] {
-    tbb::parallel_pipeline(static_cast<size_t>(2 * jobs), hand_out & generate & write);
-  });
-  if (failed) throw DayNotWritten(*failed->failure, first + failed->index);
+  BackfillProgress done;
+  done.days_total = days;
+  for (int run = 0; run < runs; ++run) {
+    RunInFlight& slot = slots[static_cast<size_t>(run) % slots.size()];
+    slot.ready.wait(false);
+    if (slot.error) std::rethrow_exception(slot.error);
+    for (DayInFlight& day : slot.days) {
+      if (!day.failure && !day.kept) {
+        try {
+          // One replacement per day; unlike the live generator's save there
+          // is no retry: the backfill stops at the first day it cannot write
+          // and leaves no temporary file behind.
+          ReplaceFileWith(day.file_name, day.image);
+        } catch (const std::system_error& failure) {
+          day.failure = failure;
+        }
+      }
+      if (day.failure) throw DayNotWritten(*day.failure, first + day.index);
+      if (day.kept) {
+        ++done.days_skipped;
+      } else {
+        done.ticks_done += kTicksPerDay;
+      }
+      ++done.days_done;
+      if (progress) progress(done);
+    }
+    if (next_day < days) hand_out(slot);
+  }
 }
 
 }  // namespace tly

@@ -92,15 +92,14 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // configuration, handles an existing day file as `existing` says, adds the
 // day's ticks and writes the file once, exactly as the generator's save at
 // the day's last tick (23:59:58) writes it. The days are generated on `jobs`
-// threads, several at once, and written in day order while the next ones are
-// generated; each day's draws are those one random source running through all
-// days from `seed` gives it (a skipped day skips its draws), so the files are
-// the same for any number of threads and whichever days were skipped. At most
-// twice `jobs` days are in flight at a time, whatever the length of the
-// range. With
-// kSkip, leftover temporary files of the range (from an interrupted run) are
-// removed first. `progress`, when set, is called after each day, in day order
-// and never from two threads at once (not necessarily from the calling one).
+// pool threads, several at once, and written by the calling thread in day
+// order while the next ones are generated; each day's draws are those one
+// random source running through all days from `seed` gives it (a skipped day
+// skips its draws), so the files are the same for any number of threads and
+// whichever days were skipped. At most 16 * `jobs` days are in flight at a
+// time, whatever the length of the range. With kSkip, leftover temporary files
+// of the range (from an interrupted run) are removed first. `progress`, when
+// set, is called on the calling thread after each day, in day order.
 // Each day's file replaces the old one in one step (ReplaceFileWith).
 // Throws, before any file is touched: std::invalid_argument when
 // CheckBackfillRequest finds a fault, DayFilesExist when files exist and
