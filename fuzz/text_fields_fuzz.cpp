@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "counting/day_file_loader.h"
+#include "dayfile/day_file_name.h"
 #include "fuzz_check.h"
 #include "support/date_time.h"
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "counting/day_counts.h"
@@ -16,6 +17,9 @@ namespace tly {
 
 // Ticks of one day: one every even second from 00:00:00 to 23:59:58.
 inline constexpr int kTicksPerDay = 43200;
+
+// The most threads a backfill generates days on.
+inline constexpr int kMaxBackfillJobs = 256;
 
 // What a backfill does with a day file of its range that exists already.
 enum class ExistingDayFiles {
@@ -38,6 +42,7 @@ struct BackfillRequest {
   // first, FirstProblemOfDayFile of dayfile/day_file_findings.h) before it is
   // continued as the loader reads it.
   ExistingNoticedFn existing_noticed;
+  int jobs = 0;  // threads generating days, 1..kMaxBackfillJobs; 0: one per core
 };
 
 // Where a backfill stands, reported after each finished day.
@@ -56,6 +61,21 @@ class DayFilesExist : public std::invalid_argument {
   explicit DayFilesExist(const std::vector<std::string>& existing);
 };
 
+// Thrown when a day of the range cannot be written, or its existing file
+// cannot be read (which leaves that file as it is). what() is the cause's
+// message, code() its error code, day() the day. Every day before it has its
+// file, no day after it was written.
+class DayNotWritten : public std::system_error {
+ public:
+  DayNotWritten(const std::system_error& cause, TDateTime day);
+  const char* what() const noexcept override { return message_.c_str(); }
+  TDateTime day() const { return day_; }
+
+ private:
+  std::string message_;
+  TDateTime day_;
+};
+
 using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
 
 // Throws std::invalid_argument, with why in words for the user, when
@@ -63,7 +83,8 @@ using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
 // a day file's name tells apart (kFirstNamedYear..kLastNamedYear of
 // dayfile/day_file_name.h: a day outside them would continue the file of
 // another century), `to` before `from`, an output directory that is missing,
-// not a directory or not writable. Touches no file.
+// not a directory or not writable, `jobs` outside 0..kMaxBackfillJobs.
+// Touches no file.
 void CheckBackfillRequest(const BackfillRequest& request);
 
 // Adds the generator's ticks of one whole day to `day`, drawing from `random`
@@ -77,18 +98,22 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // each day from `from` to `to`, applies the default layout to a fresh
 // configuration, handles an existing day file as `existing` says, adds the
 // day's ticks and writes the file once, exactly as the generator's save at
-// the day's last tick (23:59:58) writes it. One random source runs through
-// all days; a skipped day skips its draws, so every written day is the same
-// whichever days were skipped. With kSkip, leftover temporary files of the
-// range (from an interrupted run) are removed first. `progress`, when set, is
-// called after each day. Each day's file replaces the old one in one step
-// (ReplaceFileWith).
+// the day's last tick (23:59:58) writes it. The days are generated on `jobs`
+// pool threads, several at once, and written by the calling thread in day
+// order while the next ones are generated; each day's draws are those one
+// random source running through all days from `seed` gives it (a skipped day
+// skips its draws), so the files are the same for any number of threads and
+// whichever days were skipped. At most 16 * `jobs` days are in flight at a
+// time, whatever the length of the range. With kSkip, leftover temporary files
+// of the range (from an interrupted run) are removed first. `progress`, when
+// set, is called on the calling thread after each day, in day order.
+// Each day's file replaces the old one in one step (ReplaceFileWith).
 // Throws, before any file is touched: std::invalid_argument when
 // CheckBackfillRequest finds a fault, DayFilesExist when files exist and
 // `existing` is kRefuse, DirectoryBusy (support/directory_lock.h) when another
-// process writes into `out_dir`. Throws std::system_error when a day file
-// cannot be written, or exists but cannot be read (it is then left as it
-// is); days finished before that keep their files.
+// process writes into `out_dir`. Throws DayNotWritten for the first day that
+// cannot be written, or exists but cannot be read; the days before it keep
+// their files, no day after it is written.
 void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress = {});
 
 }  // namespace tly

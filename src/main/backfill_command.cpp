@@ -44,6 +44,7 @@ BackfillRequest ParseRequest(const BackfillOptions& options) {
                      : static_cast<uint32_t>(ParseDecimalOption(
                            "--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
   request.existing = ParseExisting(options.existing);
+  request.jobs = ParseJobsOption(options.jobs);
   try {
     CheckBackfillRequest(request);
   } catch (const std::invalid_argument& problem) {
@@ -85,7 +86,8 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options) {
                  "Write the sites of this scenario file, each into DIR/<site name>/, instead "
                  "of the program's own site");
   AddValueOption(*backfill, "--jobs", options.jobs, "N",
-                 "Threads generating site-days of a scenario, 1 to 256 (default: all cores)");
+                 "Threads that generate days (or a scenario's site-days), 1 to 256; the files "
+                 "are the same for any N (default: all cores)");
   AddValueOption(*backfill, "--shard", options.shard, "K/N",
                  "Write only share K of N of a scenario's site-days; the N shares together "
                  "are the whole (default: 1/1)");
@@ -95,9 +97,8 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options) {
 int RunBackfillCommand(const BackfillOptions& options) {
   CommandOutput output("backfill");
   if (!options.scenario.empty()) return RunScenarioBackfill(options, output);
-  if (!options.jobs.empty() || !options.shard.empty()) {
-    output.Error(std::string(options.jobs.empty() ? "--shard" : "--jobs") +
-                 " needs --scenario");
+  if (!options.shard.empty()) {
+    output.Error("--shard needs --scenario");
     return kExitUsage;
   }
   BackfillRequest request;
@@ -133,12 +134,15 @@ int RunBackfillCommand(const BackfillOptions& options) {
   } catch (const DirectoryBusy& busy) {
     output.Error(busy.what());
     return kExitUsage;
+  } catch (const DayNotWritten& failure) {
+    if (terminal && last.days_done > 0) output.Line("");
+    output.Error(std::string(failure.what()) + " (stopped at " + FormatIsoDate(failure.day()) +
+                 "; " + CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
+                 std::to_string(last.days_total) + " done)");
+    return output.Finish(kExitFailed);
   } catch (const std::system_error& failure) {
     if (terminal && last.days_done > 0) output.Line("");
-    output.Error(std::string(failure.what()) + " (stopped at " +
-                 FormatIsoDate(first + last.days_done) + "; " +
-                 CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
-                 std::to_string(last.days_total) + " done)");
+    output.Error(failure.what());
     return output.Finish(kExitFailed);
   }
   const double seconds = SecondsSince(start);

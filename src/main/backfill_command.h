@@ -23,7 +23,7 @@ struct BackfillOptions {
 };
 
 // Registers `backfill --out DIR --from YYYY-MM-DD --to YYYY-MM-DD [--seed N]
-// [--existing continue|replace|skip]`
+// [--existing continue|replace|skip] [--jobs N]`
 // on `app` and returns the subcommand; parsing fills `options`, which must
 // outlive `app`.
 CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options);

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -212,33 +213,123 @@ TEST(BackfillTest, RefusesBadRequestsBeforeTouchingAnyFile) {
   EXPECT_NO_THROW(CheckBackfillRequest(Request(dir.path(), {2090, 12, 31}, {2090, 12, 31}, 0)));
 }
 
-TEST(BackfillTest, StopsAtADayThatCannotBeWrittenAndKeepsTheDaysBefore) {
-  TempDir dir;
-  std::filesystem::create_directory(dir.File("261208.tly"));
-  std::vector<int> days_done;
-  BackfillRequest request = Request(dir.path(), {2026, 12, 7}, {2026, 12, 9}, 0);
-  request.existing = ExistingDayFiles::kContinue;
-  EXPECT_THROW(Backfill(request,
-                        [&](const BackfillProgress& p) {
-                          days_done.push_back(p.days_done);
-                          EXPECT_EQ(p.days_total, 3);
-                          EXPECT_EQ(p.ticks_done,
-                                    static_cast<uint64_t>(p.days_done) * kTicksPerDay);
-                        }),
-               std::system_error);
-  EXPECT_EQ(days_done, std::vector<int>{1});
-  EXPECT_TRUE(CheckDayFile(ReadBytes(dir.File("261207.tly"))).ok);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("261208.tmp")));
-  EXPECT_FALSE(std::filesystem::exists(dir.File("261209.tly")));
+// Days are generated on several threads, ahead of the one being written, and
+// finish in any order: the first day that cannot be written stops the
+// backfill, every day before it is whole, no day after it is written (not
+// even one generated before the failure), and no temporary file remains.
+TEST(BackfillTest, StopsAtTheFirstDayThatCannotBeWrittenAndKeepsEveryDayBefore) {
+  for (const int jobs : {1, 8}) {
+    SCOPED_TRACE(jobs);
+    TempDir dir;
+    std::filesystem::create_directory(dir.File("261208.tly"));
+    std::filesystem::create_directory(dir.File("261211.tly"));
+    BackfillRequest request = Request(dir.path(), {2026, 12, 1}, {2026, 12, 20}, 0);
+    request.existing = ExistingDayFiles::kReplace;
+    request.jobs = jobs;
+    std::vector<int> days_done;
+    const std::thread::id caller = std::this_thread::get_id();
+    bool elsewhere = false;
+    try {
+      Backfill(request, [&](const BackfillProgress& p) {
+        elsewhere = elsewhere || std::this_thread::get_id() != caller;
+        days_done.push_back(p.days_done);
+        EXPECT_EQ(p.days_total, 20);
+        EXPECT_EQ(p.ticks_done, static_cast<uint64_t>(p.days_done) * kTicksPerDay);
+      });
+      ADD_FAILURE() << "no day failed";
+    } catch (const DayNotWritten& failure) {
+      EXPECT_EQ(failure.day(), EncodeDate(2026, 12, 8));
+      EXPECT_NE(std::string(failure.what()).find("261208.tly"), std::string::npos)
+          << failure.what();
+      EXPECT_EQ(failure.code(), std::errc::is_a_directory) << failure.code().message();
+    }
+    EXPECT_FALSE(elsewhere) << "progress called from a pool thread";
+    EXPECT_EQ(days_done, (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+    std::vector<std::string> expected;
+    for (int day = 1; day <= 7; ++day) {
+      char name[16];
+      std::snprintf(name, sizeof name, "2612%02d.tly", day);
+      EXPECT_TRUE(CheckDayFile(ReadBytes(dir.File(name))).ok) << name;
+      expected.push_back(name);
+    }
+    expected.insert(expected.end(), {"261208.tly", "261211.tly"});
+    EXPECT_EQ(testing::EntriesOf(dir.path()), expected);
+  }
 
   // A day file that exists but cannot be read is left alone, not replaced by
   // this run's counts without its rows.
-  std::filesystem::remove(dir.File("261208.tly"));
+  TempDir dir;
   ASSERT_EQ(::mkfifo(dir.File("261208.tly").c_str(), 0644), 0);
-  request.from = {2026, 12, 8};
-  EXPECT_THROW(Backfill(request), std::system_error);
+  BackfillRequest request = Request(dir.path(), {2026, 12, 8}, {2026, 12, 9}, 0);
+  request.existing = ExistingDayFiles::kContinue;
+  request.jobs = 1;
+  EXPECT_THROW(Backfill(request), DayNotWritten);
   EXPECT_TRUE(std::filesystem::is_fifo(dir.File("261208.tly")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("261209.tly")));
+}
+
+// The bytes of every file of `dir` by name.
+std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& dir) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const std::string& name : testing::EntriesOf(dir)) {
+    files.emplace_back(name, ReadBytes(dir + "/" + name));
+  }
+  return files;
+}
+
+// Each day's draws come from jumping the random source to the day's first
+// draw, so one thread, two or more threads than days in flight write the same
+// bytes: on an empty directory, across 29 February, from the middle of a
+// year, and continuing or skipping the files that are there.
+TEST(BackfillTest, AnyNumberOfThreadsWritesTheSameFiles) {
+  const struct {
+    CivilDate from;
+    CivilDate to;
+  } ranges[] = {{{2028, 2, 20}, {2028, 3, 5}}, {{2026, 6, 17}, {2026, 7, 9}}};
+  for (const auto& range : ranges) {
+    for (const uint32_t seed : {0u, 4294967295u, 77u}) {
+      SCOPED_TRACE(std::to_string(seed) + " from " + std::to_string(range.from.Year) +
+                   "-" + std::to_string(range.from.Month));
+      TempDir serial;
+      BackfillRequest request = Request(serial.path(), range.from, range.to, seed);
+      request.jobs = 1;
+      Backfill(request);
+      const auto expected = Snapshot(serial.path());
+      ASSERT_EQ(expected.size(), 15u + (range.from.Year == 2026 ? 8 : 0));
+      for (const int jobs : {2, 8}) {
+        TempDir parallel;
+        request.out_dir = parallel.path();
+        request.jobs = jobs;
+        Backfill(request);
+        EXPECT_EQ(Snapshot(parallel.path()), expected) << jobs << " jobs";
+      }
+    }
+  }
+
+  // Some days exist (one with a channel more than the generator writes,
+  // one that ends mid-day); the rest are new.
+  TempDir before;
+  Backfill(Request(before.path(), {2028, 2, 27}, {2028, 3, 1}, 3));
+  WriteBytes(before.File("280303.tly"),
+             "001\t03/03/2028\t10:15\t 5\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 9\r\n");
+  for (const ExistingDayFiles existing : {ExistingDayFiles::kContinue, ExistingDayFiles::kSkip}) {
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (const int jobs : {1, 2, 8}) {
+      TempDir dir;
+      std::filesystem::copy(before.path(), dir.path());
+      BackfillRequest request = Request(dir.path(), {2028, 2, 20}, {2028, 3, 5}, 5);
+      request.existing = existing;
+      request.jobs = jobs;
+      Backfill(request);
+      if (jobs == 1) {
+        expected = Snapshot(dir.path());
+        ASSERT_EQ(expected.size(), 15u);
+        EXPECT_NE(expected, Snapshot(before.path()));
+      } else {
+        EXPECT_EQ(Snapshot(dir.path()), expected) << jobs << " jobs";
+      }
+    }
+  }
 }
 
 // Day files of the range that exist already are written over only as the

@@ -75,6 +75,12 @@ TEST(BackfillCommand, BadArgumentsExitWithTwoBeforeTouchingAnyFile) {
       {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--seed", "7x"},
        "--seed"},
       {{"backfill", "--out", dir, "--from", "2026-03-01"}, "--to"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--jobs", "0"},
+       "--jobs 0 is not a whole number from 1 to 256"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--jobs", "257"},
+       "--jobs 257 is not a whole number from 1 to 256"},
+      {{"backfill", "--out", dir, "--from", "2026-03-01", "--to", "2026-03-01", "--jobs", " 2"},
+       "--jobs"},
   };
   for (const auto& c : cases) {
     const testing::CommandOutcome outcome = Backfill(c.args, scratch);
@@ -90,7 +96,8 @@ TEST(BackfillCommand, HelpNamesEveryOption) {
   const testing::CommandOutcome outcome = Backfill({"backfill", "--help"}, scratch);
   EXPECT_EQ(outcome.exit_code, 0);
   for (const char* text : {"--out", "--from", "--to", "--seed", "--existing", "YYYY-MM-DD",
-                           "0 to 4294967295", "23:59:58", "continue", "replace", "skip"}) {
+                           "0 to 4294967295", "23:59:58", "continue", "replace", "skip", "--jobs",
+                           "1 to 256"}) {
     EXPECT_NE(outcome.out.find(text), std::string::npos) << text << "\n" << outcome.out;
   }
 }
@@ -138,6 +145,25 @@ TEST(BackfillCommand, ContinuingAFileThatIsNotSoundIsSaid) {
             std::string::npos)
       << outcome.err;
   EXPECT_EQ(outcome.err.find("la-defense"), std::string::npos) << outcome.err;
+}
+
+// Days are generated on several threads, ahead of the one being written:
+// the message names the day that failed, and the days before it are whole.
+TEST(BackfillCommand, AFailedDayInTheMiddleIsNamed) {
+  TempDir scratch;
+  TempDir out;
+  std::filesystem::create_directory(out.File("260306.tly"));
+  const testing::CommandOutcome outcome =
+      Backfill({"backfill", "--out", out.path(), "--from", "2026-03-01", "--to", "2026-03-20",
+                "--existing", "replace", "--jobs", "8"},
+               scratch);
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_NE(outcome.err.find("260306.tly"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("(stopped at 2026-03-06; 5 days of 20 done)"), std::string::npos)
+      << outcome.err;
+  for (const char* name : {"260301.tly", "260302.tly", "260303.tly", "260304.tly", "260305.tly"}) {
+    EXPECT_TRUE(CheckDayFile(ReadBytes(out.File(name))).ok) << name;
+  }
 }
 
 }  // namespace

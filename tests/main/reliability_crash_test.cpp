@@ -2,7 +2,10 @@
 // started again in the same directory never leaves a damaged day file and
 // never loses what a day file already held.
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -49,6 +53,46 @@ bool KillAt(Program& program, Clock::time_point moment) {
   return true;
 }
 
+// Watches a directory for new temporary files (inotify).
+class TemporaryFileWatch {
+ public:
+  explicit TemporaryFileWatch(const std::string& dir)
+      : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    EXPECT_GE(fd_, 0);
+    EXPECT_GE(::inotify_add_watch(fd_, dir.c_str(), IN_CREATE), 0);
+  }
+  ~TemporaryFileWatch() { ::close(fd_); }
+  TemporaryFileWatch(const TemporaryFileWatch&) = delete;
+  TemporaryFileWatch& operator=(const TemporaryFileWatch&) = delete;
+
+  // Kills `program` as soon as a temporary file is created after `moment`;
+  // returns whether the kill landed (false when the program ended first).
+  // The kill follows the creation by the time it takes to wake up, which may
+  // or may not be before the file is renamed.
+  bool KillAtNextAfter(Program& program, Clock::time_point moment) {
+    alignas(inotify_event) char events[4096];
+    while (program.Running()) {
+      pollfd ready{fd_, POLLIN, 0};
+      if (::poll(&ready, 1, 1) <= 0) continue;
+      const ssize_t got = ::read(fd_, events, sizeof events);
+      const bool due = Clock::now() >= moment;
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        const std::string_view name(event->len > 0 ? event->name : "");
+        if (due && name.ends_with(".tmp")) {
+          program.Signal(SIGKILL);
+          return true;
+        }
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return false;
+  }
+
+ private:
+  int fd_;
+};
+
 // When a day file in `dir` was last replaced; the earliest time there is when
 // there is none.
 fs::file_time_type LatestDayFileChange(const std::string& dir) {
@@ -59,23 +103,35 @@ fs::file_time_type LatestDayFileChange(const std::string& dir) {
   return latest;
 }
 
-// A long backfill killed at random moments, again and again in the same
-// directory; each run continues the files the last one left. The moments are
-// drawn across the time a whole run takes on this machine, measured first,
-// so that the kills land inside the work on a fast machine as on a slow one.
-TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
+// Whether a temporary file in `dir` was written at `since` or later: one that
+// a run killed after `since` left behind, not one of an earlier run.
+bool TemporaryFileSince(const std::string& dir, fs::file_time_type since) {
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() == ".tmp" && entry.last_write_time() >= since) return true;
+  }
+  return false;
+}
+
+// A long backfill on `jobs` threads killed at random moments, again and again
+// in the same directory; each run continues the files the last one left. The
+// moments are drawn across the time a whole run takes on this machine,
+// measured first, so that the kills land inside the work on a fast machine as
+// on a slow one. A day file is written in a small part of that time: every
+// third kill waits from its moment for the next temporary file to appear, so
+// that some kills surely land while a file is being written.
+void KillBackfillAtRandomMoments(const std::string& jobs) {
   testing::TempDir dir;
   testing::TempDir scratch;
-  const std::vector<std::string> args = {"backfill", "--out",      dir.path(), "--from",
-                                         "2026-01-01", "--to",      "2026-12-31",
-                                         "--existing", "continue"};
+  const std::vector<std::string> args = {"backfill",   "--out",    dir.path(), "--from",
+                                         "2026-01-01", "--to",     "2026-12-31",
+                                         "--existing", "continue", "--jobs",   jobs};
   Clock::duration whole_run;
   {
     testing::TempDir measured;
     const auto start = Clock::now();
     Program run(GeneratorProgram(),
                 {"backfill", "--out", measured.path(), "--from", "2026-01-01", "--to",
-                 "2026-12-31"},
+                 "2026-12-31", "--jobs", jobs},
                 scratch.path());
     ASSERT_EQ(run.Wait(), 0) << run.Err();
     whole_run = Clock::now() - start;
@@ -88,9 +144,13 @@ TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
   int mid_write = 0;   // kills that left a temporary file behind
   for (int kill = 1; kill <= kKills; ++kill) {
     const auto start = Clock::now();
+    const fs::file_time_type started = fs::file_time_type::clock::now();
     std::uniform_int_distribution<Clock::rep> offset(0, whole_run.count());
+    TemporaryFileWatch watch(dir.path());
     const std::unique_ptr<Program> run = Start(args, dir.path(), scratch.path());
-    const bool killed = KillAt(*run, start + Clock::duration(offset(random)));
+    const Clock::time_point moment = start + Clock::duration(offset(random));
+    const bool killed =
+        kill % 3 == 0 ? watch.KillAtNextAfter(*run, moment) : KillAt(*run, moment);
     const int code = run->Wait();
     if (killed) {
       ++landed;
@@ -100,11 +160,11 @@ TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
     }
     ASSERT_TRUE(code == 0 || code == -SIGKILL) << "exit " << code << ": " << run->Err();
     ExpectSoundAndGrowing(dir.path(), seen, kill);
-    if (HasFailure()) return;
-    if (HasTemporaryFile(dir.path())) ++mid_write;
+    if (::testing::Test::HasFailure()) return;
+    if (TemporaryFileSince(dir.path(), started)) ++mid_write;
   }
-  RecordProperty("kills_with_temporary_file", mid_write);
-  RecordProperty("kills_that_landed", landed);
+  ::testing::Test::RecordProperty("kills_with_temporary_file", mid_write);
+  ::testing::Test::RecordProperty("kills_that_landed", landed);
   EXPECT_GE(landed, kKills * 3 / 4) << "most kills must land while a run is working";
   EXPECT_GE(mid_write, 1) << "no kill landed while a day file was being written";
 
@@ -114,6 +174,15 @@ TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
   ExpectSoundAndGrowing(dir.path(), seen, 0);
   EXPECT_FALSE(HasTemporaryFile(dir.path()));
   EXPECT_EQ(seen.size(), 365u);
+}
+
+TEST(CrashSafety, BackfillKilledAtRandomMomentsLeavesWholeFiles) {
+  KillBackfillAtRandomMoments("1");
+}
+
+// Several days generated at once, ahead of the one being written.
+TEST(CrashSafety, BackfillOnTwoThreadsKilledAtRandomMomentsLeavesWholeFiles) {
+  KillBackfillAtRandomMoments("2");
 }
 
 // The generator's own run, which saves every 2 seconds, killed around its
