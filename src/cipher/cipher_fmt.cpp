@@ -26,22 +26,22 @@ std::string CopyBytes(const void* data, std::int32_t size) {
   return std::string(static_cast<const char*>(data), static_cast<std::size_t>(size));
 }
 
-[[noreturn]] void ThrowAbstract(const char* operation) {
+[[noreturn]] void ThrowAbstractFormat(const char* operation) {
   throw std::logic_error(std::string("abstract format operation ") + operation);
 }
 
 }  // namespace
 
 std::string TCipherFormat::Meta::EncodeBytes(const void*, std::int32_t) const {
-  ThrowAbstract("EncodeBytes");
+  ThrowAbstractFormat("EncodeBytes");
 }
 
 std::string TCipherFormat::Meta::DecodeText(const void*, std::int32_t) const {
-  ThrowAbstract("DecodeText");
+  ThrowAbstractFormat("DecodeText");
 }
 
 bool TCipherFormat::Meta::IsValidText(const void*, std::int32_t) const {
-  ThrowAbstract("IsValidText");
+  ThrowAbstractFormat("IsValidText");
 }
 
 const TCipherFormat::Meta* TCipherFormat::Class() {

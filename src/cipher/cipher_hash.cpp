@@ -26,7 +26,7 @@ constexpr std::int32_t kFamilyDigestLength = 16;
 
 std::atomic<bool> g_sha1_hardware_enabled{true};
 
-[[noreturn]] void ThrowAbstract(const char* operation) {
+[[noreturn]] void ThrowAbstractHash(const char* operation) {
   throw std::logic_error(std::string("abstract hash operation ") + operation);
 }
 
@@ -206,11 +206,11 @@ std::string DigestWhole(TCipherHashClass hash_class, const char* data, std::size
 // ---- TCipherHash
 
 std::int32_t TCipherHash::Meta::DigestLength() const {
-  ThrowAbstract("DigestLength");
+  ThrowAbstractHash("DigestLength");
 }
 
 std::int32_t TCipherHash::Meta::BlockLength() const {
-  ThrowAbstract("BlockLength");
+  ThrowAbstractHash("BlockLength");
 }
 
 std::unique_ptr<TCipherHash> TCipherHash::Meta::MakeHash() const {
@@ -295,7 +295,7 @@ void TCipherHash::Finish() {
 }
 
 const std::uint8_t* TCipherHash::DigestBytes() const {
-  ThrowAbstract("DigestBytes");
+  ThrowAbstractHash("DigestBytes");
 }
 
 std::string TCipherHash::DigestText(TCipherFormatClass format) const {
@@ -303,7 +303,7 @@ std::string TCipherHash::DigestText(TCipherFormatClass format) const {
 }
 
 void TCipherHash::CompressBlock(const std::uint8_t*) {
-  ThrowAbstract("CompressBlock");
+  ThrowAbstractHash("CompressBlock");
 }
 
 void TCipherHash::CompressBlocks(const std::uint8_t* blocks, std::size_t count) {
@@ -312,11 +312,11 @@ void TCipherHash::CompressBlocks(const std::uint8_t* blocks, std::size_t count) 
 }
 
 void TCipherHash::ResetChaining() {
-  ThrowAbstract("ResetChaining");
+  ThrowAbstractHash("ResetChaining");
 }
 
 void TCipherHash::PadAndClose() {
-  ThrowAbstract("PadAndClose");
+  ThrowAbstractHash("PadAndClose");
 }
 
 void TCipherHash::ReleaseBuffer() {

@@ -24,8 +24,6 @@ constexpr std::array<std::string_view, 17> kKindNames = {
     "field_count", "negative_count", "shop_code",           "negative_occupancy",
     "bad_seal"};
 
-constexpr std::string_view kShopNameTag = "# Shop name: ";
-
 std::string Label(size_t index) {
   return "line " + std::to_string(index + 1);
 }

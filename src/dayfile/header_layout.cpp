@@ -6,7 +6,6 @@ namespace tly {
 
 namespace {
 
-constexpr std::string_view kShopNameTag = "# Shop name: ";
 constexpr int32_t kMaxNumber = 9999;
 
 // Takes the decimal number at the front of `rest` (1..kMaxNumber) and

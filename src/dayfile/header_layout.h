@@ -34,6 +34,9 @@ struct HeaderChannel {
   std::string name;
 };
 
+// How the header line that names the shop begins.
+inline constexpr std::string_view kShopNameTag = "# Shop name: ";
+
 // What a header says about the site; lines it does not use are skipped.
 struct HeaderLayout {
   std::string device_type;              // the text of the "#T" line

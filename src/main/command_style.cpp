@@ -5,11 +5,14 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <system_error>
 #include <thread>
 #include <algorithm>
 
 #include "exit_codes.h"
 #include "support/date_time.h"
+#include "support/file_read.h"
 
 namespace tly {
 
@@ -97,6 +100,17 @@ int CommandOutput::Finish(int code) {
   if (!out_failed_ || code != kExitOk) return code;
   Error("could not write to standard output: " + std::string(std::strerror(out_error_)));
   return kExitFailed;
+}
+
+std::optional<std::string> ReadGivenFile(const std::string& path, std::string& problem) {
+  try {
+    std::optional<std::string> bytes = ReadWholeFile(path);
+    if (!bytes) problem = std::generic_category().message(ENOENT);
+    return bytes;
+  } catch (const std::system_error& error) {
+    problem = error.code().value() == EINVAL ? "not a regular file" : error.code().message();
+    return std::nullopt;
+  }
 }
 
 }  // namespace tly

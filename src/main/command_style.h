@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -90,6 +91,11 @@ class CommandOutput {
   bool err_failed_ = false;
   int err_error_ = 0;
 };
+
+// The bytes of a file a command was given to read, or nullopt with why not
+// in `problem`, in words ("No such file or directory", "not a regular
+// file", ...). Never throws for a file that cannot be read.
+std::optional<std::string> ReadGivenFile(const std::string& path, std::string& problem);
 
 }  // namespace tly
 

@@ -22,7 +22,6 @@
 #include "exit_codes.h"
 #include "plot_chart.h"
 #include "plot_data.h"
-#include "support/file_read.h"
 
 namespace tly {
 
@@ -137,13 +136,8 @@ int RunPlotCommand(const PlotOptions& options) {
   bool refused = false;
   const std::string_view verdict = options.force ? " (drawn as far as it can be read)" : "";
   for (const std::string& path : options.files) {
-    std::optional<std::string> bytes;
-    std::string problem = "no such file";
-    try {
-      bytes = ReadWholeFile(path);
-    } catch (const std::system_error& error) {
-      problem = error.code().value() == EINVAL ? "not a regular file" : error.code().message();
-    }
+    std::string problem;
+    const std::optional<std::string> bytes = ReadGivenFile(path, problem);
     if (!bytes) {
       Complain("cannot read " + path + ": " + problem + (options.force ? " (left out)" : ""));
       refused = true;

@@ -104,7 +104,7 @@ int RunGeneration(const RunOptions& options) {
     return kExitUsage;
   }
 
-  StopSignals signals;
+  StopSignals stop_signals;
   FlagTimer timer;
   GenerationCycle cycle(
       timer, [&out_dir] { return out_dir; }, {}, seed, "tly-generator run");
@@ -132,7 +132,7 @@ int RunGeneration(const RunOptions& options) {
                cycle.DayFileName() + ": " + cycle.LastSaveError());
   };
   for (;;) {
-    if (signals.WaitUntil(std::min(next_tick, end))) break;
+    if (stop_signals.WaitUntil(std::min(next_tick, end))) break;
     const auto now = SteadyClock::now();
     if (now >= end) break;
     if (now < next_tick) continue;

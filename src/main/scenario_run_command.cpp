@@ -89,7 +89,7 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     return kExitUsage;
   }
 
-  StopSignals signals;
+  StopSignals stop_signals;
   LiveScenario live(scenario, options.out_dir, seed);
   live.SetExistingNoticed([&output](const std::string& file, const std::string& problem) {
     output.Error("continuing " + file + ", which is not sound: " + problem);
@@ -143,7 +143,7 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
   int64_t now = start;
   while (now < end) {
     int64_t next = std::min(now + kTickSeconds, end);
-    if (signals.WaitUntil(std::min(real_of(next), real_end))) break;
+    if (stop_signals.WaitUntil(std::min(real_of(next), real_end))) break;
     if (Clock::now() >= real_end) break;
     // Behind the real clock (a slow machine, a high speed): catch up at once.
     // What is revealed depends on the simulated moment alone, so nothing is

@@ -17,7 +17,6 @@
 #include "exit_codes.h"
 #include "generator/default_layout.h"
 #include "support/directory_lock.h"
-#include "support/file_read.h"
 
 namespace tly {
 namespace {
@@ -66,14 +65,8 @@ int RunSealCommand(const SealOptions& options) {
   CommandOutput output("seal");
   int exit_code = kExitOk;
   for (const std::string& path : options.files) {
-    std::optional<std::string> bytes;
     std::string problem;
-    try {
-      bytes = ReadWholeFile(path);
-      if (!bytes) problem = std::generic_category().message(ENOENT);
-    } catch (const std::system_error& error) {
-      problem = error.code().value() == EINVAL ? "not a regular file" : error.code().message();
-    }
+    const std::optional<std::string> bytes = ReadGivenFile(path, problem);
     if (!bytes) {
       output.Error("cannot read " + path + ": " + problem);
       exit_code = std::max(exit_code, kExitUsage);

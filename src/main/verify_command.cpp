@@ -15,7 +15,6 @@
 #include "dayfile/day_file_findings.h"
 #include "dayfile/day_file_name.h"
 #include "exit_codes.h"
-#include "support/file_read.h"
 #include "truth_score.h"
 
 namespace tly {
@@ -85,14 +84,8 @@ int RunVerifyCommand(const VerifyOptions& options) {
   int exit_code = kExitOk;
   std::vector<CheckedFile> checked;
   for (const std::string& path : options.files) {
-    std::optional<std::string> bytes;
     std::string problem;
-    try {
-      bytes = ReadWholeFile(path);
-      if (!bytes) problem = std::generic_category().message(ENOENT);
-    } catch (const std::system_error& error) {
-      problem = error.code().value() == EINVAL ? "not a regular file" : error.code().message();
-    }
+    const std::optional<std::string> bytes = ReadGivenFile(path, problem);
     if (!bytes) {
       output.Error("cannot read " + path + ": " + problem);
       if (options.json) {

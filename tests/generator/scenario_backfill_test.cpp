@@ -14,12 +14,14 @@
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_check.h"
 #include "generator/scenario_file.h"
+#include "testutil/scenario_request.h"
 #include "testutil/temp_dir.h"
 
 namespace tly {
 namespace {
 
 using testing::ReadBytes;
+using testing::RequestFor;
 using testing::TempDir;
 using Tree = std::map<std::string, std::string>;
 
@@ -31,19 +33,6 @@ Tree TreeOf(const std::string& dir) {
     tree[entry.path().lexically_relative(dir)] = ReadBytes(entry.path());
   }
   return tree;
-}
-
-ScenarioBackfillRequest RequestFor(const Scenario& scenario, const std::string& out, int jobs,
-                                   Shard shard = {}) {
-  ScenarioBackfillRequest request;
-  request.scenario = &scenario;
-  request.out_dir = out;
-  request.from = {2027, 10, 29};  // over the end of summer time in Paris
-  request.to = {2027, 11, 2};
-  request.seed = scenario.seed;
-  request.jobs = jobs;
-  request.shard = shard;
-  return request;
 }
 
 TEST(ScenarioBackfill, SameBytesOnAnyThreadsAndShardsAndEveryFileSound) {

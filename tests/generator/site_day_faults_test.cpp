@@ -17,6 +17,7 @@
 #include "generator/scenario_backfill.h"
 #include "generator/scenario_file.h"
 #include "testutil/sha1.h"
+#include "testutil/scenario_request.h"
 #include "testutil/temp_dir.h"
 
 namespace tly {
@@ -25,6 +26,7 @@ namespace {
 using Json = nlohmann::json;
 using Tree = std::map<std::string, std::string>;
 using testing::ReadBytes;
+using testing::RequestFor;
 using testing::TempDir;
 
 constexpr const char* kKinds[] = {"outage",        "stuck_channel",       "spike",
@@ -54,19 +56,6 @@ std::string ExampleWith(const std::vector<std::string>& kinds, const std::string
     if (at != std::string::npos) text.replace(at, zero.size(), "\n" + kind + " = " + rate + " ");
   }
   return text;
-}
-
-ScenarioBackfillRequest RequestFor(const Scenario& scenario, const std::string& out, int jobs = 2,
-                                   Shard shard = {}) {
-  ScenarioBackfillRequest request;
-  request.scenario = &scenario;
-  request.out_dir = out;
-  request.from = {2027, 10, 29};  // over the end of summer time in Paris
-  request.to = {2027, 11, 2};
-  request.seed = scenario.seed;
-  request.jobs = jobs;
-  request.shard = shard;
-  return request;
 }
 
 std::vector<Json> TruthOf(const std::string& path) {

@@ -27,7 +27,7 @@ namespace tly {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 using testing::ExpectSoundAndGrowing;
 using testing::GeneratorProgram;
 using testing::HasTemporaryFile;
@@ -43,8 +43,8 @@ std::unique_ptr<Program> Start(const std::vector<std::string>& args, const std::
 
 // Lets `program` run until `moment` and kills it then, unless it ended by
 // itself before. Returns whether it was still running (the kill landed).
-bool KillAt(Program& program, Clock::time_point moment) {
-  while (Clock::now() < moment) {
+bool KillAt(Program& program, SteadyClock::time_point moment) {
+  while (SteadyClock::now() < moment) {
     if (!program.Running()) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
@@ -69,13 +69,13 @@ class TemporaryFileWatch {
   // returns whether the kill landed (false when the program ended first).
   // The kill follows the creation by the time it takes to wake up, which may
   // or may not be before the file is renamed.
-  bool KillAtNextAfter(Program& program, Clock::time_point moment) {
+  bool KillAtNextAfter(Program& program, SteadyClock::time_point moment) {
     alignas(inotify_event) char events[4096];
     while (program.Running()) {
       pollfd ready{fd_, POLLIN, 0};
       if (::poll(&ready, 1, 1) <= 0) continue;
       const ssize_t got = ::read(fd_, events, sizeof events);
-      const bool due = Clock::now() >= moment;
+      const bool due = SteadyClock::now() >= moment;
       for (ssize_t at = 0; at < got;) {
         const auto* event = reinterpret_cast<const inotify_event*>(events + at);
         const std::string_view name(event->len > 0 ? event->name : "");
@@ -126,16 +126,16 @@ void KillBackfillAtRandomMoments(const std::string& jobs) {
   const std::vector<std::string> args = {"backfill",   "--out",    dir.path(), "--from",
                                          "2026-01-01", "--to",     "2026-03-31",
                                          "--existing", "continue", "--jobs",   jobs};
-  Clock::duration whole_run;
+  SteadyClock::duration whole_run;
   {
     testing::TempDir measured;
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     Program run(GeneratorProgram(),
                 {"backfill", "--out", measured.path(), "--from", "2026-01-01", "--to",
                  "2026-03-31", "--jobs", jobs},
                 scratch.path());
     ASSERT_EQ(run.Wait(), 0) << run.Err();
-    whole_run = Clock::now() - start;
+    whole_run = SteadyClock::now() - start;
   }
 
   std::mt19937 random(20261207);
@@ -145,12 +145,12 @@ void KillBackfillAtRandomMoments(const std::string& jobs) {
   int landed = 0;      // kills of a run still working
   int mid_write = 0;   // kills that left a temporary file behind
   for (int kill = 1; kill <= kKills || (mid_write == 0 && kill <= kMostKills); ++kill) {
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     const fs::file_time_type started = fs::file_time_type::clock::now();
-    std::uniform_int_distribution<Clock::rep> offset(0, whole_run.count());
+    std::uniform_int_distribution<SteadyClock::rep> offset(0, whole_run.count());
     TemporaryFileWatch watch(dir.path());
     const std::unique_ptr<Program> run = Start(args, dir.path(), scratch.path());
-    const Clock::time_point moment = start + Clock::duration(offset(random));
+    const SteadyClock::time_point moment = start + SteadyClock::duration(offset(random));
     const bool killed =
         kill % 3 == 0 || kill > kKills ? watch.KillAtNextAfter(*run, moment) : KillAt(*run, moment);
     const int code = run->Wait();
@@ -158,7 +158,7 @@ void KillBackfillAtRandomMoments(const std::string& jobs) {
       ++landed;
     } else {
       // A run shorter than the span measured: later kills aim within it.
-      whole_run = std::min(whole_run, Clock::now() - start);
+      whole_run = std::min(whole_run, SteadyClock::now() - start);
     }
     ASSERT_TRUE(code == 0 || code == -SIGKILL) << "exit " << code << ": " << run->Err();
     ExpectSoundAndGrowing(dir.path(), seen, kill);
@@ -204,7 +204,7 @@ TEST(CrashSafety, RunKilledAroundItsSavesLeavesWholeFiles) {
         [&] { return LatestDayFileChange(dir.path()) != before || !run->Running(); }))
         << "no save seen";
     ASSERT_TRUE(
-        KillAt(*run, Clock::now() + std::chrono::milliseconds(delay_ms(random))))
+        KillAt(*run, SteadyClock::now() + std::chrono::milliseconds(delay_ms(random))))
         << run->Err();
     ASSERT_EQ(run->Wait(), -SIGKILL);
     ExpectSoundAndGrowing(dir.path(), seen, kill);

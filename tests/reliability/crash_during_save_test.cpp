@@ -27,7 +27,7 @@ namespace tly {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 using testing::Generator;
 
 // Ticks ten minutes apart: every tick saves a new row, and after 84 ticks the
@@ -93,20 +93,20 @@ TEST(CrashDuringSave, KilledAnywhereLeavesWholeFilesThatNeverShrink) {
   WarmUpSaving();
   // How long one tick with its save takes here.
   constexpr int kMeasuredTicks = 40;
-  Clock::duration per_save;
+  SteadyClock::duration per_save;
   {
     testing::TempDir measured;
     const pid_t pid = StartReadyChild(measured.path(), kMeasuredTicks);
     ASSERT_GT(pid, 0);
-    const auto start = Clock::now();
+    const auto start = SteadyClock::now();
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    per_save = (Clock::now() - start) / kMeasuredTicks;
+    per_save = (SteadyClock::now() - start) / kMeasuredTicks;
   }
 
   std::mt19937 random(42);
-  std::uniform_int_distribution<Clock::rep> delay(0, 3 * per_save.count());
+  std::uniform_int_distribution<SteadyClock::rep> delay(0, 3 * per_save.count());
   std::map<std::string, testing::SeenDayFile> seen;
   // At least kKills kills, and more while too few landed inside a save to
   // tell: the share of a tick spent writing the file differs between machines
@@ -120,7 +120,7 @@ TEST(CrashDuringSave, KilledAnywhereLeavesWholeFilesThatNeverShrink) {
     const int kill = ++kills;
     const pid_t pid = StartReadyChild(dir.path(), -1);
     ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(Clock::duration(delay(random)));
+    std::this_thread::sleep_for(SteadyClock::duration(delay(random)));
     ::kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
