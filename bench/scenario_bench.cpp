@@ -90,7 +90,7 @@ void ScenarioYearReference(benchmark::State& state) {
     const tly::Scenario& scenario = HundredSites();
     const tly::TDateTime first = tly::EncodeDate(kYearFrom.Year, kYearFrom.Month, kYearFrom.Day);
     const tly::TDateTime last = tly::EncodeDate(kYearTo.Year, kYearTo.Month, kYearTo.Day);
-    for (const tly::SiteSpec& site : scenario.sites) {
+    for (const tly::SiteSettings& site : scenario.sites) {
       for (tly::TDateTime date = first; date <= last; date += 1) {
         auto day = std::make_unique<tly::DayCounts>();
         tly::InitDayCountsFor(*day, date);
@@ -104,7 +104,7 @@ void ScenarioYearReference(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     auto dir = std::make_unique<tly::bench::BenchTempDir>();
-    for (const tly::SiteSpec& site : HundredSites().sites) {
+    for (const tly::SiteSettings& site : HundredSites().sites) {
       std::filesystem::create_directory(dir->path() + "/" + site.name);
     }
     state.ResumeTiming();

@@ -22,7 +22,7 @@ constexpr int64_t kSaveSeconds = 2;
 }  // namespace
 
 struct LiveScenario::Site {
-  const SiteSpec* spec = nullptr;
+  const SiteSettings* settings = nullptr;
   std::string dir;
   SiteDayClock clock;                // the local day being counted
   std::vector<TrafficEvent> events;  // its passages in the order of time
@@ -43,10 +43,10 @@ LiveScenario::~LiveScenario() = default;
 
 void LiveScenario::Start(int64_t unix_seconds) {
   now_ = unix_seconds;
-  for (const SiteSpec& spec : scenario_.sites) {
+  for (const SiteSettings& settings : scenario_.sites) {
     auto site = std::make_unique<Site>();
-    site->spec = &spec;
-    site->dir = SiteDirectory(out_dir_, spec);
+    site->settings = &settings;
+    site->dir = SiteDirectory(out_dir_, settings);
     std::error_code error;
     std::filesystem::create_directory(site->dir, error);
     if (error) ThrowSystemError(error.value(), "cannot create the site directory " + site->dir);
@@ -57,9 +57,9 @@ void LiveScenario::Start(int64_t unix_seconds) {
 }
 
 void LiveScenario::BeginDay(Site& site, int64_t unix_seconds) {
-  const TDateTime date = DatePart(LocalTimeOf(*site.spec, unix_seconds));
-  site.clock = ClockOfSiteDay(*site.spec, date);
-  site.events = SiteDayTraffic(*site.spec, seed_, site.clock);
+  const TDateTime date = DatePart(LocalTimeOf(*site.settings, unix_seconds));
+  site.clock = ClockOfSiteDay(*site.settings, date);
+  site.events = SiteDayTraffic(*site.settings, seed_, site.clock);
   // The counters start now: what passed earlier that day is not counted.
   const int64_t since_midnight = unix_seconds - site.clock.start_unix;
   site.next_event = static_cast<size_t>(
@@ -70,8 +70,8 @@ void LiveScenario::BeginDay(Site& site, int64_t unix_seconds) {
   site.file = DayFileNameFor(site.dir, date);
   site.unreadable = !LoadDayFile(site.file, *site.day);
   if (!site.unreadable) NoticeExistingDayFile(site.file, existing_noticed_);
-  if (site.spec->profile != TrafficProfile::kFlat) {
-    site.day->ChannelCount = std::max(site.day->ChannelCount, site.spec->ChannelCount());
+  if (site.settings->profile != TrafficProfile::kFlat) {
+    site.day->ChannelCount = std::max(site.day->ChannelCount, site.settings->ChannelCount());
   }
   site.dirty = true;
 }
@@ -89,7 +89,7 @@ void LiveScenario::AdvanceTo(int64_t unix_seconds, const DayChangeFn& day_change
       for (; site.next_quarter < site.clock.slot.size() &&
              static_cast<int64_t>(site.next_quarter) * kQuarterSeconds <= until;
            ++site.next_quarter) {
-        if (site.spec->profile != TrafficProfile::kFlat) {
+        if (site.settings->profile != TrafficProfile::kFlat) {
           MarkSlotUsed(*site.day, site.clock.slot[site.next_quarter]);
           site.dirty = true;
         }
@@ -101,7 +101,7 @@ void LiveScenario::AdvanceTo(int64_t unix_seconds, const DayChangeFn& day_change
         int32_t& counter = site.day->Slots[event.slot].Counts[event.channel - 1];
         counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);
         MarkSlotUsed(*site.day, event.slot);
-        site.day->ChannelCount = std::max(site.day->ChannelCount, site.spec->ChannelCount());
+        site.day->ChannelCount = std::max(site.day->ChannelCount, site.settings->ChannelCount());
         site.dirty = true;
       }
       if (!day_over) break;
@@ -109,7 +109,7 @@ void LiveScenario::AdvanceTo(int64_t unix_seconds, const DayChangeFn& day_change
       Save(site, site.clock.end_unix, true);
       const std::string finished = site.file;
       BeginDay(site, site.clock.end_unix);
-      if (day_changed) day_changed({site.spec->name, finished, site.file});
+      if (day_changed) day_changed({site.settings->name, finished, site.file});
     }
     // A site never saved is due; its mark, the lowest instant, must not be
     // subtracted from (that overflows).
@@ -142,11 +142,11 @@ void LiveScenario::Save(Site& site, int64_t unix_seconds, bool day_over) {
       throw std::system_error(EIO, std::generic_category(),
                               site.file + " exists but cannot be read; it is not replaced");
     }
-    const TDateTime updated_at = LocalTimeOf(*site.spec, unix_seconds);
-    if (day_over && site.spec->faults.Any()) {
+    const TDateTime updated_at = LocalTimeOf(*site.settings, unix_seconds);
+    if (day_over && site.settings->faults.Any()) {
       // The day as the site delivers it, broken as its rates draw.
       FaultedSiteDay faulted =
-          PlantSiteDayFaults(*site.spec, seed_, site.clock.date, *site.day, updated_at);
+          PlantSiteDayFaults(*site.settings, seed_, site.clock.date, *site.day, updated_at);
       for (FaultRecord& record : faulted.records) truth_.push_back(std::move(record));
       if (faulted.written) {
         ReplaceDayFile(site.file, faulted.image);
@@ -156,7 +156,7 @@ void LiveScenario::Save(Site& site, int64_t unix_seconds, bool day_over) {
         if (error) ThrowSystemError(error.value(), "cannot remove " + site.file);
       }
     } else {
-      ReplaceDayFile(site.file, SiteDayImage(*site.spec, *site.day, updated_at));
+      ReplaceDayFile(site.file, SiteDayImage(*site.settings, *site.day, updated_at));
     }
     site.dirty = false;
     if (!site.last_save_ok) {

@@ -22,18 +22,18 @@ const char* ProfileName(TrafficProfile profile) {
 
 bool Scenario::HasFaults() const {
   return std::any_of(sites.begin(), sites.end(),
-                     [](const SiteSpec& site) { return site.faults.Any(); });
+                     [](const SiteSettings& site) { return site.faults.Any(); });
 }
 
-int SiteSpec::ChannelCount() const {
+int SiteSettings::ChannelCount() const {
   int highest = 0;
-  for (const DoorSpec& door : doors) {
+  for (const DoorSettings& door : doors) {
     highest = std::max({highest, door.in_channel, door.out_channel});
   }
   return highest;
 }
 
-double ExpectedVisitors(const SiteSpec& site, TDateTime date) {
+double ExpectedVisitors(const SiteSettings& site, TDateTime date) {
   if (site.profile == TrafficProfile::kFlat) return 0;
   if (site.closed_days.count(static_cast<int64_t>(DatePart(date))) != 0) return 0;
   const int weekday = WeekdayIndex(date);

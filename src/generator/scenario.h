@@ -28,7 +28,7 @@ enum class TrafficProfile {
 
 // One access point of a site and its two counting channels (numbered from 1,
 // as in the day file's header).
-struct DoorSpec {
+struct DoorSettings {
   std::string name;
   char kind = 'D';     // 'D' door, 'C' passage, 'P'
   double weight = 1;   // share of the site's traffic, relative to the other doors
@@ -42,12 +42,12 @@ using DayHours = std::vector<std::pair<int, int>>;
 
 inline constexpr int kDaysPerWeek = 7;  // Monday first
 
-struct SiteSpec {
+struct SiteSettings {
   std::string name;       // its files go to OUT/<name>/
   std::string shop_code;  // the rows' first field
   std::string device_type = "RV9";
   bool default_layout = true;  // the program's four doors and a passage
-  std::vector<DoorSpec> doors;
+  std::vector<DoorSettings> doors;
   TrafficProfile profile = TrafficProfile::kRetail;
   std::array<double, 24> hourly{};               // relative entries per hour of the day
   std::array<double, kDaysPerWeek> weekday{};    // day factor, Monday first
@@ -68,7 +68,7 @@ struct SiteSpec {
 struct Scenario {
   std::string source;  // the file it was read from
   uint32_t seed = 0;
-  std::vector<SiteSpec> sites;
+  std::vector<SiteSettings> sites;
 
   // Whether any site can get a fault: then a backfill writes the ground truth.
   bool HasFaults() const;
@@ -83,7 +83,7 @@ int WeekdayIndex(TDateTime date);
 // Expected entries of `site` on the local date `date` (closed days and
 // closed weekdays give 0): visitors x weekday factor x month factor. Flat
 // sites have no expectation of their own and give 0.
-double ExpectedVisitors(const SiteSpec& site, TDateTime date);
+double ExpectedVisitors(const SiteSettings& site, TDateTime date);
 
 }  // namespace tly
 

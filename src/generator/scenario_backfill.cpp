@@ -54,7 +54,7 @@ class SiteDays {
               1) {}
 
   size_t size() const { return request_.scenario->sites.size() * days_; }
-  const SiteSpec& site(size_t item) const { return request_.scenario->sites[item / days_]; }
+  const SiteSettings& site(size_t item) const { return request_.scenario->sites[item / days_]; }
   TDateTime date(size_t item) const { return first_ + static_cast<double>(item % days_); }
   bool Mine(size_t item) const {
     return InShard(request_.shard, site(item).name, static_cast<int64_t>(date(item)));
@@ -98,7 +98,7 @@ bool InShard(const Shard& shard, const std::string& site_name, int64_t day) {
 namespace {
 
 // Adds the traffic of `site` on `date` from `seed` to `day`.
-void AddSiteDayTraffic(const SiteSpec& site, uint32_t seed, TDateTime date, DayCounts& day) {
+void AddSiteDayTraffic(const SiteSettings& site, uint32_t seed, TDateTime date, DayCounts& day) {
   if (site.profile == TrafficProfile::kFlat) {
     // The program's own ticks, summed a day at a time as its backfill does.
     RandomSource random(FlatDayState(site, seed, date));
@@ -110,7 +110,7 @@ void AddSiteDayTraffic(const SiteSpec& site, uint32_t seed, TDateTime date, DayC
 
 }  // namespace
 
-std::string SiteDayFile(const SiteSpec& site, uint32_t seed, TDateTime date, DayCounts& day,
+std::string SiteDayFile(const SiteSettings& site, uint32_t seed, TDateTime date, DayCounts& day,
                         TDateTime updated_at) {
   AddSiteDayTraffic(site, seed, date, day);
   return SiteDayImage(site, day, updated_at);
@@ -128,7 +128,7 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
   const DirectoryLock::Mode mode = request.shard.count > 1
                                        ? DirectoryLock::Mode::kSharedWithShards
                                        : DirectoryLock::Mode::kExclusive;
-  for (const SiteSpec& site : scenario.sites) {
+  for (const SiteSettings& site : scenario.sites) {
     const std::string dir = SiteDirectory(request.out_dir, site);
     std::error_code error;
     std::filesystem::create_directory(dir, error);
@@ -167,7 +167,7 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
     if (progress) progress(done);
   };
   const auto make_one = [&](size_t item) {
-    const SiteSpec& site = items.site(item);
+    const SiteSettings& site = items.site(item);
     const TDateTime date = items.date(item);
     const std::string file = items.FileOf(item);
     const TDateTime updated_at = date + kLastTickOfDay;

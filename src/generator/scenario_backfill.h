@@ -72,7 +72,7 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
 // The day files of `site` for `date` as generated from `seed`, on top of
 // `day` (already initialised for that date, and holding what an existing file
 // held when continuing). `updated_at` is the moment its "#M" line names.
-std::string SiteDayFile(const SiteSpec& site, uint32_t seed, TDateTime date, DayCounts& day,
+std::string SiteDayFile(const SiteSettings& site, uint32_t seed, TDateTime date, DayCounts& day,
                         TDateTime updated_at);
 
 }  // namespace tly

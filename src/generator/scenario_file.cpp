@@ -95,10 +95,10 @@ class ScenarioReader {
       const toml::table* site = Table(node, "site");
       scenario.sites.push_back(
           ReadSite(*site, defaults, faults, "site[" + std::to_string(index) + "]"));
-      const SiteSpec& spec = scenario.sites.back();
-      if (const auto [other, added] = names.emplace(spec.name, spec.line); !added) {
+      const SiteSettings& settings = scenario.sites.back();
+      if (const auto [other, added] = names.emplace(settings.name, settings.line); !added) {
         Fail(*site->get("name"), "site[" + std::to_string(index) + "].name",
-             "\"" + spec.name + "\" is the name of the site on line " +
+             "\"" + settings.name + "\" is the name of the site on line " +
                  std::to_string(other->second) + " too");
       }
     }
@@ -261,13 +261,13 @@ class ScenarioReader {
     return rates;
   }
 
-  SiteSpec ReadSite(const toml::table& site, const toml::table* defaults,
+  SiteSettings ReadSite(const toml::table& site, const toml::table* defaults,
                     const FaultRates& faults, const std::string& where) const {
-    SiteSpec spec;
-    spec.line = static_cast<int>(site.source().begin.line);
-    spec.faults = faults;
+    SiteSettings settings;
+    settings.line = static_cast<int>(site.source().begin.line);
+    settings.faults = faults;
     if (const toml::node* own = site.get("faults")) {
-      spec.faults = Faults(*own, where + ".faults", faults);
+      settings.faults = Faults(*own, where + ".faults", faults);
     }
     for (const auto& [key, node] : site) {
       if (kSiteKeys.count(key.str()) == 0) Fail(node, where + "." + std::string(key.str()), UnknownSiteKey());
@@ -276,27 +276,27 @@ class ScenarioReader {
 
     const toml::node* name = site.get("name");
     if (name == nullptr) Fail(site, key_of("name"), "is missing: every site needs a name");
-    spec.name = String(*name, key_of("name"));
-    if (spec.name.empty() || spec.name.size() > kMaxSiteName || spec.name == "." ||
-        spec.name == ".." ||
-        spec.name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+    settings.name = String(*name, key_of("name"));
+    if (settings.name.empty() || settings.name.size() > kMaxSiteName || settings.name == "." ||
+        settings.name == ".." ||
+        settings.name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                     "0123456789._-") != std::string::npos) {
       Fail(*name, key_of("name"),
-           "\"" + spec.name + "\" is not a directory name of 1 to 64 letters, digits, '.', '-' "
+           "\"" + settings.name + "\" is not a directory name of 1 to 64 letters, digits, '.', '-' "
            "or '_' (its files go to OUT/<name>/)");
     }
     const toml::node* shop = site.get("shop_code");
     if (shop == nullptr) Fail(site, key_of("shop_code"), "is missing: every site needs one");
-    spec.shop_code = String(*shop, key_of("shop_code"));
-    if (spec.shop_code.empty() || spec.shop_code.size() > kMaxShopCode ||
-        spec.shop_code.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+    settings.shop_code = String(*shop, key_of("shop_code"));
+    if (settings.shop_code.empty() || settings.shop_code.size() > kMaxShopCode ||
+        settings.shop_code.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                          "0123456789_-") != std::string::npos) {
       Fail(*shop, key_of("shop_code"),
-           "\"" + spec.shop_code + "\" does not fit a row's first field: 1 to 10 letters, "
+           "\"" + settings.shop_code + "\" does not fit a row's first field: 1 to 10 letters, "
            "digits, '-' or '_'");
     }
 
-    spec.profile = TrafficProfile::kRetail;
+    settings.profile = TrafficProfile::kRetail;
     if (const toml::node* profile = Lookup(site, defaults, "profile")) {
       const std::string text = String(*profile, key_of("profile"));
       const std::optional<TrafficProfile> known = ProfileOfName(text);
@@ -304,9 +304,9 @@ class ScenarioReader {
         Fail(*profile, key_of("profile"),
              "\"" + text + "\" is not retail, office, transit, flat or custom");
       }
-      spec.profile = *known;
+      settings.profile = *known;
     }
-    if (spec.profile == TrafficProfile::kFlat) {
+    if (settings.profile == TrafficProfile::kFlat) {
       // The program's own traffic: its layout, around the clock. Keys the
       // site sets itself for its traffic would be silently ignored: refuse.
       for (const auto& [key, node] : site) {
@@ -314,21 +314,21 @@ class ScenarioReader {
           Fail(node, key_of(key.str()), "does not apply to profile \"flat\"");
         }
       }
-      ApplyDefaultLayoutSpec(spec);
-      return spec;
+      ApplyDefaultLayoutTo(settings);
+      return settings;
     }
 
-    const ProfileDefaults shape = DefaultsOf(spec.profile);
-    spec.hourly = shape.hourly;
-    spec.weekday = shape.weekday;
-    spec.hours = shape.hours;
-    spec.dwell_minutes = shape.dwell_minutes;
-    spec.seasonal.fill(1.0);
-    spec.visitors = 1000;
-    spec.variation_percent = 10;
+    const ProfileDefaults shape = DefaultsOf(settings.profile);
+    settings.hourly = shape.hourly;
+    settings.weekday = shape.weekday;
+    settings.hours = shape.hours;
+    settings.dwell_minutes = shape.dwell_minutes;
+    settings.seasonal.fill(1.0);
+    settings.visitors = 1000;
+    settings.variation_percent = 10;
 
     if (const toml::node* weights = Lookup(site, defaults, "weights")) {
-      if (spec.profile != TrafficProfile::kCustom) {
+      if (settings.profile != TrafficProfile::kCustom) {
         Fail(*weights, key_of("weights"), "needs profile = \"custom\"");
       }
       const toml::table* table = Table(*weights, key_of("weights"));
@@ -339,36 +339,36 @@ class ScenarioReader {
         }
       }
       if (const toml::node* hourly = table->get("hourly")) {
-        spec.hourly = Numbers<24>(*hourly, key_of("weights.hourly"));
+        settings.hourly = Numbers<24>(*hourly, key_of("weights.hourly"));
       }
       if (const toml::node* weekday = table->get("weekday")) {
-        spec.weekday = Numbers<kDaysPerWeek>(*weekday, key_of("weights.weekday"));
+        settings.weekday = Numbers<kDaysPerWeek>(*weekday, key_of("weights.weekday"));
       }
-    } else if (spec.profile == TrafficProfile::kCustom) {
+    } else if (settings.profile == TrafficProfile::kCustom) {
       Fail(site, key_of("weights"), "is missing: profile \"custom\" needs weights");
     }
     double total = 0;
-    for (const double weight : spec.hourly) total += weight;
+    for (const double weight : settings.hourly) total += weight;
     if (total <= 0) Fail(site, key_of("weights.hourly"), "must not all be 0");
 
     if (const toml::node* node = Lookup(site, defaults, "visitors")) {
-      spec.visitors = Number(*node, key_of("visitors"), 0, kMaxVisitors);
+      settings.visitors = Number(*node, key_of("visitors"), 0, kMaxVisitors);
     }
     if (const toml::node* node = Lookup(site, defaults, "dwell_minutes")) {
-      spec.dwell_minutes = Number(*node, key_of("dwell_minutes"), 1, 24 * 60);
+      settings.dwell_minutes = Number(*node, key_of("dwell_minutes"), 1, 24 * 60);
     }
     if (const toml::node* node = Lookup(site, defaults, "variation_percent")) {
-      spec.variation_percent = Number(*node, key_of("variation_percent"), 0, 100);
+      settings.variation_percent = Number(*node, key_of("variation_percent"), 0, 100);
     }
     if (const toml::node* node = Lookup(site, defaults, "seasonal")) {
-      spec.seasonal = Numbers<12>(*node, key_of("seasonal"));
+      settings.seasonal = Numbers<12>(*node, key_of("seasonal"));
     }
     if (const toml::node* node = Lookup(site, defaults, "time_zone")) {
-      spec.time_zone = String(*node, key_of("time_zone"));
+      settings.time_zone = String(*node, key_of("time_zone"));
       cctz::time_zone zone;
-      if (!cctz::load_time_zone(spec.time_zone, &zone)) {
+      if (!cctz::load_time_zone(settings.time_zone, &zone)) {
         Fail(*node, key_of("time_zone"),
-             "\"" + spec.time_zone + "\" is not a zone of the system's zone database (such as "
+             "\"" + settings.time_zone + "\" is not a zone of the system's zone database (such as "
              "\"Europe/Paris\" or \"UTC\")");
       }
     }
@@ -380,7 +380,7 @@ class ScenarioReader {
           Fail(day, key_of("hours." + std::string(key.str())),
                "is not a weekday (monday to sunday)");
         }
-        spec.hours[known - std::begin(kWeekdayNames)] =
+        settings.hours[known - std::begin(kWeekdayNames)] =
             Hours(day, key_of("hours." + std::string(key.str())));
       }
     }
@@ -389,54 +389,54 @@ class ScenarioReader {
       if (dates == nullptr) Fail(*node, key_of("closed"), "must be a list of dates YYYY-MM-DD");
       for (const toml::node& date_node : *dates) {
         const CivilDate date = Date(date_node, key_of("closed"));
-        spec.closed_days.insert(
+        settings.closed_days.insert(
             static_cast<int64_t>(EncodeDate(date.Year, date.Month, date.Day)));
       }
     }
     if (const toml::node* node = Lookup(site, defaults, "layout")) {
-      ReadLayout(*node, key_of("layout"), spec);
+      ReadLayout(*node, key_of("layout"), settings);
     } else {
-      ApplyDefaultLayoutSpec(spec);
+      ApplyDefaultLayoutTo(settings);
     }
-    return spec;
+    return settings;
   }
 
   // The program's own layout: four doors and a passage on channels 1 to 10.
-  static void ApplyDefaultLayoutSpec(SiteSpec& spec) {
-    spec.default_layout = true;
-    spec.device_type = "RV9";
-    spec.doors.clear();
+  static void ApplyDefaultLayoutTo(SiteSettings& settings) {
+    settings.default_layout = true;
+    settings.device_type = "RV9";
+    settings.doors.clear();
     for (int d = 1; d <= 5; ++d) {
-      DoorSpec door;
+      DoorSettings door;
       door.name = d <= 4 ? "Porte " + std::to_string(d) : "Passage 1";
       door.kind = d <= 4 ? 'D' : 'C';
       door.in_channel = 2 * d - 1;
       door.out_channel = 2 * d;
-      spec.doors.push_back(door);
+      settings.doors.push_back(door);
     }
   }
 
-  void ReadLayout(const toml::node& node, const std::string& key, SiteSpec& spec) const {
+  void ReadLayout(const toml::node& node, const std::string& key, SiteSettings& settings) const {
     if (node.is_string()) {
       if (String(node, key) != "default") {
         Fail(node, key, "must be \"default\" or a table with device and doors");
       }
-      ApplyDefaultLayoutSpec(spec);
+      ApplyDefaultLayoutTo(settings);
       return;
     }
     const toml::table* table = Table(node, key);
-    spec.default_layout = false;
+    settings.default_layout = false;
     for (const auto& [name, value] : *table) {
       if (name.str() != "device" && name.str() != "doors") {
         Fail(value, key + "." + std::string(name.str()), "is not a key of a layout (device, doors)");
       }
     }
     if (const toml::node* device = table->get("device")) {
-      spec.device_type = String(*device, key + ".device");
-      if (spec.device_type != "RV9" && spec.device_type != "QDX" &&
-          spec.device_type != "TLY08" && spec.device_type != "TLY01") {
+      settings.device_type = String(*device, key + ".device");
+      if (settings.device_type != "RV9" && settings.device_type != "QDX" &&
+          settings.device_type != "TLY08" && settings.device_type != "TLY01") {
         Fail(*device, key + ".device",
-             "\"" + spec.device_type + "\" is not a device the header knows (RV9, QDX, TLY08, "
+             "\"" + settings.device_type + "\" is not a device the header knows (RV9, QDX, TLY08, "
              "TLY01)");
       }
     }
@@ -446,12 +446,12 @@ class ScenarioReader {
       Fail(doors_node != nullptr ? *doors_node : node, key + ".doors",
            "must be a list of doors, such as [{ name = \"Entrance\" }]");
     }
-    const bool tly01 = spec.device_type == "TLY01";
+    const bool tly01 = settings.device_type == "TLY01";
     const int max_doors = tly01 ? 4 : kDoorCount;
-    const int max_channel = spec.device_type == "TLY08" || tly01 ? 8 : kChannelCount;
+    const int max_channel = settings.device_type == "TLY08" || tly01 ? 8 : kChannelCount;
     if (static_cast<int>(doors->size()) > max_doors) {
       Fail(*doors_node, key + ".doors",
-           std::to_string(doors->size()) + " doors are more than a " + spec.device_type +
+           std::to_string(doors->size()) + " doors are more than a " + settings.device_type +
                " configuration holds (" + std::to_string(max_doors) + ")");
     }
     std::map<int, std::string> channel_owner;
@@ -460,7 +460,7 @@ class ScenarioReader {
       ++number;
       const std::string where = key + ".doors[" + std::to_string(number) + "]";
       const toml::table* door_table = Table(door_node, where);
-      DoorSpec door;
+      DoorSettings door;
       door.name = "Door " + std::to_string(number);
       door.in_channel = tly01 ? number : 2 * number - 1;
       door.out_channel = tly01 ? number + 4 : 2 * number;
@@ -499,7 +499,7 @@ class ScenarioReader {
         if (channel > max_channel) {
           Fail(door_node, where,
                "channel " + std::to_string(channel) + " is beyond the " +
-                   std::to_string(max_channel) + " channels a " + spec.device_type +
+                   std::to_string(max_channel) + " channels a " + settings.device_type +
                    " configuration holds");
         }
         const auto [owner, added] = channel_owner.emplace(channel, where);
@@ -509,10 +509,10 @@ class ScenarioReader {
                    " already");
         }
       }
-      spec.doors.push_back(door);
+      settings.doors.push_back(door);
     }
     double weights = 0;
-    for (const DoorSpec& door : spec.doors) weights += door.weight;
+    for (const DoorSettings& door : settings.doors) weights += door.weight;
     if (weights <= 0) Fail(*doors_node, key + ".doors", "the doors' weights must not all be 0");
   }
 

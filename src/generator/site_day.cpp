@@ -25,7 +25,7 @@ constexpr int kFlatTicksPerDay = 86400 / kFlatTickSeconds;
 constexpr int32_t kDayVariationStream = -1;
 constexpr int32_t kFlatDayStream = -2;
 
-cctz::time_zone ZoneOf(const SiteSpec& site) {
+cctz::time_zone ZoneOf(const SiteSettings& site) {
   // Loading a zone takes the zone database's lock; consecutive site-days of
   // a thread are mostly of the same zone.
   thread_local std::string loaded_name;
@@ -64,7 +64,7 @@ bool InHours(const DayHours& hours, int minute) {
   return false;
 }
 
-StreamKey KeyOf(uint32_t seed, const SiteSpec& site, TDateTime date, int32_t quarter,
+StreamKey KeyOf(uint32_t seed, const SiteSettings& site, TDateTime date, int32_t quarter,
                 int32_t channel) {
   return StreamKey{seed, HashOfName(site.name), static_cast<int64_t>(DatePart(date)), quarter,
                    channel};
@@ -72,7 +72,7 @@ StreamKey KeyOf(uint32_t seed, const SiteSpec& site, TDateTime date, int32_t qua
 
 // The flat profile: the program's own ticks every 2 seconds around the
 // clock.
-std::vector<TrafficEvent> FlatTraffic(const SiteSpec& site, uint32_t seed, TDateTime date) {
+std::vector<TrafficEvent> FlatTraffic(const SiteSettings& site, uint32_t seed, TDateTime date) {
   RandomSource random(FlatDayState(site, seed, date));
   std::vector<TrafficEvent> events;
   for (int tick = 0; tick < kFlatTicksPerDay; ++tick) {
@@ -91,18 +91,18 @@ std::vector<TrafficEvent> FlatTraffic(const SiteSpec& site, uint32_t seed, TDate
 
 }  // namespace
 
-TDateTime LocalTimeOf(const SiteSpec& site, int64_t unix_seconds) {
+TDateTime LocalTimeOf(const SiteSettings& site, int64_t unix_seconds) {
   const cctz::civil_second local = cctz::convert(
       cctz::time_point<cctz::seconds>(cctz::seconds(unix_seconds)), ZoneOf(site));
   return EncodeDate(static_cast<int>(local.year()), local.month(), local.day()) +
          EncodeTime(local.hour(), local.minute(), local.second(), 0);
 }
 
-uint32_t FlatDayState(const SiteSpec& site, uint32_t seed, TDateTime date) {
+uint32_t FlatDayState(const SiteSettings& site, uint32_t seed, TDateTime date) {
   return static_cast<uint32_t>(StreamRandom(KeyOf(seed, site, date, kFlatDayStream, 0)).Next());
 }
 
-SiteDayClock ClockOfSiteDay(const SiteSpec& site, TDateTime date) {
+SiteDayClock ClockOfSiteDay(const SiteSettings& site, TDateTime date) {
   const cctz::time_zone zone = ZoneOf(site);
   SiteDayClock clock;
   clock.date = DatePart(date);
@@ -141,7 +141,7 @@ namespace {
 // Calls `passage(second, slot, channel)` for every passage of the visitors of
 // a site of a profile other than flat on the day of `clock`, as drawn.
 template <typename Passage>
-void DrawVisitors(const SiteSpec& site, uint32_t seed, const SiteDayClock& clock,
+void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& clock,
                   Passage&& passage) {
   const TDateTime date = clock.date;
   const int quarters = static_cast<int>(clock.slot.size());
@@ -166,14 +166,14 @@ void DrawVisitors(const SiteSpec& site, uint32_t seed, const SiteDayClock& clock
   // Each door's share, as running sums for drawing a door by weight.
   std::vector<double> door_bounds;
   double door_weights = 0;
-  for (const DoorSpec& door : site.doors) {
+  for (const DoorSettings& door : site.doors) {
     door_weights += door.weight;
     door_bounds.push_back(door_weights);
   }
   // The door whose share holds the pick: the number of running sums at or
   // below it, counted without branches (which a random door would mispredict).
   const size_t last_door = site.doors.size() - 1;
-  const auto door_at = [&](double fraction) -> const DoorSpec& {
+  const auto door_at = [&](double fraction) -> const DoorSettings& {
     const double pick = fraction * door_weights;
     size_t index = 0;
     for (size_t k = 0; k < last_door; ++k) index += pick >= door_bounds[k] ? 1 : 0;
@@ -193,11 +193,11 @@ void DrawVisitors(const SiteSpec& site, uint32_t seed, const SiteDayClock& clock
       // quarter hour (its high half, scaled: a bias below one in four
       // million, far below what any count shows).
       const uint64_t bits = stream.Next();
-      const DoorSpec& in = door_at(static_cast<double>(bits & 0xFFFFFFFFu) * 0x1.0p-32);
+      const DoorSettings& in = door_at(static_cast<double>(bits & 0xFFFFFFFFu) * 0x1.0p-32);
       const int entry = q * kQuarterSeconds + static_cast<int>(((bits >> 32) * kQuarterSeconds) >> 32);
       const int stay = static_cast<int>(stream.Stay(mean_stay) + 0.5);
       const int exit = std::min(entry + stay, stretch_end[q] - 1);
-      const DoorSpec& out = door_at(stream.Uniform());
+      const DoorSettings& out = door_at(stream.Uniform());
       passage(entry, clock.slot[q], in.in_channel);
       passage(exit, clock.slot[exit / kQuarterSeconds], out.out_channel);
     }
@@ -212,7 +212,7 @@ void Count(DayCounts& day, int slot, int channel) {
 
 }  // namespace
 
-std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
+std::vector<TrafficEvent> SiteDayTraffic(const SiteSettings& site, uint32_t seed,
                                          const SiteDayClock& clock, TrafficOrder order) {
   if (site.profile == TrafficProfile::kFlat) return FlatTraffic(site, seed, clock.date);
   std::vector<TrafficEvent> events;
@@ -228,7 +228,7 @@ std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
   return events;
 }
 
-void AddTrafficTo(DayCounts& day, const SiteSpec& site, const SiteDayClock& clock,
+void AddTrafficTo(DayCounts& day, const SiteSettings& site, const SiteDayClock& clock,
                   const std::vector<TrafficEvent>& events) {
   if (site.profile != TrafficProfile::kFlat) {
     for (const int slot : clock.slot) MarkSlotUsed(day, slot);
@@ -240,7 +240,7 @@ void AddTrafficTo(DayCounts& day, const SiteSpec& site, const SiteDayClock& cloc
   day.ChannelCount = std::max(day.ChannelCount, site.ChannelCount());
 }
 
-void AddVisitorsTo(DayCounts& day, const SiteSpec& site, uint32_t seed,
+void AddVisitorsTo(DayCounts& day, const SiteSettings& site, uint32_t seed,
                    const SiteDayClock& clock) {
   for (const int slot : clock.slot) MarkSlotUsed(day, slot);
   // Counted in a small table of the site's channels first: the whole day
@@ -260,7 +260,7 @@ void AddVisitorsTo(DayCounts& day, const SiteSpec& site, uint32_t seed,
   day.ChannelCount = std::max(day.ChannelCount, channels);
 }
 
-TTlyConfig SiteConfig(const SiteSpec& site) {
+TTlyConfig SiteConfig(const SiteSettings& site) {
   TTlyConfig config;
   if (site.default_layout) {
     ApplyDefaultLayout(config);
@@ -279,15 +279,15 @@ TTlyConfig SiteConfig(const SiteSpec& site) {
       channels[n].DoorIndex = 1;
     }
     int number = 0;
-    for (const DoorSpec& spec : site.doors) {
+    for (const DoorSettings& settings : site.doors) {
       DoorEntry& door = doors[++number];
       door.Active = true;
-      door.Name = spec.name;
-      door.Kind = spec.kind;
+      door.Name = settings.name;
+      door.Kind = settings.kind;
       door.HasOut = true;
-      for (const int channel : {spec.in_channel, spec.out_channel}) {
+      for (const int channel : {settings.in_channel, settings.out_channel}) {
         channels[channel].Active = true;
-        channels[channel].IsOut = channel == spec.out_channel;
+        channels[channel].IsOut = channel == settings.out_channel;
         channels[channel].DoorIndex = number;
       }
     }
@@ -298,7 +298,7 @@ TTlyConfig SiteConfig(const SiteSpec& site) {
   return config;
 }
 
-std::string SiteDayImage(const SiteSpec& site, const DayCounts& day, TDateTime updated_at) {
+std::string SiteDayImage(const SiteSettings& site, const DayCounts& day, TDateTime updated_at) {
   TTlyConfig config = SiteConfig(site);
   // Only used slots get a row; as many count fields as the site has channels.
   const std::string rows = FormatDayRows(day, site.shop_code, kGeneratorFromTime,
@@ -306,7 +306,7 @@ std::string SiteDayImage(const SiteSpec& site, const DayCounts& day, TDateTime u
   return config.BuildSealedFileText(rows, updated_at);
 }
 
-std::string SiteDirectory(const std::string& out_dir, const SiteSpec& site) {
+std::string SiteDirectory(const std::string& out_dir, const SiteSettings& site) {
   return out_dir + (out_dir.empty() || out_dir.back() != '/' ? "/" : "") + site.name;
 }
 

@@ -34,15 +34,15 @@ struct SiteDayClock {
 
 // The clock of `site` on the local date `date`. Throws std::invalid_argument
 // when the site's time zone cannot be loaded.
-SiteDayClock ClockOfSiteDay(const SiteSpec& site, TDateTime date);
+SiteDayClock ClockOfSiteDay(const SiteSettings& site, TDateTime date);
 
 // The local date and time of `site` at the instant `unix_seconds` (UTC).
 // Throws std::invalid_argument when the site's time zone cannot be loaded.
-TDateTime LocalTimeOf(const SiteSpec& site, int64_t unix_seconds);
+TDateTime LocalTimeOf(const SiteSettings& site, int64_t unix_seconds);
 
 // Where the random source of a flat site's day starts: its ticks are the
 // program's own (DrawFlatTick) from this state on.
-uint32_t FlatDayState(const SiteSpec& site, uint32_t seed, TDateTime date);
+uint32_t FlatDayState(const SiteSettings& site, uint32_t seed, TDateTime date);
 
 // One counted passage: a visitor entering or leaving by a door.
 struct TrafficEvent {
@@ -60,7 +60,7 @@ enum class TrafficOrder { kAsDrawn, kByTime };
 // `seed`. Visitors enter only while the site is open, each leaves after a
 // stay drawn around the dwell time and at the latest when the stretch of
 // opening hours they came in ends, by a door drawn by the doors' weights.
-std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
+std::vector<TrafficEvent> SiteDayTraffic(const SiteSettings& site, uint32_t seed,
                                          const SiteDayClock& clock,
                                          TrafficOrder order = TrafficOrder::kByTime);
 
@@ -69,25 +69,25 @@ std::vector<TrafficEvent> SiteDayTraffic(const SiteSpec& site, uint32_t seed,
 // counter writes a row for every quarter hour, zeros included); flat marks
 // only the slots that got counts, as the program's own generator does. Raises
 // the day's channel count to the site's channels.
-void AddTrafficTo(DayCounts& day, const SiteSpec& site, const SiteDayClock& clock,
+void AddTrafficTo(DayCounts& day, const SiteSettings& site, const SiteDayClock& clock,
                   const std::vector<TrafficEvent>& events);
 
 // AddTrafficTo(day, site, clock, SiteDayTraffic(site, seed, clock)) for a
 // site of a profile other than flat, counting each passage as it is drawn.
-void AddVisitorsTo(DayCounts& day, const SiteSpec& site, uint32_t seed,
+void AddVisitorsTo(DayCounts& day, const SiteSettings& site, uint32_t seed,
                    const SiteDayClock& clock);
 
 // The counter configuration a site's day files describe: its layout as the
 // header's door and channel lines, its device type, its name as shop name.
-TTlyConfig SiteConfig(const SiteSpec& site);
+TTlyConfig SiteConfig(const SiteSettings& site);
 
 // The day file of `site` for `day` as the save at `updated_at` writes it:
 // header, titles, one row per used slot with the site's shop code and its
 // channels, sealed.
-std::string SiteDayImage(const SiteSpec& site, const DayCounts& day, TDateTime updated_at);
+std::string SiteDayImage(const SiteSettings& site, const DayCounts& day, TDateTime updated_at);
 
 // "OUT/<name>" of a site.
-std::string SiteDirectory(const std::string& out_dir, const SiteSpec& site);
+std::string SiteDirectory(const std::string& out_dir, const SiteSettings& site);
 
 }  // namespace tly
 

@@ -64,7 +64,7 @@ std::vector<int> UsedSlots(const DayCounts& day) {
 
 }  // namespace
 
-FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime date,
+FaultedSiteDay PlantSiteDayFaults(const SiteSettings& site, uint32_t seed, TDateTime date,
                                   const DayCounts& day, TDateTime updated_at) {
   FaultedSiteDay result;
   std::array<std::optional<StreamRandom>, kFaultKindCount> drawn;
@@ -109,7 +109,7 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime
   auto work = std::make_unique<DayCounts>(day);
   const int channels = std::clamp(work->ChannelCount, 0, kMaxChannels);
   std::vector<int> active;
-  for (const DoorSpec& door : site.doors) {
+  for (const DoorSettings& door : site.doors) {
     for (const int channel : {door.in_channel, door.out_channel}) {
       if (channel >= 1 && channel <= channels) active.push_back(channel);
     }

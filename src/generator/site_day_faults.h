@@ -32,7 +32,7 @@ struct FaultedSiteDay {
 // channel starts on a count, a swapped door where its entries and exits
 // differ, a reset in a quarter hour with counts); one that finds no such
 // place, or a day without rows where it needs one, is left out.
-FaultedSiteDay PlantSiteDayFaults(const SiteSpec& site, uint32_t seed, TDateTime date,
+FaultedSiteDay PlantSiteDayFaults(const SiteSettings& site, uint32_t seed, TDateTime date,
                                   const DayCounts& day, TDateTime updated_at);
 
 }  // namespace tly

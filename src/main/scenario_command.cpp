@@ -22,7 +22,7 @@ std::string Rounded(double value) {
   return text;
 }
 
-std::string SiteLine(const SiteSpec& site) {
+std::string SiteLine(const SiteSettings& site) {
   char text[256];
   std::snprintf(text, sizeof text, "  %-20s shop %-10s %-8s %-20s %zu doors, %d channels (%s%s)",
                 site.name.c_str(), site.shop_code.c_str(), ProfileName(site.profile),
@@ -90,12 +90,12 @@ int RunScenarioCommand(const ScenarioOptions& options) {
 
   output.Line(options.check + ": " + CountOf(scenario.sites.size(), "site", "sites") +
               ", seed " + std::to_string(scenario.seed) + "; OK");
-  for (const SiteSpec& site : scenario.sites) output.Line(SiteLine(site));
+  for (const SiteSettings& site : scenario.sites) output.Line(SiteLine(site));
 
   if (last < first) {
     // A typical week: the weekday factors at a month factor of 1.
     output.Line("Expected visitors of a typical week (month factor 1):");
-    for (const SiteSpec& site : scenario.sites) {
+    for (const SiteSettings& site : scenario.sites) {
       std::string line = "  " + site.name + ":";
       if (site.profile == TrafficProfile::kFlat) {
         line += " a coin flip per channel every 2 seconds (about 21600 entries a day per door)";
@@ -113,7 +113,7 @@ int RunScenarioCommand(const ScenarioOptions& options) {
 
   const uint64_t days = static_cast<uint64_t>(last - first) + 1;
   double all = 0;
-  for (const SiteSpec& site : scenario.sites) {
+  for (const SiteSettings& site : scenario.sites) {
     double expected = 0;
     for (TDateTime date = first; date <= last; date += 1) expected += ExpectedVisitors(site, date);
     all += expected;

@@ -23,7 +23,7 @@ TEST(ScenarioFile, TheExampleIsAValidScenarioWithDefaultsApplied) {
   const Scenario scenario = ParseScenario(ExampleScenario(), "example.toml");
   ASSERT_EQ(scenario.sites.size(), 4u);
   EXPECT_EQ(scenario.seed, 2027u);
-  const SiteSpec& rivoli = scenario.sites[0];
+  const SiteSettings& rivoli = scenario.sites[0];
   EXPECT_EQ(rivoli.time_zone, "Europe/Paris");  // from [defaults]
   EXPECT_EQ(rivoli.seasonal[11], 1.4);
   EXPECT_TRUE(rivoli.hours[6].empty()) << "sunday = closed";
@@ -33,7 +33,7 @@ TEST(ScenarioFile, TheExampleIsAValidScenarioWithDefaultsApplied) {
   EXPECT_TRUE(rivoli.default_layout);
   EXPECT_EQ(rivoli.ChannelCount(), 10);
 
-  const SiteSpec& office = scenario.sites[1];
+  const SiteSettings& office = scenario.sites[1];
   ASSERT_EQ(office.doors.size(), 3u);
   EXPECT_EQ(office.doors[2].name, "Bridge");
   EXPECT_EQ(office.doors[2].kind, 'C');

@@ -21,7 +21,7 @@
 namespace tly {
 namespace {
 
-SiteSpec RetailSite() {
+SiteSettings RetailSite() {
   Scenario scenario = ParseScenario(R"(
 [[site]]
 name = "shop"
@@ -44,7 +44,7 @@ struct CountedDay {
   std::unique_ptr<DayCounts> day = std::make_unique<DayCounts>();
 };
 
-CountedDay Count(const SiteSpec& site, uint32_t seed, TDateTime date) {
+CountedDay Count(const SiteSettings& site, uint32_t seed, TDateTime date) {
   CountedDay counted;
   counted.clock = ClockOfSiteDay(site, date);
   InitDayCountsFor(*counted.day, date);
@@ -52,15 +52,15 @@ CountedDay Count(const SiteSpec& site, uint32_t seed, TDateTime date) {
   return counted;
 }
 
-int64_t Entries(const SiteSpec& site, const SlotCounts& slot) {
+int64_t Entries(const SiteSettings& site, const SlotCounts& slot) {
   int64_t sum = 0;
-  for (const DoorSpec& door : site.doors) sum += slot.Counts[door.in_channel - 1];
+  for (const DoorSettings& door : site.doors) sum += slot.Counts[door.in_channel - 1];
   return sum;
 }
 
-int64_t Exits(const SiteSpec& site, const SlotCounts& slot) {
+int64_t Exits(const SiteSettings& site, const SlotCounts& slot) {
   int64_t sum = 0;
-  for (const DoorSpec& door : site.doors) sum += slot.Counts[door.out_channel - 1];
+  for (const DoorSettings& door : site.doors) sum += slot.Counts[door.out_channel - 1];
   return sum;
 }
 
@@ -79,7 +79,7 @@ double Correlation(const std::vector<double>& a, const std::vector<double>& b) {
 
 // Twelve weeks of one retail site, spring to summer (no change of the clocks).
 TEST(SiteTraffic, TwelveWeeksComeOutAsTheScenarioAsks) {
-  const SiteSpec site = RetailSite();
+  const SiteSettings site = RetailSite();
   const TDateTime first = EncodeDate(2027, 4, 5);  // a Monday
   std::array<double, kDaysPerWeek> entries_per_weekday{};
   std::array<int, kDaysPerWeek> days_per_weekday{};
@@ -143,7 +143,7 @@ visitors = 20000
 time_zone = "Europe/Paris"
 )",
                                     "transit.toml");
-  const SiteSpec& site = scenario.sites[0];
+  const SiteSettings& site = scenario.sites[0];
 
   // Forward (28 March 2027): 23 hours, no rows for 02:00 to 02:45.
   const CountedDay forward = Count(site, 9, EncodeDate(2027, 3, 28));
@@ -180,7 +180,7 @@ time_zone = "Europe/Paris"
 TEST(SiteTraffic, FlatSitesCountTheProgramsOwnTicks) {
   Scenario scenario = ParseScenario("[[site]]\nname = \"f\"\nshop_code = \"001\"\nprofile = \"flat\"\n",
                                     "flat.toml");
-  const SiteSpec& site = scenario.sites[0];
+  const SiteSettings& site = scenario.sites[0];
   const TDateTime date = EncodeDate(2027, 6, 1);
   const CountedDay from_events = Count(site, 5, date);
   auto summed = std::make_unique<DayCounts>();
