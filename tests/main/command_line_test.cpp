@@ -25,24 +25,13 @@ using testing::Program;
 using testing::ReadBytes;
 using testing::TempDir;
 
-struct Outcome {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = testing::ProgramOutcome;
 
 // Runs the program to its end with `args`; stdout goes to `stdout_fd` when
 // given.
 Outcome RunProgram(const std::vector<std::string>& args, int stdout_fd = -1,
                    std::vector<std::string> env = {}) {
-  TempDir scratch;
-  Program program(GeneratorProgram(), args, scratch.path(), std::move(env), scratch.path(),
-                  stdout_fd);
-  Outcome outcome;
-  outcome.code = program.Wait();
-  outcome.out = program.Out();
-  outcome.err = program.Err();
-  return outcome;
+  return testing::RunGeneratorToEnd(args, "", std::move(env), stdout_fd);
 }
 
 // The bytes of every file of `dir` by name.

@@ -15,25 +15,13 @@
 namespace tly {
 namespace {
 
-using testing::GeneratorProgram;
-using testing::Program;
 using testing::ReadBytes;
 using testing::TempDir;
 
-struct Outcome {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = testing::ProgramOutcome;
 
 Outcome RunProgram(const std::vector<std::string>& args, const std::string& work_dir) {
-  TempDir scratch;
-  Program program(GeneratorProgram(), args, scratch.path(), {}, work_dir);
-  Outcome outcome;
-  outcome.code = program.Wait();
-  outcome.out = program.Out();
-  outcome.err = program.Err();
-  return outcome;
+  return testing::RunGeneratorToEnd(args, work_dir);
 }
 
 std::string WithoutUpdateLine(const std::string& file) {

@@ -124,6 +124,30 @@ class Program {
   int exit_code_ = kRunning;
 };
 
+// What a run of the program to its end printed and returned.
+struct ProgramOutcome {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the generator with `args` to its end, its output going to a scratch
+// directory. It works in `work_dir` (the scratch directory when empty);
+// `extra_env` and `stdout_fd` are as Program takes them.
+inline ProgramOutcome RunGeneratorToEnd(const std::vector<std::string>& args,
+                                        const std::string& work_dir = "",
+                                        std::vector<std::string> extra_env = {},
+                                        int stdout_fd = -1) {
+  TempDir scratch;
+  Program program(GeneratorProgram(), args, scratch.path(), std::move(extra_env),
+                  work_dir.empty() ? scratch.path() : work_dir, stdout_fd);
+  ProgramOutcome outcome;
+  outcome.code = program.Wait();
+  outcome.out = program.Out();
+  outcome.err = program.Err();
+  return outcome;
+}
+
 }  // namespace tly::testing
 
 #endif  // TLY_TESTS_TESTUTIL_PROGRAM_PROCESS_H_
