@@ -247,6 +247,8 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
 
   RandomSource source(request.seed);
   int next_day = 0;
+  const bool notice_wanted =
+      existing == ExistingDayFiles::kContinue && static_cast<bool>(request.existing_noticed);
   const auto hand_out = [&](RunInFlight& slot) {
     slot.days.assign(static_cast<size_t>(std::min(kDaysPerRun, days - next_day)), {});
     for (DayInFlight& day : slot.days) {
@@ -255,8 +257,6 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
       source.Skip(kDrawsPerDay);
     }
     slot.ready.store(false);
-    const bool notice_wanted =
-        existing == ExistingDayFiles::kContinue && static_cast<bool>(request.existing_noticed);
     pool.enqueue([&slot, &stopped, &request, first, existing, notice_wanted] {
       try {
         for (DayInFlight& day : slot.days) {
