@@ -2,13 +2,13 @@
 
 #include <unistd.h>
 
-#include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/info.h>
-#include <oneapi/tbb/task_arena.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -16,6 +16,8 @@
 #include <optional>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/tly_config.h"
@@ -25,6 +27,7 @@
 #include "generator/tick_sums.h"
 #include "support/directory_lock.h"
 #include "support/safe_file.h"
+#include "support/thread_priority.h"
 
 namespace tly {
 namespace {
@@ -51,18 +54,35 @@ void CheckDate(const CivilDate& date, const char* which) {
 }
 
 // The day files of the days from `first` to `last` that exist already (any
-// entry under the name counts), in day order.
+// entry under the name counts), in day order. Read from one listing of the
+// directory, which costs a long range far less than a look-up per day; a
+// directory may be writable and searchable without being readable, and is
+// then looked up day by day.
 std::vector<std::string> ExistingDayFilesOf(const std::string& dir, TDateTime first,
                                             TDateTime last) {
-  std::vector<std::string> existing;
-  for (TDateTime date = first; date <= last; date += 1) {
-    const std::string name = DayFileNameFor(dir, date);
-    std::error_code error;
-    if (std::filesystem::symlink_status(name, error).type() !=
-        std::filesystem::file_type::not_found) {
-      existing.push_back(name);
+  std::vector<std::pair<TDateTime, std::string>> found;
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(dir, error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    const TDateTime date = DateFromFileName(name);
+    if (date >= first && date <= last && name == DayFileBaseName(date)) {
+      found.emplace_back(date, DayFileNameFor(dir, date));
     }
   }
+  if (error) {
+    found.clear();
+    for (TDateTime date = first; date <= last; date += 1) {
+      std::string name = DayFileNameFor(dir, date);
+      if (std::filesystem::symlink_status(name, error).type() !=
+          std::filesystem::file_type::not_found) {
+        found.emplace_back(date, std::move(name));
+      }
+    }
+  }
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> existing;
+  for (auto& [date, name] : found) existing.push_back(std::move(name));
   return existing;
 }
 
@@ -79,52 +99,78 @@ std::string DescribeExisting(const std::vector<std::string>& existing) {
 // The draws of one day: kTicksPerDay ticks of kFlatDrawsPerTick draws.
 constexpr uint64_t kDrawsPerDay = uint64_t{kTicksPerDay} * kFlatDrawsPerTick;
 
-// One day on its way from the pool to the writer.
+// One day on its way from a generating thread to the writer.
 struct DayInFlight {
-  int index = 0;       // days after the first of the range
-  uint32_t state = 0;  // the random source before the day's first draw
+  int index = 0;  // days after the first of the range
   std::string file_name;
-  bool kept = false;   // kSkip found its file: nothing to write
-  std::string image;   // the file to write
+  bool kept = false;  // kSkip found its file: nothing to write
+  std::string image;  // the file to write
   std::optional<std::system_error> failure;
   // kContinue found its file not sound: the first problem, told by the writer
   // so that the notices come in day order.
   std::optional<std::string> problem;
+  std::exception_ptr error;  // anything but a file error, thrown on by the writer
 };
 
-// Days are handed to the pool in runs of consecutive days: each hand-over
-// wakes a pool thread, and a pool thread that runs out of work spins for a
-// while before it sleeps. With one day at a time the gaps between hand-overs
-// are shorter than that, and the idle threads would spin all the time, taking
-// cores from the writer and from everything else on the machine.
+// The writer frees the places of the days it has written in runs of
+// consecutive days: a thread that finds the place of its next day still
+// taken sleeps until the writer frees it, and waking it costs the writer a
+// system call. One wake per run rather than per day keeps that cost off the
+// writer, which sets the pace.
 constexpr int kDaysPerRun = 8;
 
-// A run of days handed to the pool, and whether it is done with it.
-struct RunInFlight {
-  std::vector<DayInFlight> days;
-  std::atomic<bool> ready{true};
-  std::exception_ptr error;  // anything but a file error, passed on to the writer
+// Runs in flight per generating thread. Waking a thread that sleeps can take
+// a millisecond, several times as long as generating a day: the runs ahead
+// of the writer cover that.
+constexpr int kRunsPerThread = 4;
+
+// The generating threads of low priority count as starved by other work on
+// the machine once the writer has waited for them this long in all, and for
+// more than half the time since they started. Waking a thread, or the file
+// system's own work, holds them up now and then, but not for that long.
+constexpr std::chrono::milliseconds kStarvedAfter{20};
+
+// The places of one run of days. Run r goes into slot r % slots; the writer
+// frees the slot for run r + slots when it has written run r.
+struct RunSlot {
+  // The run the slot may be filled with next; kStopped when the backfill
+  // ends early.
+  std::atomic<int> free_for{0};
+  std::array<DayInFlight, kDaysPerRun> days;
+  // Whether each of `days` is produced, for the writer to take.
+  std::array<std::atomic<bool>, kDaysPerRun> ready{};
 };
 
-// Produces the day file of `day`, whose first day of the range is `first`:
-// the file's name, and its bytes unless `existing` is kSkip and the file
-// exists (`kept`). Throws std::system_error when the day's existing file
-// cannot be read (it is then left as it is). Safe to run for different days on
-// different threads at once.
-void ProduceDay(DayInFlight& day, const std::string& dir, TDateTime first,
-                ExistingDayFiles existing, bool notice_wanted) {
-  const TDateTime date = first + day.index;
-  day.file_name = DayFileNameFor(dir, date);
+constexpr int kStopped = -1;
+
+// What every generating thread needs to know of the backfill.
+struct DayRecipe {
+  const std::string& dir;
+  TDateTime first;  // the range's first day
+  int days;         // in the range
+  uint32_t seed;
+  ExistingDayFiles existing;
+  bool notice_wanted;  // kContinue, and somebody is told of unsound files
+};
+
+// Produces the day file of `day`: the file's name, and its bytes unless
+// `existing` is kSkip and the file exists (`kept`). Throws std::system_error
+// when the day's existing file cannot be read (it is then left as it is).
+// Safe to run for different days on different threads at once.
+void ProduceDay(DayInFlight& day, const DayRecipe& recipe) {
+  const TDateTime date = recipe.first + day.index;
+  day.file_name = DayFileNameFor(recipe.dir, date);
   std::error_code error;
-  if (existing == ExistingDayFiles::kSkip && std::filesystem::exists(day.file_name, error)) {
+  if (recipe.existing == ExistingDayFiles::kSkip && std::filesystem::exists(day.file_name, error)) {
     day.kept = true;
     return;
   }
   // A day's counts are a fixed-size record of some 25 KB: on the heap rather
-  // than on a pool thread's stack.
+  // than on a generating thread's stack.
   const auto counts = std::make_unique<DayCounts>();
   TTlyConfig config;
-  if (existing == ExistingDayFiles::kReplace || existing == ExistingDayFiles::kRefuse) {
+  if (recipe.existing == ExistingDayFiles::kReplace ||
+      recipe.existing == ExistingDayFiles::kRefuse) {
     // kRefuse found no file of the range, and the lock keeps other writers
     // out: looking again would only hold up the writer in the directory.
     ApplyDefaultLayout(config);
@@ -135,14 +181,162 @@ void ProduceDay(DayInFlight& day, const std::string& dir, TDateTime first,
     // counts alone.
     throw std::system_error(EIO, std::generic_category(),
                             "cannot read the existing day file " + day.file_name);
-  } else if (notice_wanted) {
+  } else if (recipe.notice_wanted) {
     NoticeExistingDayFile(day.file_name, [&day](const std::string&, const std::string& problem) {
       day.problem = problem;
     });
   }
-  RandomSource random(day.state);
+  // Every day draws a fixed number of times, whatever it holds, so its draws
+  // start where the source from `seed` stands after the days before it.
+  RandomSource random(recipe.seed);
+  random.Skip(static_cast<uint64_t>(day.index) * kDrawsPerDay);
   AddDayTicks(*counts, random);
   day.image = BuildDayFileImage(*counts, config, date + EncodeTime(23, 59, 58, 0));
+}
+
+// The days of a backfill's range, produced by threads of their own ahead of
+// the one thread that writes them, in a bounded number of slots.
+//
+// The generating threads run at the lowest priority, so that they only use
+// the cores that the writer and the system's own work on the files leave
+// idle: at the same priority they take turns with both, and the backfill
+// takes longer than writing alone would. Should other work on the machine
+// starve them (the writer waits for days most of the time), as many threads
+// at normal priority take over, so the backfill still gets its share.
+class DayPipeline {
+ public:
+  // Starts `jobs` threads generating the days of `recipe`, which must
+  // outlive the pipeline. Throws std::system_error when a thread cannot
+  // start; Day may throw it too, when the threads of normal priority cannot.
+  DayPipeline(const DayRecipe& recipe, int jobs);
+  // Stops the threads at their next day or wait and joins them.
+  ~DayPipeline();
+  DayPipeline(const DayPipeline&) = delete;
+  DayPipeline& operator=(const DayPipeline&) = delete;
+
+  // Day `index` of the range (0 for the first), once produced. The days
+  // must be asked for in order, and each handed back with Written.
+  DayInFlight& Day(int index);
+  // The writer is done with day `index`; its slot may be reused.
+  void Written(int index);
+
+ private:
+  RunSlot& SlotOf(int run) { return slots_[static_cast<size_t>(run) % slots_.size()]; }
+  void StartGenerator(bool in_background);
+  // The work of one generating thread: takes the days in turn, waits until
+  // the day's slot is free for its run and produces the day in its place.
+  // The threads take the days one by one rather than a run each, so that
+  // threads sharing a core finish the days in about the order the writer
+  // needs them. Returns when no day is left, the pipeline stops, or
+  // (`in_background`) it is starved.
+  void GenerateDays(bool in_background);
+  // False when the pipeline has stopped.
+  bool WaitUntilFreeFor(RunSlot& slot, int run);
+  void Stop();
+
+  const DayRecipe& recipe_;
+  const int runs_;
+  const int jobs_;  // threads generating at a time
+  std::vector<RunSlot> slots_;
+  std::atomic<int> next_day_{0};
+  std::atomic<bool> stopped_{false};
+  std::atomic<bool> starved_{false};
+  const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration waited_{};  // by the writer, for days
+  std::vector<std::jthread> generators_;
+};
+
+DayPipeline::DayPipeline(const DayRecipe& recipe, int jobs)
+    : recipe_(recipe),
+      runs_((recipe.days + kDaysPerRun - 1) / kDaysPerRun),
+      jobs_(std::min(jobs, runs_)),
+      slots_(static_cast<size_t>(std::min(kRunsPerThread * jobs_, runs_))) {
+  for (size_t s = 0; s < slots_.size(); ++s) slots_[s].free_for = static_cast<int>(s);
+  try {
+    for (int job = 0; job < jobs_; ++job) StartGenerator(true);
+  } catch (...) {
+    Stop();
+    throw;
+  }
+}
+
+DayPipeline::~DayPipeline() {
+  Stop();
+}
+
+void DayPipeline::Stop() {
+  stopped_.store(true);
+  for (RunSlot& slot : slots_) {
+    slot.free_for.store(kStopped);
+    slot.free_for.notify_all();
+  }
+  generators_.clear();
+}
+
+void DayPipeline::StartGenerator(bool in_background) {
+  generators_.emplace_back([this, in_background] {
+    // Should the system refuse, the thread generates at normal priority:
+    // slower for the writer, the same days.
+    if (in_background) LowerCallingThreadPriority();
+    GenerateDays(in_background);
+  });
+}
+
+bool DayPipeline::WaitUntilFreeFor(RunSlot& slot, int run) {
+  for (int now = slot.free_for.load(); now != run; now = slot.free_for.load()) {
+    if (now == kStopped) return false;
+    slot.free_for.wait(now);
+  }
+  return true;
+}
+
+void DayPipeline::GenerateDays(bool in_background) {
+  while (!(in_background && starved_.load()) && !stopped_.load()) {
+    const int index = next_day_.fetch_add(1);
+    if (index >= recipe_.days) return;
+    const int run = index / kDaysPerRun;
+    RunSlot& slot = SlotOf(run);
+    if (!WaitUntilFreeFor(slot, run)) return;
+    DayInFlight& day = slot.days[static_cast<size_t>(index % kDaysPerRun)];
+    day = DayInFlight{};
+    day.index = index;
+    try {
+      ProduceDay(day, recipe_);
+    } catch (const std::system_error& failure) {
+      // The writer stops at this day; later days are produced for nothing.
+      day.failure = failure;
+    } catch (...) {
+      day.error = std::current_exception();
+    }
+    std::atomic<bool>& ready = slot.ready[static_cast<size_t>(index % kDaysPerRun)];
+    ready.store(true);
+    ready.notify_one();
+  }
+}
+
+DayInFlight& DayPipeline::Day(int index) {
+  RunSlot& slot = SlotOf(index / kDaysPerRun);
+  std::atomic<bool>& ready = slot.ready[static_cast<size_t>(index % kDaysPerRun)];
+  if (!ready.load()) {
+    const auto began = std::chrono::steady_clock::now();
+    ready.wait(false);
+    const auto now = std::chrono::steady_clock::now();
+    waited_ += now - began;
+    if (!starved_.load() && waited_ > kStarvedAfter && waited_ > (now - started_) / 2) {
+      starved_.store(true);
+      for (int job = 0; job < jobs_; ++job) StartGenerator(false);
+    }
+  }
+  return slot.days[static_cast<size_t>(index % kDaysPerRun)];
+}
+
+void DayPipeline::Written(int index) {
+  const int run = index / kDaysPerRun;
+  if (index % kDaysPerRun != kDaysPerRun - 1 && index != recipe_.days - 1) return;
+  RunSlot& slot = SlotOf(run);
+  for (std::atomic<bool>& ready : slot.ready) ready.store(false);
+  slot.free_for.store(run + static_cast<int>(slots_.size()));
+  slot.free_for.notify_all();
 }
 
 }  // namespace
@@ -158,8 +352,8 @@ void CheckBackfillRequest(const BackfillRequest& request) {
   CheckDate(request.to, "to");
   if (EncodeDate(request.to.Year, request.to.Month, request.to.Day) <
       EncodeDate(request.from.Year, request.from.Month, request.from.Day)) {
-    throw std::invalid_argument("to date " + FormatIsoDate(request.to) +
-                                " is before from date " + FormatIsoDate(request.from));
+    throw std::invalid_argument("to date " + FormatIsoDate(request.to) + " is before from date " +
+                                FormatIsoDate(request.from));
   }
   if (request.out_dir.empty()) throw std::invalid_argument("no output directory given");
   std::error_code error;
@@ -202,6 +396,24 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
   const TDateTime last = EncodeDate(request.to.Year, request.to.Month, request.to.Day);
 
   const ExistingDayFiles existing = request.existing;
+  const int days = static_cast<int>(last - first) + 1;
+  const int jobs = request.jobs > 0 ? request.jobs
+                                    : std::min(tbb::info::default_concurrency(), kMaxBackfillJobs);
+  const DayRecipe recipe{
+      request.out_dir,
+      first,
+      days,
+      request.seed,
+      existing,
+      existing == ExistingDayFiles::kContinue && static_cast<bool>(request.existing_noticed)};
+  // The calling thread writes the days in day order, one file after the
+  // other, while the pipeline generates the next ones. Files in one
+  // directory are created one at a time by the file system anyway: writers
+  // on several threads only wait for each other.
+  DayPipeline pipeline(recipe, jobs);
+
+  // The first days are generated while the directory is looked at; nothing
+  // is written before that.
   if (existing == ExistingDayFiles::kRefuse) {
     const std::vector<std::string> found = ExistingDayFilesOf(request.out_dir, first, last);
     if (!found.empty()) throw DayFilesExist(found);
@@ -214,100 +426,31 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
     }
   }
 
-  const int days = static_cast<int>(last - first) + 1;
-  const int jobs = request.jobs > 0
-                       ? request.jobs
-                       : std::min(tbb::info::default_concurrency(), kMaxBackfillJobs);
-  // The calling thread writes the days in day order, one file after the
-  // other; `jobs` pool threads generate the days ahead of it. Files in one
-  // directory are created one at a time by the file system anyway: writers on
-  // several threads only wait for each other. The writer never generates: a
-  // pipeline stage that writes takes the next day to generate itself when the
-  // pool is slow to wake, and then generating and writing take turns again.
-  // Two runs per pool thread are in flight, in slots the writer hands out
-  // again as it finishes them, so the next days are ready when the writer
-  // comes to them and memory does not grow with the range.
-  const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
-                                    static_cast<size_t>(jobs) + 1);
-  tbb::task_arena pool(jobs, 0);
-  const int runs = (days + kDaysPerRun - 1) / kDaysPerRun;
-  std::vector<RunInFlight> slots(static_cast<size_t>(std::min(2 * jobs, runs)));
-  // Set at the first day that fails: days still in flight are not generated.
-  std::atomic<bool> stopped{false};
-  // Every slot handed to the pool is used by it until it is ready; also when
-  // the writer leaves early by an exception.
-  struct WaitForThePool {
-    std::vector<RunInFlight>& slots;
-    std::atomic<bool>& stopped;
-    ~WaitForThePool() {
-      stopped.store(true);
-      for (RunInFlight& slot : slots) slot.ready.wait(false);
-    }
-  } wait_for_the_pool{slots, stopped};
-
-  RandomSource source(request.seed);
-  int next_day = 0;
-  const bool notice_wanted =
-      existing == ExistingDayFiles::kContinue && static_cast<bool>(request.existing_noticed);
-  const auto hand_out = [&](RunInFlight& slot) {
-    slot.days.assign(static_cast<size_t>(std::min(kDaysPerRun, days - next_day)), {});
-    for (DayInFlight& day : slot.days) {
-      day.index = next_day++;
-      day.state = source.state();
-      source.Skip(kDrawsPerDay);
-    }
-    slot.ready.store(false);
-    pool.enqueue([&slot, &stopped, &request, first, existing, notice_wanted] {
-      try {
-        for (DayInFlight& day : slot.days) {
-          if (stopped.load()) break;
-          try {
-            ProduceDay(day, request.out_dir, first, existing, notice_wanted);
-          } catch (const std::system_error& failure) {
-            // The writer reports it when it comes to this day; the days
-            // before it, in other runs, go on.
-            day.failure = failure;
-            break;
-          }
-        }
-      } catch (...) {
-        // A task of the pool must not throw; the writer throws it on.
-        slot.error = std::current_exception();
-      }
-      slot.ready.store(true);
-      slot.ready.notify_one();
-    });
-  };
-  for (RunInFlight& slot : slots) hand_out(slot);
-
   BackfillProgress done;
   done.days_total = days;
-  for (int run = 0; run < runs; ++run) {
-    RunInFlight& slot = slots[static_cast<size_t>(run) % slots.size()];
-    slot.ready.wait(false);
-    if (slot.error) std::rethrow_exception(slot.error);
-    for (DayInFlight& day : slot.days) {
-      if (day.problem) request.existing_noticed(day.file_name, *day.problem);
-      if (!day.failure && !day.kept) {
-        try {
-          // One replacement per day; unlike the live generator's save there
-          // is no retry: the backfill stops at the first day it cannot write
-          // and leaves no temporary file behind.
-          ReplaceFileWith(day.file_name, day.image);
-        } catch (const std::system_error& failure) {
-          day.failure = failure;
-        }
+  for (int index = 0; index < days; ++index) {
+    DayInFlight& day = pipeline.Day(index);
+    if (day.error) std::rethrow_exception(day.error);
+    if (day.problem) request.existing_noticed(day.file_name, *day.problem);
+    if (!day.failure && !day.kept) {
+      try {
+        // One replacement per day; unlike the live generator's save there
+        // is no retry: the backfill stops at the first day it cannot write
+        // and leaves no temporary file behind.
+        ReplaceFileWith(day.file_name, day.image);
+      } catch (const std::system_error& failure) {
+        day.failure = failure;
       }
-      if (day.failure) throw DayNotWritten(*day.failure, first + day.index);
-      if (day.kept) {
-        ++done.days_skipped;
-      } else {
-        done.ticks_done += kTicksPerDay;
-      }
-      ++done.days_done;
-      if (progress) progress(done);
     }
-    if (next_day < days) hand_out(slot);
+    if (day.failure) throw DayNotWritten(*day.failure, first + index);
+    if (day.kept) {
+      ++done.days_skipped;
+    } else {
+      done.ticks_done += kTicksPerDay;
+    }
+    ++done.days_done;
+    pipeline.Written(index);
+    if (progress) progress(done);
   }
 }
 

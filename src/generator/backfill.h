@@ -99,12 +99,13 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // configuration, handles an existing day file as `existing` says, adds the
 // day's ticks and writes the file once, exactly as the generator's save at
 // the day's last tick (23:59:58) writes it. The days are generated on `jobs`
-// pool threads, several at once, and written by the calling thread in day
-// order while the next ones are generated; each day's draws are those one
-// random source running through all days from `seed` gives it (a skipped day
-// skips its draws), so the files are the same for any number of threads and
-// whichever days were skipped. At most 16 * `jobs` days are in flight at a
-// time, whatever the length of the range. With kSkip, leftover temporary files
+// threads of their own, several at once and at the lowest priority (at
+// normal priority when other work on the machine starves them), and written
+// by the calling thread in day order while the next ones are generated; each
+// day's draws are those one random source running through all days from
+// `seed` gives it (a skipped day skips its draws), so the files are the same
+// for any number of threads and whichever days were skipped. At most
+// 32 * `jobs` days are in flight at a time, whatever the length of the range. With kSkip, leftover temporary files
 // of the range (from an interrupted run) are removed first. `progress`, when
 // set, is called on the calling thread after each day, in day order.
 // Each day's file replaces the old one in one step (ReplaceFileWith).
@@ -113,7 +114,8 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // `existing` is kRefuse, DirectoryBusy (support/directory_lock.h) when another
 // process writes into `out_dir`. Throws DayNotWritten for the first day that
 // cannot be written, or exists but cannot be read; the days before it keep
-// their files, no day after it is written.
+// their files, no day after it is written. Throws std::system_error when a
+// thread cannot be started.
 void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress = {});
 
 }  // namespace tly

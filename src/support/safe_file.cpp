@@ -31,8 +31,17 @@ void WriteTemporary(const std::string& temporary, std::string_view bytes) {
 }  // namespace
 
 NewFile::NewFile(std::string path) : path_(std::move(path)) {
-  RemoveQuietly(path_);
-  fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  fd_ = ::open(path_.c_str(), kFlags, 0644);
+  // Usually the name is free; a stale entry is removed only when there is one,
+  // which spares a backfill a system call per file.
+  if (fd_ < 0 && errno == EEXIST) {
+    if (RemoveQuietly(path_)) {
+      fd_ = ::open(path_.c_str(), kFlags, 0644);
+    } else {
+      errno = EEXIST;  // what stands in the way, rather than why it stays
+    }
+  }
   if (fd_ < 0) ThrowErrno("cannot create " + path_);
 }
 

@@ -9,10 +9,11 @@
 namespace tly {
 
 // A file created anew for writing, safe in a directory that other users share:
-// a stale entry of the same name is unlinked first (a symbolic link is removed,
-// never followed), then the file is created with O_CREAT | O_EXCL | O_NOFOLLOW,
-// mode 0644 less the umask. So a link planted under the name cannot redirect
-// the write, and nothing is ever written into a file someone else prepared.
+// created with O_CREAT | O_EXCL | O_NOFOLLOW, mode 0644 less the umask; when a
+// stale entry has the name, it is unlinked (a symbolic link is removed, never
+// followed) and the file created again. So a link planted under the name
+// cannot redirect the write, and nothing is ever written into a file someone
+// else prepared.
 class NewFile {
  public:
   // Creates the file. Throws std::system_error when it cannot be created

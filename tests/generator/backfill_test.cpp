@@ -1,7 +1,9 @@
 #include "generator/backfill.h"
 
+#include <sched.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -14,9 +16,9 @@
 #include <gtest/gtest.h>
 
 #include "config/date_time_separators.h"
-#include "dayfile/day_file_check.h"
 #include "config/tly_config.h"
 #include "counting/day_file_loader.h"
+#include "dayfile/day_file_check.h"
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
 #include "generator/tick_sums.h"
@@ -288,8 +290,8 @@ TEST(BackfillTest, AnyNumberOfThreadsWritesTheSameFiles) {
   } ranges[] = {{{2028, 2, 20}, {2028, 3, 5}}, {{2026, 6, 17}, {2026, 7, 9}}};
   for (const auto& range : ranges) {
     for (const uint32_t seed : {0u, 4294967295u, 77u}) {
-      SCOPED_TRACE(std::to_string(seed) + " from " + std::to_string(range.from.Year) +
-                   "-" + std::to_string(range.from.Month));
+      SCOPED_TRACE(std::to_string(seed) + " from " + std::to_string(range.from.Year) + "-" +
+                   std::to_string(range.from.Month));
       TempDir serial;
       BackfillRequest request = Request(serial.path(), range.from, range.to, seed);
       request.jobs = 1;
@@ -330,6 +332,39 @@ TEST(BackfillTest, AnyNumberOfThreadsWritesTheSameFiles) {
       }
     }
   }
+}
+
+// Confined to one core shared with a busy thread of normal priority, the
+// generating threads of low priority get almost no time: threads of normal
+// priority take over from them partway through the range, and the files are
+// still those of an unhindered run.
+TEST(BackfillTest, GeneratingThreadsStarvedByOtherWorkStillGiveTheSameFiles) {
+  TempDir unhindered;
+  Backfill(Request(unhindered.path(), {2026, 3, 1}, {2026, 4, 30}, 11));
+
+  cpu_set_t allowed;
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  int core = 0;
+  while (!CPU_ISSET(core, &allowed)) ++core;
+  cpu_set_t one_core;
+  CPU_ZERO(&one_core);
+  CPU_SET(core, &one_core);
+  // Threads started from here on inherit the one core.
+  ASSERT_EQ(sched_setaffinity(0, sizeof one_core, &one_core), 0);
+  TempDir starved;
+  {
+    std::atomic<bool> done{false};
+    std::jthread busy([&done] {
+      while (!done.load(std::memory_order_relaxed)) {
+      }
+    });
+    BackfillRequest request = Request(starved.path(), {2026, 3, 1}, {2026, 4, 30}, 11);
+    request.jobs = 2;
+    Backfill(request);
+    done = true;
+  }
+  ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+  EXPECT_EQ(Snapshot(starved.path()), Snapshot(unhindered.path()));
 }
 
 // Day files of the range that exist already are written over only as the
