@@ -230,6 +230,8 @@ class DayPipeline {
   // needs them. Returns when no day is left, the pipeline stops, or
   // (`in_background`) it is starved.
   void GenerateDays(bool in_background);
+  // Produces day `index` into `day`, its failure or error included.
+  void MakeDay(DayInFlight& day, int index);
   // False when the pipeline has stopped.
   bool WaitUntilFreeFor(RunSlot& slot, int run);
   void Stop();
@@ -238,7 +240,7 @@ class DayPipeline {
   const int runs_;
   const int jobs_;  // threads generating at a time
   std::vector<RunSlot> slots_;
-  std::atomic<int> next_day_{0};
+  std::atomic<int> next_day_{1};  // the writer makes day 0 itself
   std::atomic<bool> stopped_{false};
   std::atomic<bool> starved_{false};
   const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
@@ -297,25 +299,34 @@ void DayPipeline::GenerateDays(bool in_background) {
     const int run = index / kDaysPerRun;
     RunSlot& slot = SlotOf(run);
     if (!WaitUntilFreeFor(slot, run)) return;
-    DayInFlight& day = slot.days[static_cast<size_t>(index % kDaysPerRun)];
-    day = DayInFlight{};
-    day.index = index;
-    try {
-      ProduceDay(day, recipe_);
-    } catch (const std::system_error& failure) {
-      // The writer stops at this day; later days are produced for nothing.
-      day.failure = failure;
-    } catch (...) {
-      day.error = std::current_exception();
-    }
+    MakeDay(slot.days[static_cast<size_t>(index % kDaysPerRun)], index);
     std::atomic<bool>& ready = slot.ready[static_cast<size_t>(index % kDaysPerRun)];
     ready.store(true);
     ready.notify_one();
   }
 }
 
+void DayPipeline::MakeDay(DayInFlight& day, int index) {
+  day = DayInFlight{};
+  day.index = index;
+  try {
+    ProduceDay(day, recipe_);
+  } catch (const std::system_error& failure) {
+    // The writer stops at this day; later days are produced for nothing.
+    day.failure = failure;
+  } catch (...) {
+    day.error = std::current_exception();
+  }
+}
+
 DayInFlight& DayPipeline::Day(int index) {
   RunSlot& slot = SlotOf(index / kDaysPerRun);
+  if (index == 0) {
+    // A new thread takes a while to start and to make its first day; the
+    // writer, which has nothing else to do yet, makes the first day itself.
+    MakeDay(slot.days[0], 0);
+    return slot.days[0];
+  }
   std::atomic<bool>& ready = slot.ready[static_cast<size_t>(index % kDaysPerRun)];
   if (!ready.load()) {
     const auto began = std::chrono::steady_clock::now();
