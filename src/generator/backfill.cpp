@@ -101,10 +101,11 @@ constexpr uint64_t kDrawsPerDay = uint64_t{kTicksPerDay} * kFlatDrawsPerTick;
 
 // One day on its way from a generating thread to the writer.
 struct DayInFlight {
-  int index = 0;  // days after the first of the range
-  std::string file_name;
-  bool kept = false;  // kSkip found its file: nothing to write
-  std::string image;  // the file to write
+  int index = 0;          // days after the first of the range
+  std::string name;       // "yymmdd.tly"
+  std::string file_name;  // with the directory
+  bool kept = false;      // kSkip found its file: nothing to write
+  std::string image;      // the file to write
   std::optional<std::system_error> failure;
   // kContinue found its file not sound: the first problem, told by the writer
   // so that the notices come in day order.
@@ -159,6 +160,7 @@ struct DayRecipe {
 // Safe to run for different days on different threads at once.
 void ProduceDay(DayInFlight& day, const DayRecipe& recipe) {
   const TDateTime date = recipe.first + day.index;
+  day.name = DayFileBaseName(date);
   day.file_name = DayFileNameFor(recipe.dir, date);
   std::error_code error;
   if (recipe.existing == ExistingDayFiles::kSkip && std::filesystem::exists(day.file_name, error)) {
@@ -422,6 +424,9 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
   // directory are created one at a time by the file system anyway: writers
   // on several threads only wait for each other.
   DayPipeline pipeline(recipe, jobs);
+  // The files go into the directory that is locked, by name: no path is
+  // looked up again for each of them.
+  const OpenDirectory directory(request.out_dir);
 
   // The first days are generated while the directory is looked at; nothing
   // is written before that.
@@ -448,7 +453,7 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
         // One replacement per day; unlike the live generator's save there
         // is no retry: the backfill stops at the first day it cannot write
         // and leaves no temporary file behind.
-        ReplaceFileWith(day.file_name, day.image);
+        directory.ReplaceFileWith(day.name, day.image);
       } catch (const std::system_error& failure) {
         day.failure = failure;
       }

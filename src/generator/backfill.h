@@ -108,7 +108,8 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // 32 * `jobs` days are in flight at a time, whatever the length of the range. With kSkip, leftover temporary files
 // of the range (from an interrupted run) are removed first. `progress`, when
 // set, is called on the calling thread after each day, in day order.
-// Each day's file replaces the old one in one step (ReplaceFileWith).
+// Each day's file replaces the old one in one step
+// (OpenDirectory::ReplaceFileWith of support/safe_file.h).
 // Throws, before any file is touched: std::invalid_argument when
 // CheckBackfillRequest finds a fault, DayFilesExist when files exist and
 // `existing` is kRefuse, DirectoryBusy (support/directory_lock.h) when another

@@ -19,6 +19,9 @@ class NewFile {
   // Creates the file. Throws std::system_error when it cannot be created
   // (missing directory, no permission, a directory in the way, ...).
   explicit NewFile(std::string path);
+  // Creates the entry `name` of the directory open as `dir_fd` (AT_FDCWD:
+  // `name` is a path of its own); `path` names the file in messages.
+  NewFile(int dir_fd, const std::string& name, std::string path);
   // Closes the file if it is still open; errors are ignored there.
   ~NewFile();
   NewFile(const NewFile&) = delete;
@@ -48,6 +51,28 @@ std::string TempFileNameFor(const std::string& path);
 // Throws std::system_error when the temporary file cannot be created, written
 // or renamed; `path` is then unchanged and no temporary file remains.
 void ReplaceFileWith(const std::string& path, std::string_view bytes);
+
+// A directory held open, in which files are replaced by name. Every file
+// lands in the directory that was opened, even if its path is renamed
+// meanwhile, and no path is looked up again for each file.
+class OpenDirectory {
+ public:
+  // Throws std::system_error when `path` cannot be opened as a directory.
+  explicit OpenDirectory(std::string path);
+  ~OpenDirectory();
+  OpenDirectory(const OpenDirectory&) = delete;
+  OpenDirectory& operator=(const OpenDirectory&) = delete;
+
+  // ReplaceFileWith for the file `name` (no '/') of the directory; messages
+  // name the file by the directory's path and `name`, as PathOf does.
+  void ReplaceFileWith(const std::string& name, std::string_view bytes) const;
+  // The directory's path, a '/' unless it ends with one, and `name`.
+  std::string PathOf(const std::string& name) const;
+
+ private:
+  std::string path_;
+  int fd_;
+};
 
 // Thrown by ReplaceFileRetryingRename when the temporary file was written
 // completely but could not be renamed over the target, not even on the retry.

@@ -17,10 +17,10 @@
 #include "generator/backfill.h"
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
-#include "testutil/child_process.h"
 #include "support/clock.h"
 #include "support/debug_log.h"
 #include "support/safe_file.h"
+#include "testutil/child_process.h"
 #include "testutil/temp_dir.h"
 
 namespace tly {
@@ -142,6 +142,39 @@ TEST(SafeFileCreation, ReplacingALinkReplacesTheLinkNotItsTarget) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(dir.File("261209.tmp"))));
 }
 
+// A directory held open keeps receiving its files by name after its path is
+// renamed, needs no permission to read it, and names its files in messages
+// by the path it was opened with.
+TEST(SafeFileCreation, AnOpenDirectoryKeepsItsFilesWhereverItsPathGoes) {
+  TempDir dir;
+  fs::create_directory(dir.File("out"));
+  const OpenDirectory out(dir.File("out"));
+  fs::rename(dir.File("out"), dir.File("moved"));
+  fs::create_directory(dir.File("out"));
+  out.ReplaceFileWith("261207.tly", "whole");
+  EXPECT_EQ(ReadBytes(dir.File("moved/261207.tly")), "whole");
+  EXPECT_TRUE(fs::is_empty(dir.File("out")));
+
+  ASSERT_EQ(::chmod(dir.File("moved").c_str(), 0300), 0);
+  {
+    const OpenDirectory unreadable(dir.File("moved"));
+    unreadable.ReplaceFileWith("261208.tly", "also");
+  }
+  ASSERT_EQ(::chmod(dir.File("moved").c_str(), 0700), 0);
+  EXPECT_EQ(ReadBytes(dir.File("moved/261208.tly")), "also");
+
+  fs::create_directory(dir.File("moved/261209.tly"));
+  try {
+    out.ReplaceFileWith("261209.tly", "x");
+    ADD_FAILURE() << "replaced a directory";
+  } catch (const std::system_error& error) {
+    EXPECT_NE(std::string(error.what()).find(out.PathOf("261209.tly")), std::string::npos)
+        << error.what();
+  }
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir.File("moved/261209.tmp"))));
+  EXPECT_THROW(OpenDirectory(dir.File("missing")), std::system_error);
+}
+
 // The whole save (rows, then the sealed header, each through the temporary
 // file) with links planted at both names the save writes.
 TEST(SafeFileCreation, SaveNeitherFollowsLinksNorWidensTheMode) {
@@ -184,8 +217,8 @@ TEST(SafeFileCreation, BackfillNeitherFollowsLinksNorWidensTheMode) {
   // A link under the writer's lock file: the backfill neither locks nor
   // writes its id through it, and so refuses to run.
   fs::create_symlink(victim, dir.File(".tly-generator.lock"));
-  const BackfillRequest request{dir.path(), {2026, 12, 7}, {2026, 12, 8}, 0,
-                                ExistingDayFiles::kContinue, {}};
+  const BackfillRequest request{
+      dir.path(), {2026, 12, 7}, {2026, 12, 8}, 0, ExistingDayFiles::kContinue, {}};
   EXPECT_THROW(Backfill(request), std::system_error);
   EXPECT_EQ(ReadBytes(victim), "victim content");
   fs::remove(dir.File(".tly-generator.lock"));
