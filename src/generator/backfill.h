@@ -105,11 +105,11 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // day's draws are those one random source running through all days from
 // `seed` gives it (a skipped day skips its draws), so the files are the same
 // for any number of threads and whichever days were skipped. At most
-// 32 * `jobs` days are in flight at a time, whatever the length of the range. With kSkip, leftover temporary files
-// of the range (from an interrupted run) are removed first. `progress`, when
-// set, is called on the calling thread after each day, in day order.
-// Each day's file replaces the old one in one step
-// (OpenDirectory::ReplaceFileWith of support/safe_file.h).
+// 32 * `jobs` days are in flight at a time, whatever the length of the range.
+// With kSkip, leftover temporary files of the range (from an interrupted run)
+// are removed first. `progress`, when set, is called on the calling thread
+// after each day, in day order. Each day's file replaces the old one in one
+// step (OpenDirectory::ReplaceFileWith of support/safe_file.h).
 // Throws, before any file is touched: std::invalid_argument when
 // CheckBackfillRequest finds a fault, DayFilesExist when files exist and
 // `existing` is kRefuse, DirectoryBusy (support/directory_lock.h) when another
