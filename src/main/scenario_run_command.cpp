@@ -38,11 +38,13 @@ int64_t ParseMomentOption(std::string_view option, std::string_view text) {
   if (!TryEncodeDate(date.Year, date.Month, date.Day, day)) {
     throw UsageError(given + ": that day does not exist");
   }
-  if (hour > 23)
+  if (hour > 23) {
     throw UsageError(given + ": the hour " + std::string(text.substr(11, 2)) + " is not 00 to 23");
-  if (minute > 59)
+  }
+  if (minute > 59) {
     throw UsageError(given + ": the minute " + std::string(text.substr(14, 2)) +
                      " is not 00 to 59");
+  }
   // Day 25569 is 1 January 1970.
   return (static_cast<int64_t>(day) - 25569) * 86400 + hour * 3600 + minute * 60;
 }
