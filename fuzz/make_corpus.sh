@@ -4,7 +4,7 @@
 set -eu
 cd "$(dirname "$0")"
 rm -rf corpus
-mkdir -p corpus/day_file corpus/text_fields corpus/hex_format corpus/sha_pieces
+mkdir -p corpus/day_file corpus/text_fields corpus/scenario_file corpus/hex_format corpus/sha_pieces
 
 seed() {  # seed <target> <name> <printf format> [args...]
   target=$1 name=$2 format=$3
@@ -48,6 +48,68 @@ seed text_fields old_century '.\000911207'
 seed text_fields bad_month '.\000/a.b/261307.tly'
 seed text_fields seven '.\0002612071.tly'
 head -c 300 /dev/zero | tr '\0' 'y' | { printf '\t\000'; cat; } > corpus/text_fields/long_field
+
+# Scenario files: every kind of site, then borderline values.
+cat > corpus/scenario_file/sites <<'EOF'
+seed = 2027
+[defaults]
+time_zone = "Europe/Paris"
+seasonal = [0.85, 0.85, 0.95, 1.0, 1.0, 1.0, 0.9, 0.8, 1.0, 1.0, 1.1, 1.4]
+[faults]
+outage = 0.1
+truncated = 0.2
+[[site]]
+name = "rivoli"
+shop_code = "101"
+visitors = 2400
+dwell_minutes = 25
+closed = ["2027-01-01", "2027-12-25"]
+[site.hours]
+monday = "10:00-19:00"
+saturday = "08:30-12:00, 14:00-18:30"
+sunday = "closed"
+[[site]]
+name = "la-defense"
+shop_code = "OFF-2"
+profile = "office"
+[site.layout]
+device = "RV9"
+doors = [
+  { name = "Main hall", kind = "D", weight = 3, in = 1, out = 2 },
+  { name = "Bridge", kind = "C", weight = 1, in = 5, out = 6 },
+]
+[site.faults]
+spike = 1
+[[site]]
+name = "shinjuku-east"
+shop_code = "T7"
+profile = "custom"
+time_zone = "Asia/Tokyo"
+[site.weights]
+hourly = [0, 0, 0, 0, 0.5, 2, 6, 10, 9, 4, 3, 3, 3.5, 3, 3, 3.5, 5, 9, 10, 6, 4, 3, 2, 1]
+weekday = [1, 1, 1, 1, 1.05, 0.75, 0.65]
+[[site]]
+name = "test-bench"
+shop_code = "001"
+profile = "flat"
+EOF
+cat > corpus/scenario_file/borders <<'EOF'
+seed = 4294967295
+[[site]]
+name = "a"
+shop_code = "CNL"
+[site.layout]
+device = "TLY01"
+doors = [{ in = 1, out = 5 }, { name = "x\ty", in = 3 }, {}, {}]
+[[site]]
+name = "faults.jsonl"
+shop_code = "#1"
+time_zone = "/dev/stdin"
+[site.hours]
+monday = "24:00-24:00"
+EOF
+printf '[[site]]\nname = "a"\nshop_code = "1"\nclosed = ["2027-02-30"]\n' > corpus/scenario_file/bad_date
+printf '[[site]\nname = "\303\050"\n' > corpus/scenario_file/bad_syntax
 
 # Hexadecimal text.
 seed hex_format digits '00ABff'

@@ -40,7 +40,9 @@ std::string FormatIsoDate(const CivilDate& date) {
   return text;
 }
 
-void CheckDate(const CivilDate& date, const char* which) {
+}  // namespace
+
+void CheckBackfillDate(const CivilDate& date, const char* which) {
   if (!IsValidDate(date.Year, date.Month, date.Day)) {
     throw std::invalid_argument(std::string(which) + " date " + FormatIsoDate(date) +
                                 " does not exist");
@@ -52,6 +54,8 @@ void CheckDate(const CivilDate& date, const char* which) {
                                 " that a yymmdd file name can tell apart");
   }
 }
+
+namespace {
 
 // The day files of the days from `first` to `last` that exist already (any
 // entry under the name counts), in day order. Read from one listing of the
@@ -361,8 +365,8 @@ DayNotWritten::DayNotWritten(const std::system_error& cause, TDateTime day)
     : std::system_error(cause.code()), message_(cause.what()), day_(day) {}
 
 void CheckBackfillRequest(const BackfillRequest& request) {
-  CheckDate(request.from, "from");
-  CheckDate(request.to, "to");
+  CheckBackfillDate(request.from, "from");
+  CheckBackfillDate(request.to, "to");
   if (EncodeDate(request.to.Year, request.to.Month, request.to.Day) <
       EncodeDate(request.from.Year, request.from.Month, request.from.Day)) {
     throw std::invalid_argument("to date " + FormatIsoDate(request.to) + " is before from date " +

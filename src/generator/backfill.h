@@ -78,6 +78,12 @@ class DayNotWritten : public std::system_error {
 
 using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
 
+// Throws std::invalid_argument "<which> date YYYY-MM-DD does not exist" or
+// "... is outside the years 1991 to 2090 that a yymmdd file name can tell
+// apart" (kFirstNamedYear..kLastNamedYear of dayfile/day_file_name.h) when
+// `date` cannot be a day of a backfill.
+void CheckBackfillDate(const CivilDate& date, const char* which);
+
 // Throws std::invalid_argument, with why in words for the user, when
 // `request` cannot run: a date that does not exist or lies outside the years
 // a day file's name tells apart (kFirstNamedYear..kLastNamedYear of

@@ -14,6 +14,27 @@ std::string FaultTruthFileName(int shard_index, int shard_count) {
          ".jsonl";
 }
 
+bool IsFaultTruthFileName(std::string_view name) {
+  for (const std::string_view extension : {".jsonl", ".tmp"}) {
+    if (name.size() > extension.size() &&
+        name.substr(name.size() - extension.size()) == extension) {
+      name.remove_suffix(extension.size());
+      if (name == "faults") return true;
+      // "faults.shard-K-of-N"
+      constexpr std::string_view kShard = "faults.shard-";
+      if (name.substr(0, kShard.size()) != kShard) return false;
+      name.remove_prefix(kShard.size());
+      const size_t of = name.find("-of-");
+      const auto digits = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+      };
+      return of != std::string_view::npos && digits(name.substr(0, of)) &&
+             digits(name.substr(of + 4));
+    }
+  }
+  return false;
+}
+
 namespace {
 
 std::string SortedText(std::vector<std::string> lines) {

@@ -2,6 +2,7 @@
 #define TLY_GENERATOR_FAULT_TRUTH_FILE_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "generator/fault_record.h"
@@ -16,6 +17,11 @@ namespace tly {
 // "faults.jsonl" for a whole run, "faults.shard-K-of-N.jsonl" for share K of
 // N (N > 1).
 std::string FaultTruthFileName(int shard_index, int shard_count);
+
+// Whether `name` is a truth file of any run or shard, or the temporary file
+// through which one is replaced: names a run writes beside the site
+// directories, which a site therefore cannot have.
+bool IsFaultTruthFileName(std::string_view name);
 
 // The lines of the truth of `records`, each ended by LF, sorted.
 std::string FaultTruthText(const std::vector<FaultRecord>& records);

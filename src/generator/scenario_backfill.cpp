@@ -69,7 +69,9 @@ class SiteDays {
   size_t days_;
 };
 
-void CheckRequest(const ScenarioBackfillRequest& request) {
+}  // namespace
+
+void CheckScenarioBackfillRequest(const ScenarioBackfillRequest& request) {
   if (request.scenario == nullptr || request.scenario->sites.empty()) {
     throw std::invalid_argument("the scenario has no site");
   }
@@ -86,8 +88,6 @@ void CheckRequest(const ScenarioBackfillRequest& request) {
   }
   if (request.jobs < 1) throw std::invalid_argument("jobs must be 1 or more");
 }
-
-}  // namespace
 
 bool InShard(const Shard& shard, const std::string& site_name, int64_t day) {
   if (shard.count <= 1) return true;
@@ -118,7 +118,7 @@ std::string SiteDayFile(const SiteSettings& site, uint32_t seed, TDateTime date,
 
 void ScenarioBackfill(const ScenarioBackfillRequest& request,
                       const ScenarioProgressFn& progress) {
-  CheckRequest(request);
+  CheckScenarioBackfillRequest(request);
   const Scenario& scenario = *request.scenario;
   const SiteDays items(request);
 

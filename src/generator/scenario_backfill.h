@@ -46,6 +46,11 @@ struct ScenarioProgress {
 // Called after each site-day, one call at a time (never concurrently).
 using ScenarioProgressFn = std::function<void(const ScenarioProgress&)>;
 
+// Throws std::invalid_argument, with why in words for the user, when
+// `request` cannot run: no site, bad dates or output directory (as
+// CheckBackfillRequest), a shard that is not K/N, no thread. Touches no file.
+void CheckScenarioBackfillRequest(const ScenarioBackfillRequest& request);
+
 // Whether the site-day of site `site_name` and day number `day` belongs to
 // `shard`: decided by a hash of both, so the shares are even and stable.
 bool InShard(const Shard& shard, const std::string& site_name, int64_t day);

@@ -14,6 +14,9 @@
 #include <toml++/toml.h>
 
 #include "config/config_tables.h"
+#include "dayfile/day_file_lines.h"
+#include "dayfile/row_text.h"
+#include "generator/fault_truth_file.h"
 #include "generator/traffic_profile.h"
 #include "support/file_read.h"
 
@@ -37,6 +40,28 @@ const std::set<std::string, std::less<>> kSiteKeys = {
 const std::set<std::string, std::less<>> kNotForFlat = {
     "visitors", "dwell_minutes", "variation_percent", "seasonal", "time_zone",
     "hours",    "closed",        "weights",           "layout"};
+
+// Whether the rows of `shop_code` read back as data rows that begin with it:
+// a reader drops a line that begins with '#' or holds "CNL" or "Magasin" as a
+// header or title line, so such a shop code would make every row vanish.
+bool RowsReadBackWith(const std::string& shop_code) {
+  const RowStamp stamp{1, 1, 2027, 0, 0};
+  const int32_t count = 0;
+  std::string row(MaxRowLength(shop_code, 1), '\0');
+  row.resize(static_cast<size_t>(PutRow(row.data(), shop_code, stamp, &count, 1) - row.data()));
+  return IsDataLine(row) && ExtractField(row, kFieldDelimiter, 0) == shop_code;
+}
+
+// Whether `name` can be looked up in the zone database without leaving it: an
+// absolute path or one with ".." would let the zone loader read any file (a
+// FIFO or a terminal would block the program), so only the characters of zone
+// names are allowed.
+bool IsZoneName(const std::string& name) {
+  return !name.empty() && name.front() != '/' &&
+         name.find_first_not_of(
+             "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+             "0123456789/_+-:") == std::string::npos;
+}
 
 // Reads one scenario text; every error goes through Fail with the line of
 // the node it is about.
@@ -153,8 +178,10 @@ class ScenarioReader {
     return *value;
   }
 
+  // A list of N weights; when `not_all_zero`, at least one must be above 0.
   template <size_t N>
-  std::array<double, N> Numbers(const toml::node& node, const std::string& key) const {
+  std::array<double, N> Numbers(const toml::node& node, const std::string& key,
+                                bool not_all_zero = false) const {
     const toml::array* array = node.as_array();
     if (array == nullptr || array->size() != N) {
       Fail(node, key, "must be a list of " + std::to_string(N) + " numbers");
@@ -162,6 +189,10 @@ class ScenarioReader {
     std::array<double, N> values{};
     for (size_t i = 0; i < N; ++i) {
       values[i] = Number(*array->get(i), key + "[" + std::to_string(i + 1) + "]", 0, 1e6);
+    }
+    if (not_all_zero &&
+        std::all_of(values.begin(), values.end(), [](double v) { return v == 0; })) {
+      Fail(node, key, "must not all be 0");
     }
     return values;
   }
@@ -285,6 +316,12 @@ class ScenarioReader {
            "\"" + settings.name + "\" is not a directory name of 1 to 64 letters, digits, '.', '-' "
            "or '_' (its files go to OUT/<name>/)");
     }
+    if (IsFaultTruthFileName(settings.name)) {
+      Fail(*name, key_of("name"),
+           "\"" + settings.name +
+               "\" is the name of a file the program writes beside the site "
+               "directories (the truth of the faults)");
+    }
     const toml::node* shop = site.get("shop_code");
     if (shop == nullptr) Fail(site, key_of("shop_code"), "is missing: every site needs one");
     settings.shop_code = String(*shop, key_of("shop_code"));
@@ -294,6 +331,12 @@ class ScenarioReader {
       Fail(*shop, key_of("shop_code"),
            "\"" + settings.shop_code + "\" does not fit a row's first field: 1 to 10 letters, "
            "digits, '-' or '_'");
+    }
+    if (!RowsReadBackWith(settings.shop_code)) {
+      Fail(*shop, key_of("shop_code"),
+           "\"" + settings.shop_code +
+               "\" would hide every row: a reader takes a line that holds "
+               "\"CNL\" or \"Magasin\" for a column title line, not for data");
     }
 
     settings.profile = TrafficProfile::kRetail;
@@ -339,18 +382,14 @@ class ScenarioReader {
         }
       }
       if (const toml::node* hourly = table->get("hourly")) {
-        settings.hourly = Numbers<24>(*hourly, key_of("weights.hourly"));
+        settings.hourly = Numbers<24>(*hourly, key_of("weights.hourly"), true);
       }
       if (const toml::node* weekday = table->get("weekday")) {
-        settings.weekday = Numbers<kDaysPerWeek>(*weekday, key_of("weights.weekday"));
+        settings.weekday = Numbers<kDaysPerWeek>(*weekday, key_of("weights.weekday"), true);
       }
     } else if (settings.profile == TrafficProfile::kCustom) {
       Fail(site, key_of("weights"), "is missing: profile \"custom\" needs weights");
     }
-    double total = 0;
-    for (const double weight : settings.hourly) total += weight;
-    if (total <= 0) Fail(site, key_of("weights.hourly"), "must not all be 0");
-
     if (const toml::node* node = Lookup(site, defaults, "visitors")) {
       settings.visitors = Number(*node, key_of("visitors"), 0, kMaxVisitors);
     }
@@ -366,7 +405,7 @@ class ScenarioReader {
     if (const toml::node* node = Lookup(site, defaults, "time_zone")) {
       settings.time_zone = String(*node, key_of("time_zone"));
       cctz::time_zone zone;
-      if (!cctz::load_time_zone(settings.time_zone, &zone)) {
+      if (!IsZoneName(settings.time_zone) || !cctz::load_time_zone(settings.time_zone, &zone)) {
         Fail(*node, key_of("time_zone"),
              "\"" + settings.time_zone + "\" is not a zone of the system's zone database (such as "
              "\"Europe/Paris\" or \"UTC\")");
@@ -484,13 +523,15 @@ class ScenarioReader {
         } else if (field == "weight") {
           door.weight = Number(value, field_key, 0, 1e6);
         } else if (field == "in" || field == "out") {
-          if (tly01) {
+          int& channel = field == "in" ? door.in_channel : door.out_channel;
+          const int chosen = static_cast<int>(Integer(value, field_key, 1, kChannelCount));
+          if (tly01 && chosen != channel) {
             Fail(value, field_key,
-                 "a TLY01 device counts door n on channels n (in) and n + 4 (out); its "
-                 "channels cannot be chosen");
+                 "a TLY01 device counts door n on channels n (in) and n + 4 (out); door " +
+                     std::to_string(number) + "'s " + field + " channel is " +
+                     std::to_string(channel));
           }
-          (field == "in" ? door.in_channel : door.out_channel) =
-              static_cast<int>(Integer(value, field_key, 1, kChannelCount));
+          channel = chosen;
         } else {
           Fail(value, field_key, "is not a key of a door (name, kind, weight, in, out)");
         }

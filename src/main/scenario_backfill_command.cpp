@@ -55,8 +55,10 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
     request.existing_noticed = [&output](const std::string& file, const std::string& problem) {
       output.Error("continuing " + file + ", which is not sound: " + problem);
     };
+    // Dates that do not exist must be refused before the days are counted.
+    CheckScenarioBackfillRequest(request);
   } catch (const std::invalid_argument& problem) {
-    // Bad options or a bad scenario file.
+    // Bad options, a bad scenario file or a request that cannot run.
     output.Error(problem.what());
     return kExitUsage;
   }

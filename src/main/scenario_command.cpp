@@ -7,8 +7,8 @@
 #include <string>
 
 #include "command_style.h"
-#include "dayfile/day_file_name.h"
 #include "exit_codes.h"
+#include "generator/backfill.h"
 #include "generator/scenario_file.h"
 
 namespace tly {
@@ -69,15 +69,8 @@ int RunScenarioCommand(const ScenarioOptions& options) {
     if (!options.from.empty()) {
       const CivilDate from = ParseDateOption("--from", options.from);
       const CivilDate to = ParseDateOption("--to", options.to);
-      for (const CivilDate* date : {&from, &to}) {
-        if (!IsValidDate(date->Year, date->Month, date->Day) || date->Year < kFirstNamedYear ||
-            date->Year > kLastNamedYear) {
-          throw UsageError((date == &from ? "--from " : "--to ") +
-                           std::string(date == &from ? options.from : options.to) +
-                           " is not a day of the years " + std::to_string(kFirstNamedYear) +
-                           " to " + std::to_string(kLastNamedYear));
-        }
-      }
+      CheckBackfillDate(from, "from");
+      CheckBackfillDate(to, "to");
       first = EncodeDate(from.Year, from.Month, from.Day);
       last = EncodeDate(to.Year, to.Month, to.Day);
       if (last < first) throw UsageError("--to " + options.to + " is before --from " + options.from);

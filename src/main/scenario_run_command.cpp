@@ -7,9 +7,11 @@
 #include <system_error>
 
 #include "command_style.h"
+#include "dayfile/day_file_name.h"
 #include "exit_codes.h"
 #include "generator/fault_truth_file.h"
 #include "generator/live_scenario.h"
+#include "generator/named_years.h"
 #include "generator/scenario_file.h"
 #include "run_command.h"
 #include "save_reporter.h"
@@ -23,20 +25,38 @@ constexpr int64_t kTickSeconds = 2;
 
 // "YYYY-MM-DDTHH:MM" as seconds since 1970, UTC.
 int64_t ParseMomentOption(std::string_view option, std::string_view text) {
-  const std::string_view time = text.size() == 16 && text[10] == 'T' ? text.substr(11) : "";
-  if (time.size() != 5 || time[2] != ':') {
-    throw UsageError(std::string(option) + " " + std::string(text) +
-                     " is not a moment written YYYY-MM-DDTHH:MM (UTC)");
+  const std::string given = std::string(option) + " " + std::string(text);
+  bool shaped = text.size() == 16 && text[10] == 'T' && text[13] == ':';
+  for (const size_t i : {11u, 12u, 14u, 15u}) {
+    shaped = shaped && text[i] >= '0' && text[i] <= '9';
   }
+  if (!shaped) throw UsageError(given + " is not a moment written YYYY-MM-DDTHH:MM (UTC)");
   const CivilDate date = ParseDateOption(option, text.substr(0, 10));
-  const int hour = static_cast<int>(ParseDecimalOption(option, time.substr(0, 2), 0, 23));
-  const int minute = static_cast<int>(ParseDecimalOption(option, time.substr(3, 2), 0, 59));
+  const int hour = (text[11] - '0') * 10 + (text[12] - '0');
+  const int minute = (text[14] - '0') * 10 + (text[15] - '0');
   TDateTime day = 0;
   if (!TryEncodeDate(date.Year, date.Month, date.Day, day)) {
-    throw UsageError(std::string(option) + " " + std::string(text) + ": that day does not exist");
+    throw UsageError(given + ": that day does not exist");
+  }
+  if (hour > 23) {
+    throw UsageError(given + ": the hour " + std::string(text.substr(11, 2)) + " is not 00 to 23");
+  }
+  if (minute > 59) {
+    throw UsageError(given + ": the minute " + std::string(text.substr(14, 2)) +
+                     " is not 00 to 59");
   }
   // Day 25569 is 1 January 1970.
   return (static_cast<int64_t>(day) - 25569) * 86400 + hour * 3600 + minute * 60;
+}
+
+// Refuses a moment at which a site counts a day whose file name would stand
+// for another century.
+void CheckNamedYearsAt(const Scenario& scenario, int64_t unix_seconds, const std::string& given) {
+  if (const SiteSettings* site = SiteOutsideNamedYears(scenario, unix_seconds)) {
+    throw UsageError(given + ": the local day of site " + site->name + " is outside the years " +
+                     std::to_string(kFirstNamedYear) + " to " + std::to_string(kLastNamedYear) +
+                     " that a yymmdd file name can tell apart");
+  }
 }
 
 std::string FormatMoment(int64_t unix_seconds) {
@@ -71,7 +91,14 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
                       std::chrono::system_clock::now().time_since_epoch())
                       .count()
                 : ParseMomentOption("--start", options.start);
-    if (!options.end.empty()) end = ParseMomentOption("--end", options.end);
+    CheckNamedYearsAt(scenario, start, options.start.empty() ? "now" : "--start " + options.start);
+    if (options.end.empty()) {
+      // The run stops by itself before a day it could not name.
+      end = EndOfNamedYears(scenario) - 1;
+    } else {
+      end = ParseMomentOption("--end", options.end);
+      CheckNamedYearsAt(scenario, end, "--end " + options.end);
+    }
     if (end <= start) throw UsageError("--end " + options.end + " is not after the start");
     if (!options.seconds.empty()) {
       seconds = static_cast<int64_t>(ParseDecimalOption("--seconds", options.seconds, 0,

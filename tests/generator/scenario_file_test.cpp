@@ -71,6 +71,9 @@ TEST(ScenarioFile, FaultRatesOfTheScenarioAndOfEachSite) {
 
 TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
   const std::string site = "[[site]]\nname = \"a\"\nshop_code = \"001\"\n";
+  std::string zeros = "[0";  // 24 hourly weights of 0
+  for (int hour = 1; hour < 24; ++hour) zeros += ", 0";
+  zeros += "]";
   const struct {
     std::string text;
     const char* says;
@@ -87,6 +90,26 @@ TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
        "s.toml:3: site[1].shop_code: \"0 1\" does not fit a row's first field"},
       {"[[site]]\nname = \"a\"\nshop_code = \"#01\"\n", "does not fit a row's first field"},
       {"[[site]]\nname = \"a\"\nshop_code = \"12345678901\"\n", "does not fit"},
+      // A reader takes a line holding either word for a column title line.
+      {"[[site]]\nname = \"a\"\nshop_code = \"CNL1\"\n",
+       "s.toml:3: site[1].shop_code: \"CNL1\" would hide every row"},
+      {"[[site]]\nname = \"a\"\nshop_code = \"Magasin-2\"\n", "would hide every row"},
+      {"[[site]]\nname = \"faults.jsonl\"\nshop_code = \"1\"\n",
+       "s.toml:2: site[1].name: \"faults.jsonl\" is the name of a file the program writes"},
+      {"[[site]]\nname = \"faults.shard-2-of-3.tmp\"\nshop_code = \"1\"\n",
+       "is the name of a file the program writes"},
+      {"[[site]]\nname = \"faults.old\"\nshop_code = \"1\"\n", "accepted"},
+      {site + "profile = \"custom\"\n[site.weights]\nhourly = " + zeros + "\n",
+       "s.toml:6: site[1].weights.hourly: must not all be 0"},
+      {site + "profile = \"custom\"\n[site.weights]\nweekday = [0, 0, 0, 0, 0, 0, 0]\n",
+       "s.toml:6: site[1].weights.weekday: must not all be 0"},
+      {site + "[site.layout]\ndevice = \"TLY01\"\ndoors = [{ in = 1, out = 5 }, { in = 2, out = 6 }]\n",
+       "accepted"},
+      {site + "[site.layout]\ndevice = \"TLY01\"\ndoors = [{ out = 6 }]\n",
+       "site[1].layout.doors[1].out: a TLY01 device counts door n on channels n (in) and n + 4 (out); "
+       "door 1's out channel is 5"},
+      // A path would let the zone loader read any file, such as a FIFO that blocks.
+      {site + "time_zone = \"/usr/share/zoneinfo/UTC\"\n", "is not a zone"},
       {site + "[site.layout]\ndevice = \"RV9\"\ndoors = [{ name = \"x\", in = 65, out = 2 }]\n",
        "s.toml:6: site[1].layout.doors[1].in: must be a whole number from 1 to 64"},
       {site + "[site.layout]\ndevice = \"TLY08\"\ndoors = [{ in = 9, out = 2 }]\n",

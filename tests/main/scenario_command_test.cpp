@@ -59,6 +59,55 @@ TEST(ScenarioCommand, TheExampleChecksAndABadFileIsNamedWithLineAndKey) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("a"))) << "nothing written";
 }
 
+// Dates and moments a scenario command cannot use are refused before
+// anything is written, with the true reason: a day that does not exist, an
+// hour past 23, a site's local day outside the years a file name tells apart.
+TEST(ScenarioCommand, DatesAndMomentsThatCannotBeAreRefusedWithTheReason) {
+  TempDir dir;
+  testing::WriteBytes(dir.File("ex.toml"), RunProgram({"scenario", "--example"}, dir.path()).out);
+  std::filesystem::create_directory(dir.File("out"));
+  const std::vector<std::string> backfill = {"backfill", "--scenario", "ex.toml", "--out", "out"};
+  const std::vector<std::string> run = {"run", "--scenario", "ex.toml", "--out", "out"};
+  const struct {
+    std::vector<std::string> command;
+    std::vector<std::string> options;
+    const char* says;
+  } cases[] = {
+      {backfill, {"--from", "2027-02-30", "--to", "2027-03-01"},
+       "backfill: from date 2027-02-30 does not exist"},
+      {backfill, {"--from", "2027-02-01", "--to", "2027-02-29"}, "to date 2027-02-29 does not exist"},
+      {backfill, {"--from", "0000-01-01", "--to", "2027-03-01"}, "from date 0000-01-01 does not exist"},
+      {{"scenario", "--check", "ex.toml"}, {"--from", "2027-02-30", "--to", "2027-03-01"},
+       "scenario: from date 2027-02-30 does not exist"},
+      {run, {"--start", "2027-01-01T25:00"}, "--start 2027-01-01T25:00: the hour 25 is not 00 to 23"},
+      {run, {"--start", "1990-12-31T23:50", "--end", "1991-01-01T01:00"},
+       "--start 1990-12-31T23:50: the local day of site test-bench is outside the years 1991 to 2090"},
+      // 16:00 UTC is already 2091 in Tokyo.
+      {run, {"--start", "2090-12-31T10:00", "--end", "2090-12-31T16:00"},
+       "--end 2090-12-31T16:00: the local day of site shinjuku-east is outside the years"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.command;
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Outcome refused = RunProgram(args, dir.path());
+    EXPECT_EQ(refused.code, 2) << c.says << "\n" << refused.err;
+    EXPECT_NE(refused.err.find(c.says), std::string::npos) << c.says << "\n  got: " << refused.err;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.File("out"))) << c.says;
+  }
+
+  // Without --end, a live run stops by itself before the first site's day
+  // past 2090 (Tokyo's midnight at 15:00 UTC).
+  testing::Program open_ended(testing::GeneratorProgram(),
+                              {"run", "--scenario", "ex.toml", "--out", "out", "--start",
+                               "2090-12-31T14:00", "--speed", "1000000"},
+                              dir.path(), {}, dir.path());
+  ASSERT_TRUE(testing::WaitFor([&] { return !open_ended.Running(); })) << "still running";
+  EXPECT_EQ(open_ended.Wait(), 0) << open_ended.Err();
+  EXPECT_NE(open_ended.Out().find("Stopped at 2090-12-31T14:59:59 UTC"), std::string::npos)
+      << open_ended.Out();
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out/shinjuku-east/910101.tly")));
+}
+
 // Two days live at a million times real speed, from before the first site's
 // midnight to after the last one's: the whole day in between, in Paris (the
 // day the clocks go back) as in Tokyo, is the backfill's day.
