@@ -360,6 +360,18 @@ DayFilesExist::DayFilesExist(const std::vector<std::string>& existing)
 DayNotWritten::DayNotWritten(const std::system_error& cause, TDateTime day)
     : std::system_error(cause.code()), message_(cause.what()), day_(day) {}
 
+void RefuseWhatIsNoDayFile(const std::vector<std::string>& entries) {
+  for (const std::string& entry : entries) {
+    std::error_code error;
+    const std::filesystem::file_type type = std::filesystem::status(entry, error).type();
+    if (type == std::filesystem::file_type::regular) continue;
+    throw std::invalid_argument(
+        entry + " is " +
+        (type == std::filesystem::file_type::directory ? "a directory" : "not a regular file") +
+        ", not a day file: move it out of the way");
+  }
+}
+
 void CheckBackfillRequest(const BackfillRequest& request) {
   CheckDate(request.from, "from");
   CheckDate(request.to, "to");
@@ -430,9 +442,10 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
 
   // The first days are generated while the directory is looked at; nothing
   // is written before that.
-  if (existing == ExistingDayFiles::kRefuse) {
+  if (existing != ExistingDayFiles::kReplace) {
     const std::vector<std::string> found = ExistingDayFilesOf(request.out_dir, first, last);
-    if (!found.empty()) throw DayFilesExist(found);
+    RefuseWhatIsNoDayFile(found);
+    if (existing == ExistingDayFiles::kRefuse && !found.empty()) throw DayFilesExist(found);
   }
   if (existing == ExistingDayFiles::kSkip) {
     // What an interrupted run was writing when it stopped; its day has no

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <tbb/blocked_range.h>
+#include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
@@ -9,19 +10,22 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
 
 #include "counting/day_file_loader.h"
-#include "generator/existing_day_file_notice.h"
 #include "dayfile/day_file_name.h"
+#include "generator/existing_day_file_notice.h"
 #include "generator/fault_truth_file.h"
 #include "generator/random_source.h"
 #include "generator/site_day.h"
 #include "generator/site_day_faults.h"
+#include "generator/site_layout_check.h"
 #include "generator/stream_random.h"
 #include "support/directory_lock.h"
+#include "support/file_read.h"
 #include "support/safe_file.h"
 #include "support/system_error.h"
 
@@ -49,8 +53,8 @@ class SiteDays {
   explicit SiteDays(const ScenarioBackfillRequest& request)
       : request_(request),
         first_(EncodeDate(request.from.Year, request.from.Month, request.from.Day)),
-        days_(static_cast<size_t>(
-                  EncodeDate(request.to.Year, request.to.Month, request.to.Day) - first_) +
+        days_(static_cast<size_t>(EncodeDate(request.to.Year, request.to.Month, request.to.Day) -
+                                  first_) +
               1) {}
 
   size_t size() const { return request_.scenario->sites.size() * days_; }
@@ -87,6 +91,22 @@ void CheckRequest(const ScenarioBackfillRequest& request) {
   if (request.jobs < 1) throw std::invalid_argument("jobs must be 1 or more");
 }
 
+// Refuses to continue the day file `file` of `site` when it describes
+// another layout. A file that cannot be read is left to the loader, which
+// reports it.
+void RefuseOtherLayout(const SiteSettings& site, const std::string& file) {
+  std::optional<std::string> text;
+  try {
+    text = ReadWholeFile(file);
+  } catch (const std::system_error&) {
+    return;
+  }
+  if (!text) return;
+  if (const std::optional<std::string> difference = LayoutDifference(site, *text)) {
+    throw OtherLayout(file, site, *difference, "give --existing replace to write its days anew");
+  }
+}
+
 }  // namespace
 
 bool InShard(const Shard& shard, const std::string& site_name, int64_t day) {
@@ -116,8 +136,7 @@ std::string SiteDayFile(const SiteSettings& site, uint32_t seed, TDateTime date,
   return SiteDayImage(site, day, updated_at);
 }
 
-void ScenarioBackfill(const ScenarioBackfillRequest& request,
-                      const ScenarioProgressFn& progress) {
+void ScenarioBackfill(const ScenarioBackfillRequest& request, const ScenarioProgressFn& progress) {
   CheckRequest(request);
   const Scenario& scenario = *request.scenario;
   const SiteDays items(request);
@@ -125,9 +144,8 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
   // Every site directory, created when missing and locked for the run.
   AllowOpenFiles(scenario.sites.size());
   std::vector<std::unique_ptr<DirectoryLock>> locks;
-  const DirectoryLock::Mode mode = request.shard.count > 1
-                                       ? DirectoryLock::Mode::kSharedWithShards
-                                       : DirectoryLock::Mode::kExclusive;
+  const DirectoryLock::Mode mode = request.shard.count > 1 ? DirectoryLock::Mode::kSharedWithShards
+                                                           : DirectoryLock::Mode::kExclusive;
   for (const SiteSettings& site : scenario.sites) {
     const std::string dir = SiteDirectory(request.out_dir, site);
     std::error_code error;
@@ -138,22 +156,36 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
   }
 
   ScenarioProgress done;
-  std::vector<std::string> existing;
+  std::vector<size_t> existing;  // the items whose day file exists
+  std::vector<std::string> existing_files;
   for (size_t item = 0; item < items.size(); ++item) {
     if (!items.Mine(item)) continue;
     ++done.files_total;
-    const std::string file = items.FileOf(item);
-    if (request.existing == ExistingDayFiles::kSkip) {
-      RemoveQuietly(TempFileNameFor(file));
-    } else if (request.existing == ExistingDayFiles::kRefuse) {
-      std::error_code error;
-      if (std::filesystem::symlink_status(file, error).type() !=
-          std::filesystem::file_type::not_found) {
-        existing.push_back(file);
-      }
+    if (request.existing == ExistingDayFiles::kReplace) continue;
+    std::string file = items.FileOf(item);
+    std::error_code error;
+    if (std::filesystem::symlink_status(file, error).type() !=
+        std::filesystem::file_type::not_found) {
+      existing.push_back(item);
+      existing_files.push_back(std::move(file));
     }
   }
-  if (!existing.empty()) throw DayFilesExist(existing);
+  RefuseWhatIsNoDayFile(existing_files);
+  if (request.existing == ExistingDayFiles::kRefuse && !existing_files.empty()) {
+    throw DayFilesExist(existing_files);
+  }
+  if (request.existing == ExistingDayFiles::kContinue) {
+    for (size_t i = 0; i < existing.size(); ++i)
+      RefuseOtherLayout(items.site(existing[i]), existing_files[i]);
+  }
+  if (request.existing == ExistingDayFiles::kSkip) {
+    // What an interrupted run was writing when it stopped; its day has no
+    // file yet and is written below.
+    for (size_t item = 0; item < items.size(); ++item) {
+      if (items.Mine(item)) RemoveQuietly(TempFileNameFor(items.FileOf(item)));
+    }
+  }
+  if (progress) progress(done);
 
   std::mutex progress_mutex;
   std::vector<FaultRecord> truth;
@@ -189,10 +221,11 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
         throw std::system_error(EIO, std::generic_category(),
                                 "cannot read the existing day file " + file);
       }
-      if (request.existing_noticed) NoticeExistingDayFile(file, [&](const std::string& name, const std::string& problem) {
-        const std::lock_guard<std::mutex> lock(progress_mutex);
-        if (request.existing_noticed) request.existing_noticed(name, problem);
-      });
+      if (request.existing_noticed)
+        NoticeExistingDayFile(file, [&](const std::string& name, const std::string& problem) {
+          const std::lock_guard<std::mutex> lock(progress_mutex);
+          if (request.existing_noticed) request.existing_noticed(name, problem);
+        });
     } else {
       InitDayCountsFor(*day, date);
     }
@@ -212,6 +245,10 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
     one_done(false, !faulted.written, std::move(faulted.records));
   };
 
+  // As many threads as asked for, also beyond the cores: TBB's own limit
+  // (the cores) would give fewer, with a warning on stderr.
+  const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                    static_cast<size_t>(request.jobs));
   tbb::task_arena arena(request.jobs);
   arena.execute([&] {
     tbb::parallel_for(tbb::blocked_range<size_t>(0, items.size()),
