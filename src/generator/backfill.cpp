@@ -364,7 +364,11 @@ void RefuseWhatIsNoDayFile(const std::vector<std::string>& entries) {
   for (const std::string& entry : entries) {
     std::error_code error;
     const std::filesystem::file_type type = std::filesystem::status(entry, error).type();
-    if (type == std::filesystem::file_type::regular) continue;
+    // A dangling link holds no day either: it is replaced like a missing file.
+    if (type == std::filesystem::file_type::regular ||
+        type == std::filesystem::file_type::not_found) {
+      continue;
+    }
     throw std::invalid_argument(
         entry + " is " +
         (type == std::filesystem::file_type::directory ? "a directory" : "not a regular file") +

@@ -79,9 +79,9 @@ class DayNotWritten : public std::system_error {
 using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
 
 // Throws std::invalid_argument naming the first of `entries` (what exists
-// under day file names) that is not a regular file, or a link to one: a
-// directory or a device under such a name can be neither continued nor kept
-// as a day.
+// under day file names) that is neither a regular file, a link to one nor a
+// dangling link: a directory, a named pipe or a device under such a name can
+// be neither continued nor kept as a day.
 void RefuseWhatIsNoDayFile(const std::vector<std::string>& entries);
 
 // Throws std::invalid_argument, with why in words for the user, when

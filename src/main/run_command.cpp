@@ -22,6 +22,7 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+
 int CountUsedSlots(const DayCounts& day) {
   int used = 0;
   for (int slot = 0; slot < kSlotsPerDay; ++slot) used += day.SlotUsed[slot] ? 1 : 0;
@@ -80,8 +81,8 @@ int RunGeneration(const RunOptions& options) {
   uint32_t seed = 0;
   try {
     if (!options.seconds.empty()) {
-      seconds = static_cast<int64_t>(
-          ParseDecimalOption("--seconds", options.seconds, 0, std::numeric_limits<int32_t>::max()));
+      seconds = static_cast<int64_t>(ParseDecimalOption("--seconds", options.seconds, 0,
+                                                        std::numeric_limits<int32_t>::max()));
     }
     if (!options.seed.empty()) {
       seed = static_cast<uint32_t>(
@@ -131,8 +132,8 @@ int RunGeneration(const RunOptions& options) {
 
   const auto tick = std::chrono::seconds(GenerationCycle::kTickSeconds);
   const auto start = SteadyClock::now();
-  const auto end =
-      seconds >= 0 ? start + std::chrono::seconds(seconds) : SteadyClock::time_point::max();
+  const auto end = seconds >= 0 ? start + std::chrono::seconds(seconds)
+                                : SteadyClock::time_point::max();
   auto next_tick = start + tick;
   uint64_t ticks = 0;
   SaveReporter saves(output);
