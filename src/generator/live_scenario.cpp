@@ -139,18 +139,25 @@ void LiveScenario::BeginDay(Site& site, int64_t unix_seconds) {
   if (site.settings->profile != TrafficProfile::kFlat) {
     site.day->ChannelCount = std::max(site.day->ChannelCount, site.settings->ChannelCount());
   }
-  ResumeDay(site, unix_seconds);
+  const bool counts_of_another_day = !ResumeDay(site, unix_seconds);
   if (!site.not_replaced.empty() || site.finished_before) return;
   // A file to continue: its rows must be those the site's header describes.
   site.other_layout = LayoutRefusal(*site.settings, site.file);
   if (site.other_layout) {
     site.not_replaced = site.other_layout->what();
-  } else {
-    NoticeExistingDayFile(site.file, existing_noticed_);
+    return;
+  }
+  NoticeExistingDayFile(site.file, existing_noticed_);
+  if (counts_of_another_day && existing_noticed_) {
+    existing_noticed_(
+        site.file,
+        "its counts are not those of this scenario's day so far; they are kept and "
+        "counting goes on from " +
+            std::string(unix_seconds == site.clock.start_unix ? "the day's start" : "this moment"));
   }
 }
 
-void LiveScenario::ResumeDay(Site& site, int64_t unix_seconds) {
+bool LiveScenario::ResumeDay(Site& site, int64_t unix_seconds) {
   // Every quarter hour reached since midnight gets its row at the next step.
   site.next_quarter = 0;
   site.dirty = true;
@@ -160,11 +167,11 @@ void LiveScenario::ResumeDay(Site& site, int64_t unix_seconds) {
     site.next_event = site.events.size();
     site.next_quarter = site.clock.slot.size();
     site.dirty = false;
-    return;
+    return true;
   }
   if (const std::optional<size_t> held = PassagesHeld(*site.day, site.events)) {
     site.next_event = *held;
-    return;
+    return true;
   }
   // Not this day's counts: they are kept, and counting goes on from now.
   const int64_t since_midnight = unix_seconds - site.clock.start_unix;
@@ -175,13 +182,7 @@ void LiveScenario::ResumeDay(Site& site, int64_t unix_seconds) {
                                            }) -
                           site.events.begin());
   site.next_quarter = static_cast<size_t>(since_midnight / kQuarterSeconds);
-  if (existing_noticed_ && site.not_replaced.empty() &&
-      !LayoutDifference(*site.settings, DayFileBytes(site.file).value_or(""))) {
-    existing_noticed_(site.file,
-                      "its counts are not those of this scenario's day so far; they are kept and "
-                      "counting goes on from " +
-                          std::string(site.next_event == 0 ? "the day's start" : "now"));
-  }
+  return false;
 }
 
 bool LiveScenario::FinishedBefore(const Site& site) const {

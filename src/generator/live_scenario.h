@@ -91,8 +91,10 @@ class LiveScenario {
   // Makes `site` the day that contains `unix_seconds`, continuing its file.
   void BeginDay(Site& site, int64_t unix_seconds);
   // Where `site`'s passages of the day start being counted, given what its
-  // day file holds; the day begins in the run at `unix_seconds`.
-  void ResumeDay(Site& site, int64_t unix_seconds);
+  // day file holds; the day begins in the run at `unix_seconds`. False when
+  // the file holds counts of no beginning of the day: they are kept, and
+  // counting starts at `unix_seconds`.
+  bool ResumeDay(Site& site, int64_t unix_seconds);
   // Whether `site`'s day file is its day as the day's last save writes it,
   // faults and all (but for the moment of the save).
   bool FinishedBefore(const Site& site) const;

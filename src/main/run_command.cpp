@@ -8,11 +8,11 @@
 
 #include "command_style.h"
 #include "exit_codes.h"
+#include "save_reporter.h"
+#include "stop_signals.h"
 #include "generator/generation_cycle.h"
 #include "generator/generation_timer.h"
-#include "save_reporter.h"
 #include "settings_file.h"
-#include "stop_signals.h"
 #include "support/directory_lock.h"
 #include "support/safe_file.h"
 
@@ -69,9 +69,9 @@ int RunGeneration(const RunOptions& options) {
     return kExitUsage;
   }
   if (!options.scenario.empty()) return RunScenarioLive(options, output);
-  for (const auto& [given, name] :
-       {std::pair{&options.speed, "--speed"}, std::pair{&options.start, "--start"},
-        std::pair{&options.end, "--end"}}) {
+  for (const auto& [given, name] : {std::pair{&options.speed, "--speed"},
+                                    std::pair{&options.start, "--start"},
+                                    std::pair{&options.end, "--end"}}) {
     if (!given->empty()) {
       output.Error(std::string(name) + " needs --scenario");
       return kExitUsage;

@@ -87,15 +87,16 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
                : static_cast<uint32_t>(ParseDecimalOption("--seed", options.seed, 0,
                                                           std::numeric_limits<uint32_t>::max()));
     if (!options.speed.empty()) speed = ParseSpeedOption(options.speed);
-    start = options.start.empty() ? std::chrono::duration_cast<std::chrono::seconds>(
-                                        std::chrono::system_clock::now().time_since_epoch())
-                                        .count()
-                                  : ParseMomentOption("--start", options.start);
+    start = options.start.empty()
+                ? std::chrono::duration_cast<std::chrono::seconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count()
+                : ParseMomentOption("--start", options.start);
     if (!options.end.empty()) end = ParseMomentOption("--end", options.end);
     if (end <= start) throw UsageError("--end " + options.end + " is not after the start");
     if (!options.seconds.empty()) {
-      seconds = static_cast<int64_t>(
-          ParseDecimalOption("--seconds", options.seconds, 0, std::numeric_limits<int32_t>::max()));
+      seconds = static_cast<int64_t>(ParseDecimalOption("--seconds", options.seconds, 0,
+                                                        std::numeric_limits<int32_t>::max()));
     }
     if (options.out_dir.empty()) throw UsageError("--scenario needs --out DIR");
     std::error_code error;
@@ -181,8 +182,7 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     live.AdvanceTo(now, [&](const LiveScenario::DayChange& change) {
       output.Line(change.site + ": day " +
                   change.finished_file.substr(change.finished_file.find_last_of('/') + 1) +
-                  " finished, now " +
-                  change.next_file.substr(change.next_file.find_last_of('/') + 1));
+                  " finished, now " + change.next_file.substr(change.next_file.find_last_of('/') + 1));
     });
     saves.Look(live.SaveCount(), live.SavesOk(), live.LastSaveError());
     add_to_truth();

@@ -103,6 +103,22 @@ TEST(ScenarioCommand, ADayGeneratedLiveIsTheBackfillsDay) {
             std::string::npos)
       << refused.err;
   EXPECT_EQ(ReadBytes(dir.File(file)), before);
+
+  // A file whose counts are no beginning of its day is continued all the
+  // same, and said so.
+  const std::string edited_file = dir.File("live/rivoli/271101.tly");
+  std::string edited = ReadBytes(edited_file);
+  edited.replace(edited.find("\t00:00\t ") + 8, 1, "9");
+  testing::WriteBytes(edited_file, edited);
+  const Outcome continued =
+      RunProgram({"run", "--scenario", "example.toml", "--out", "live", "--start",
+                  "2027-11-01T00:00", "--seconds", "0"},
+                 dir.path());
+  EXPECT_EQ(continued.code, 0) << continued.err;
+  EXPECT_NE(continued.err.find("continuing live/rivoli/271101.tly, which is not sound: its counts "
+                               "are not those of this scenario's day so far"),
+            std::string::npos)
+      << continued.err;
 }
 
 // With faults, the last save of a day a live run finishes is the day as the
