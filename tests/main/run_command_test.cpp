@@ -127,10 +127,30 @@ TEST(RunCommand, AFailedFinalSaveIsReportedAndExitsOne) {
   EXPECT_EQ(program.Wait(), 1) << program.Out();
   EXPECT_NE(program.Err().find("could not save"), std::string::npos) << program.Err();
   EXPECT_EQ(program.Out().find("Stopped after 0 ticks; saved"), std::string::npos) << program.Out();
+
+  // The same for a scenario's site, its error said once, in plain words.
+  testing::WriteBytes(dir.File("s.toml"),
+                      testing::RunGeneratorToEnd({"scenario", "--example"}).out);
+  std::filesystem::create_directories(out + "/rivoli/270105.tly/kept");
+  testing::TempDir sites_output;
+  Program sites(GeneratorProgram(),
+                {"run", "--scenario", "s.toml", "--out", out, "--start", "2027-01-05T10:00",
+                 "--seconds", "0"},
+                sites_output.path(), {}, dir.path());
+  EXPECT_EQ(sites.Wait(), 1) << sites.Out();
+  EXPECT_EQ(sites.Err().rfind("tly-generator run: stopped at 2027-01-05T10:00:00 UTC; cannot "
+                              "replace " +
+                                  out + "/rivoli/270105.tly with ",
+                              0),
+            0u)
+      << sites.Err();
+
   // Nothing is left behind but the day files: no temporary file, no log in
-  // the current directory (the program's is dir).
-  for (const std::string& name : testing::EntriesOf(out)) {
-    EXPECT_NE(std::filesystem::path(name).extension(), ".tmp") << name;
+  // the current directory (the programs' is dir).
+  for (const std::string& sub : {std::string(), std::string("/rivoli")}) {
+    for (const std::string& name : testing::EntriesOf(out + sub)) {
+      EXPECT_NE(std::filesystem::path(name).extension(), ".tmp") << name;
+    }
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("debug.txt")));
 }
