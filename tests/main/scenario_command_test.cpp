@@ -50,9 +50,10 @@ TEST(ScenarioCommand, TheExampleChecksAndABadFileIsNamedWithLineAndKey) {
   EXPECT_EQ(bad.code, 2);
   EXPECT_EQ(bad.err.rfind("tly-generator scenario: bad.toml:3: site[1].shop_code: ", 0), 0u)
       << bad.err;
-  const Outcome refused = RunProgram({"backfill", "--scenario", "bad.toml", "--out", ".", "--from",
-                                      "2027-01-01", "--to", "2027-01-01"},
-                                     dir.path());
+  const Outcome refused =
+      RunProgram({"backfill", "--scenario", "bad.toml", "--out", ".", "--from", "2027-01-01",
+                  "--to", "2027-01-01"},
+                 dir.path());
   EXPECT_EQ(refused.code, 2);
   EXPECT_NE(refused.err.find("bad.toml:3: site[1].shop_code"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir.File("a"))) << "nothing written";
