@@ -364,6 +364,22 @@ DayFilesExist::DayFilesExist(const std::vector<std::string>& existing)
 DayNotWritten::DayNotWritten(const std::system_error& cause, TDateTime day)
     : std::system_error(cause.code()), message_(cause.what()), day_(day) {}
 
+void RefuseWhatIsNoDayFile(const std::vector<std::string>& entries) {
+  for (const std::string& entry : entries) {
+    std::error_code error;
+    const std::filesystem::file_type type = std::filesystem::status(entry, error).type();
+    // A dangling link holds no day either: it is replaced like a missing file.
+    if (type == std::filesystem::file_type::regular ||
+        type == std::filesystem::file_type::not_found) {
+      continue;
+    }
+    throw std::invalid_argument(
+        entry + " is " +
+        (type == std::filesystem::file_type::directory ? "a directory" : "not a regular file") +
+        ", not a day file: move it out of the way");
+  }
+}
+
 void CheckBackfillRequest(const BackfillRequest& request) {
   CheckBackfillDate(request.from, "from");
   CheckBackfillDate(request.to, "to");
@@ -434,9 +450,10 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
 
   // The first days are generated while the directory is looked at; nothing
   // is written before that.
-  if (existing == ExistingDayFiles::kRefuse) {
+  if (existing != ExistingDayFiles::kReplace) {
     const std::vector<std::string> found = ExistingDayFilesOf(request.out_dir, first, last);
-    if (!found.empty()) throw DayFilesExist(found);
+    RefuseWhatIsNoDayFile(found);
+    if (existing == ExistingDayFiles::kRefuse && !found.empty()) throw DayFilesExist(found);
   }
   if (existing == ExistingDayFiles::kSkip) {
     // What an interrupted run was writing when it stopped; its day has no

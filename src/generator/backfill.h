@@ -84,6 +84,12 @@ using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
 // `date` cannot be a day of a backfill.
 void CheckBackfillDate(const CivilDate& date, const char* which);
 
+// Throws std::invalid_argument naming the first of `entries` (what exists
+// under day file names) that is neither a regular file, a link to one nor a
+// dangling link: a directory, a named pipe or a device under such a name can
+// be neither continued nor kept as a day.
+void RefuseWhatIsNoDayFile(const std::vector<std::string>& entries);
+
 // Throws std::invalid_argument, with why in words for the user, when
 // `request` cannot run: a date that does not exist or lies outside the years
 // a day file's name tells apart (kFirstNamedYear..kLastNamedYear of
@@ -117,8 +123,9 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // after each day, in day order. Each day's file replaces the old one in one
 // step (OpenDirectory::ReplaceFileWith of support/safe_file.h).
 // Throws, before any file is touched: std::invalid_argument when
-// CheckBackfillRequest finds a fault, DayFilesExist when files exist and
-// `existing` is kRefuse, DirectoryBusy (support/directory_lock.h) when another
+// CheckBackfillRequest finds a fault or (unless `existing` is kReplace) an
+// entry of the range is no day file (RefuseWhatIsNoDayFile), DayFilesExist
+// when files exist and `existing` is kRefuse, DirectoryBusy (support/directory_lock.h) when another
 // process writes into `out_dir`. Throws DayNotWritten for the first day that
 // cannot be written, or exists but cannot be read; the days before it keep
 // their files, no day after it is written. Throws std::system_error when a

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
+#include <string_view>
 
 #include "support/file_read.h"
 #include "support/safe_file.h"
@@ -61,16 +63,32 @@ void WriteFaultTruth(const std::string& path, const std::vector<FaultRecord>& re
   ReplaceFileWith(path, FaultTruthText(records));
 }
 
-void AddToFaultTruth(const std::string& path, const std::vector<FaultRecord>& records) {
+void UpdateFaultTruth(const std::string& path, const std::vector<DayTruth>& days) {
+  // A record's line begins with its file: {"file":"<file>",...
+  std::set<std::string> beginnings;
+  for (const DayTruth& day : days) {
+    FaultRecord blank;
+    blank.file = day.file;
+    const std::string json = FaultRecordJson(blank);
+    beginnings.insert(json.substr(0, json.find(",\"kind\":") + 1));
+  }
+  const auto rewritten = [&beginnings](std::string_view line) {
+    const size_t comma = line.find(",\"kind\":");
+    return comma != std::string_view::npos &&
+           beginnings.count(std::string(line.substr(0, comma + 1))) > 0;
+  };
   std::vector<std::string> lines;
   if (const std::optional<std::string> old = ReadWholeFile(path)) {
     for (size_t start = 0; start < old->size();) {
       const size_t end = std::min(old->find('\n', start), old->size());
-      if (end > start) lines.push_back(old->substr(start, end - start));
+      const std::string_view line(old->data() + start, end - start);
+      if (!line.empty() && !rewritten(line)) lines.emplace_back(line);
       start = end + 1;
     }
   }
-  for (const FaultRecord& record : records) lines.push_back(FaultRecordJson(record));
+  for (const DayTruth& day : days) {
+    for (const FaultRecord& record : day.records) lines.push_back(FaultRecordJson(record));
+  }
   ReplaceFileWith(path, SortedText(std::move(lines)));
 }
 

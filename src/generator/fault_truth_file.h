@@ -30,11 +30,22 @@ std::string FaultTruthText(const std::vector<FaultRecord>& records);
 // Throws std::system_error when it cannot be written.
 void WriteFaultTruth(const std::string& path, const std::vector<FaultRecord>& records);
 
-// Adds `records` to the truth file `path` (made when missing): its lines and
-// theirs, sorted, each once, replacing it in one step. So a live run that is
-// stopped and started again keeps the truth of the days it finished before.
+// The faults planted in one finished site-day: its file ("<site>/<yymmdd>.tly",
+// relative to the output directory) and what it holds now (none: a clean
+// day).
+struct DayTruth {
+  std::string file;
+  std::vector<FaultRecord> records;
+};
+
+// Brings the truth file `path` (made when missing) up to date with `days`:
+// the lines of each of their files are replaced by the records of that file
+// as it is now, the lines of every other file are kept, and all are sorted,
+// each once; replaced in one step. So a live run that is stopped and started
+// again keeps the truth of the days it finished before, and one that finishes
+// a day again (over the same span) lists only what that file holds now.
 // Throws std::system_error when it cannot be read or written.
-void AddToFaultTruth(const std::string& path, const std::vector<FaultRecord>& records);
+void UpdateFaultTruth(const std::string& path, const std::vector<DayTruth>& days);
 
 }  // namespace tly
 

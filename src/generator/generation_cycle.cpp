@@ -27,7 +27,8 @@ GenerationCycle::GenerationCycle(GenerationTimer& timer, OutDirSource out_dir,
       out_dir_(std::move(out_dir)),
       counts_changed_(std::move(counts_changed)),
       random_(seed),
-      writer_(std::move(writer)) {}
+      writer_(std::move(writer)),
+      replace_(ReplaceDayFile) {}
 
 bool GenerationCycle::IsGenerating() const {
   return timer_.IsEnabled();
@@ -97,8 +98,7 @@ bool GenerationCycle::SaveDay() {
     if (day_file_unread_) CatchUpUnreadDayFile();
     // The whole sealed file is built first and then replaces the day file in
     // one step, so no reader ever sees the rows without their header and seal.
-    ReplaceDayFile(day_file_name_,
-                   BuildDayFileImage(day_data_, config_, CurrentClock().Now()));
+    replace_(day_file_name_, BuildDayFileImage(day_data_, config_, CurrentClock().Now()));
     last_save_ok_ = true;
     last_save_error_.clear();
   } catch (const std::system_error& e) {

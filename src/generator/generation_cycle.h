@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
@@ -112,6 +113,15 @@ class GenerationCycle {
   // (NoticeExistingDayFile); nobody by default.
   void SetExistingNoticed(ExistingNoticedFn notice) { existing_noticed_ = std::move(notice); }
 
+  // Replaces the day file `file_name` with the complete file `image` in one
+  // step, throwing std::system_error when it cannot.
+  using DayFileReplacer = std::function<void(const std::string& file_name, std::string_view image)>;
+  // How SaveDay replaces the day file: ReplaceDayFile (config/day_file_replace.h)
+  // by default, which keeps the temporary file and writes the debug log when
+  // its rename is refused twice, as the window does; a headless run that
+  // leaves nothing behind but its day files gives another.
+  void SetDayFileReplacer(DayFileReplacer replace) { replace_ = std::move(replace); }
+
  private:
   void BuildDayFileNameFor(TDateTime moment);
   // Takes the lock of the day file's directory unless it is held and still
@@ -139,6 +149,7 @@ class GenerationCycle {
   std::string last_save_error_;
   uint64_t save_count_ = 0;
   ExistingNoticedFn existing_noticed_;
+  DayFileReplacer replace_;
 };
 
 }  // namespace tly

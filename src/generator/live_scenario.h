@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "generator/existing_day_file_notice.h"
-#include "generator/fault_record.h"
+#include "generator/fault_truth_file.h"
 #include "generator/scenario.h"
 #include "support/directory_lock.h"
 
@@ -20,11 +20,19 @@ namespace tly {
 // hour, so that a day file at the end of its day is the backfill's file (but
 // for its "#M" line). Each site saves at most every 2 simulated seconds when
 // its counts changed, replacing its day file in one step, and moves on to
-// its next local day at its own midnight. An existing day file is continued.
-// A site with fault rates gets its faults (site_day_faults.h) in the last
-// save of each day it finishes: the day as the site delivers it; what was
-// planted is kept in Truth(). Saves during the day and of a day not finished
-// are clean.
+// its next local day at its own midnight. A site with fault rates gets its
+// faults (site_day_faults.h) in the last save of each day it finishes: the
+// day as the site delivers it; what was planted is kept in Truth(). Saves
+// during the day and of a day not finished are clean.
+//
+// A day is always counted from its midnight, as a device counts it: a run
+// that starts in the middle of a day counts the day so far at once. An
+// existing day file is continued from where its counts stand among the
+// day's passages, so that a run stopped and started again (or a second run
+// over the same span) gives the same files as one run; a file that holds
+// the day finished with its faults is left as it is. A file whose counts are
+// no beginning of the day (another seed, an edit) is continued all the same,
+// counting from the moment the day begins in the run, and the owner is told.
 // Toolkit-free; one thread drives it.
 class LiveScenario {
  public:
@@ -44,9 +52,11 @@ class LiveScenario {
 
   // Begins at the simulated instant `unix_seconds` (UTC): creates and locks
   // every site directory and loads each site's day file of that local date.
-  // Passages before the instant are not counted (the counters start then).
-  // Throws DirectoryBusy when another writer holds a site directory and
-  // std::system_error when one cannot be created or locked.
+  // Throws DirectoryBusy when another writer holds a site directory,
+  // std::system_error when one cannot be created or locked, and OtherLayout
+  // (site_layout_check.h) when a site's day file describes another layout
+  // than the site has (a later day's such file is never replaced: its saves
+  // fail).
   void Start(int64_t unix_seconds);
 
   // Moves the simulated clock on to `unix_seconds`: reveals what happened
@@ -62,13 +72,15 @@ class LiveScenario {
   bool SavesOk() const;
   const std::string& LastSaveError() const { return last_error_; }
   // Who is told when a site's existing day file that holds a problem is
-  // continued (NoticeExistingDayFile); nobody by default.
+  // continued (NoticeExistingDayFile), or one whose counts are no beginning
+  // of the day; nobody by default.
   void SetExistingNoticed(ExistingNoticedFn notice) { existing_noticed_ = std::move(notice); }
 
   // Day files written so far, successful or not.
   uint64_t SaveCount() const { return saves_; }
-  // The faults planted in the days finished so far, in the order planted.
-  const std::vector<FaultRecord>& Truth() const { return truth_; }
+  // The days of sites with fault rates finished so far, with the faults
+  // planted in each, in the order finished.
+  const std::vector<DayTruth>& Truth() const { return truth_; }
 
  private:
   struct Site;
@@ -78,6 +90,17 @@ class LiveScenario {
   void Save(Site& site, int64_t unix_seconds, bool day_over = false);
   // Makes `site` the day that contains `unix_seconds`, continuing its file.
   void BeginDay(Site& site, int64_t unix_seconds);
+  // Where `site`'s passages of the day start being counted, given what its
+  // day file holds; the day begins in the run at `unix_seconds`. False when
+  // the file holds counts of no beginning of the day: they are kept, and
+  // counting starts at `unix_seconds`.
+  bool ResumeDay(Site& site, int64_t unix_seconds);
+  // Whether `site`'s day file is its day as the day's last save writes it,
+  // faults and all (but for the moment of the save).
+  bool FinishedBefore(const Site& site) const;
+  // Counts what `site` passed until `until` seconds after its midnight that
+  // is not counted yet, and gives each quarter hour reached its row.
+  void Reveal(Site& site, int64_t until);
 
   const Scenario& scenario_;
   std::string out_dir_;
@@ -88,7 +111,7 @@ class LiveScenario {
   uint64_t saves_ = 0;
   std::string last_error_;
   ExistingNoticedFn existing_noticed_;
-  std::vector<FaultRecord> truth_;
+  std::vector<DayTruth> truth_;
 };
 
 }  // namespace tly

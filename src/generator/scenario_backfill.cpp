@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 #include <tbb/blocked_range.h>
+#include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 #include <vector>
@@ -20,8 +22,10 @@
 #include "generator/random_source.h"
 #include "generator/site_day.h"
 #include "generator/site_day_faults.h"
+#include "generator/site_layout_check.h"
 #include "generator/stream_random.h"
 #include "support/directory_lock.h"
+#include "support/file_read.h"
 #include "support/safe_file.h"
 #include "support/system_error.h"
 
@@ -89,6 +93,26 @@ void CheckScenarioBackfillRequest(const ScenarioBackfillRequest& request) {
   if (request.jobs < 1) throw std::invalid_argument("jobs must be 1 or more");
 }
 
+namespace {
+
+// Refuses to continue the day file `file` of `site` when it describes
+// another layout. A file that cannot be read is left to the loader, which
+// reports it.
+void RefuseOtherLayout(const SiteSettings& site, const std::string& file) {
+  std::optional<std::string> text;
+  try {
+    text = ReadWholeFile(file);
+  } catch (const std::system_error&) {
+    return;
+  }
+  if (!text) return;
+  if (const std::optional<std::string> difference = LayoutDifference(site, *text)) {
+    throw OtherLayout(file, site, *difference, "give --existing replace to write its days anew");
+  }
+}
+
+}  // namespace
+
 bool InShard(const Shard& shard, const std::string& site_name, int64_t day) {
   if (shard.count <= 1) return true;
   const uint64_t hash = StreamRandom(StreamKey{0, HashOfName(site_name), day, 0, 0}).Next();
@@ -138,22 +162,36 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
   }
 
   ScenarioProgress done;
-  std::vector<std::string> existing;
+  std::vector<size_t> existing;  // the items whose day file exists
+  std::vector<std::string> existing_files;
   for (size_t item = 0; item < items.size(); ++item) {
     if (!items.Mine(item)) continue;
     ++done.files_total;
-    const std::string file = items.FileOf(item);
-    if (request.existing == ExistingDayFiles::kSkip) {
-      RemoveQuietly(TempFileNameFor(file));
-    } else if (request.existing == ExistingDayFiles::kRefuse) {
-      std::error_code error;
-      if (std::filesystem::symlink_status(file, error).type() !=
-          std::filesystem::file_type::not_found) {
-        existing.push_back(file);
-      }
+    if (request.existing == ExistingDayFiles::kReplace) continue;
+    std::string file = items.FileOf(item);
+    std::error_code error;
+    if (std::filesystem::symlink_status(file, error).type() !=
+        std::filesystem::file_type::not_found) {
+      existing.push_back(item);
+      existing_files.push_back(std::move(file));
     }
   }
-  if (!existing.empty()) throw DayFilesExist(existing);
+  RefuseWhatIsNoDayFile(existing_files);
+  if (request.existing == ExistingDayFiles::kRefuse && !existing_files.empty()) {
+    throw DayFilesExist(existing_files);
+  }
+  if (request.existing == ExistingDayFiles::kContinue) {
+    for (size_t i = 0; i < existing.size(); ++i)
+      RefuseOtherLayout(items.site(existing[i]), existing_files[i]);
+  }
+  if (request.existing == ExistingDayFiles::kSkip) {
+    // What an interrupted run was writing when it stopped; its day has no
+    // file yet and is written below.
+    for (size_t item = 0; item < items.size(); ++item) {
+      if (items.Mine(item)) RemoveQuietly(TempFileNameFor(items.FileOf(item)));
+    }
+  }
+  if (progress) progress(done);
 
   std::mutex progress_mutex;
   std::vector<FaultRecord> truth;
@@ -212,6 +250,10 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
     one_done(false, !faulted.written, std::move(faulted.records));
   };
 
+  // As many threads as asked for, also beyond the cores: TBB's own limit
+  // (the cores) would give fewer, with a warning on stderr.
+  const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                    static_cast<size_t>(request.jobs));
   tbb::task_arena arena(request.jobs);
   arena.execute([&] {
     tbb::parallel_for(tbb::blocked_range<size_t>(0, items.size()),

@@ -20,10 +20,6 @@
 
 namespace tly {
 
-namespace {
-
-}  // namespace
-
 ExistingDayFiles ParseExisting(std::string_view text) {
   if (text.empty()) return ExistingDayFiles::kRefuse;
   if (text == "continue") return ExistingDayFiles::kContinue;
@@ -131,6 +127,10 @@ int RunBackfillCommand(const BackfillOptions& options) {
   } catch (const DayFilesExist& existing) {
     output.Error(std::string(existing.what()) + " with --existing continue, replace or skip");
     return kExitUsage;
+  } catch (const std::invalid_argument& refused) {
+    // An entry of the range that is no day file: nothing was written.
+    output.Error(refused.what());
+    return kExitUsage;
   } catch (const DirectoryBusy& busy) {
     output.Error(busy.what());
     return kExitUsage;
@@ -149,9 +149,9 @@ int RunBackfillCommand(const BackfillOptions& options) {
   char timing[96];
   std::snprintf(timing, sizeof timing, " in %.2f s (%.3g ticks/s)", seconds,
                 static_cast<double>(last.ticks_done) / seconds);
-  std::string summary = CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + ", " +
-                        CountOf(last.ticks_done, "tick", "ticks") + " written to " +
-                        request.out_dir + timing;
+  std::string summary =
+      CountOf(static_cast<uint64_t>(last.days_done - last.days_skipped), "day", "days") + ", " +
+      CountOf(last.ticks_done, "tick", "ticks") + " written to " + request.out_dir + timing;
   if (last.days_skipped > 0) {
     summary += "; " + CountOf(static_cast<uint64_t>(last.days_skipped), "day", "days") +
                " kept as they were";

@@ -14,6 +14,7 @@
 #include "generator/generation_timer.h"
 #include "settings_file.h"
 #include "support/directory_lock.h"
+#include "support/safe_file.h"
 
 namespace tly {
 
@@ -39,7 +40,8 @@ CLI::App* AddRunCommand(CLI::App& app, RunOptions& options) {
       "run", "Generate without a window until Ctrl-C, SIGTERM or the end of --seconds");
   AddValueOption(*run, "--out", options.out_dir, "DIR",
                  "Existing output directory of the day files, used as given (default: OutDir "
-                 "of the settings file)");
+                 "of the settings file)")
+      ->each([&options](const std::string&) { options.out_given = true; });
   AddValueOption(*run, "--seconds", options.seconds, "N",
                  "Stop after N seconds, 0 to 2147483647 (default: run until a signal)");
   AddValueOption(*run, "--seed", options.seed, "N",
@@ -49,8 +51,8 @@ CLI::App* AddRunCommand(CLI::App& app, RunOptions& options) {
                  "Generate the sites of this scenario file live, each into DIR/<site name>/, "
                  "instead of the program's own site");
   AddValueOption(*run, "--speed", options.speed, "X",
-                 "With --scenario: simulated seconds per real second, 1 to 1000000 (default: 1); "
-                 "60 makes an hour pass in a minute");
+                 "With --scenario: simulated seconds per real second, above 0 and up to 1000000, "
+                 "decimals allowed (default: 1); 60 makes an hour pass in a minute");
   AddValueOption(*run, "--start", options.start, "YYYY-MM-DDTHH:MM",
                  "With --scenario: the simulated moment to start at, in UTC (default: now)");
   AddValueOption(*run, "--end", options.end, "YYYY-MM-DDTHH:MM",
@@ -61,6 +63,11 @@ CLI::App* AddRunCommand(CLI::App& app, RunOptions& options) {
 
 int RunGeneration(const RunOptions& options) {
   CommandOutput output("run");
+  if (options.out_given && options.out_dir.empty()) {
+    // Used as given: an empty word names no directory, not the settings'.
+    output.Error("--out is empty: give the output directory");
+    return kExitUsage;
+  }
   if (!options.scenario.empty()) return RunScenarioLive(options, output);
   for (const auto& [given, name] : {std::pair{&options.speed, "--speed"},
                                     std::pair{&options.start, "--start"},
@@ -88,7 +95,7 @@ int RunGeneration(const RunOptions& options) {
 
   std::string out_dir = options.out_dir;
   std::string source = "--out";
-  if (out_dir.empty()) {
+  if (!options.out_given) {
     const std::string ini = SettingsFileName();
     out_dir = ReadOutDirSetting(ini);
     source = "OutDir in [General] of " + ini;
@@ -111,6 +118,9 @@ int RunGeneration(const RunOptions& options) {
   cycle.SetExistingNoticed([&output](const std::string& file, const std::string& problem) {
     output.Error("continuing " + file + ", which is not sound: " + problem);
   });
+  // A failed save leaves nothing behind: the next save tries again anyway.
+  cycle.SetDayFileReplacer(
+      [](const std::string& file, std::string_view image) { ReplaceFileWith(file, image); });
   try {
     cycle.StartGeneration();
   } catch (const DirectoryBusy& busy) {
@@ -129,23 +139,25 @@ int RunGeneration(const RunOptions& options) {
   SaveReporter saves(output);
   const auto look_at_saves = [&] {
     saves.Look(cycle.SaveCount(), cycle.LastSaveOk(),
-               cycle.DayFileName() + ": " + cycle.LastSaveError());
+               "cannot save " + cycle.DayFileName() + ": " + cycle.LastSaveError());
   };
   for (;;) {
     if (stop_signals.WaitUntil(std::min(next_tick, end))) break;
     const auto now = SteadyClock::now();
-    if (now >= end) break;
-    if (now < next_tick) continue;
-    const std::string day_file = cycle.DayFileName();
-    cycle.Tick();
-    ++ticks;
-    if (cycle.DayFileName() != day_file) {
-      output.Line("day " + BaseName(day_file) + " finished, now " +
-                  BaseName(cycle.DayFileName()));
+    // A tick that falls due at the very end still runs: --seconds 2 is one.
+    if (now >= next_tick) {
+      const std::string day_file = cycle.DayFileName();
+      cycle.Tick();
+      ++ticks;
+      if (cycle.DayFileName() != day_file) {
+        output.Line("day " + BaseName(day_file) + " finished, now " +
+                    BaseName(cycle.DayFileName()));
+      }
+      look_at_saves();
+      // After a stall (a suspended process) the missed ticks are dropped.
+      while (next_tick <= SteadyClock::now()) next_tick += tick;
     }
-    look_at_saves();
-    // After a stall (a suspended process) the missed ticks are dropped.
-    while (next_tick <= SteadyClock::now()) next_tick += tick;
+    if (now >= end) break;
   }
 
   cycle.StopGeneration();

@@ -11,13 +11,14 @@ namespace tly {
 
 // The options of `run` as given on the command line.
 struct RunOptions {
-  std::string out_dir;  // empty: OutDir of the settings file
-  std::string seconds;  // empty: until a signal
-  std::string seed;     // empty: 0, or the scenario's seed
-  std::string scenario;  // a scenario file: its sites live instead of the program's own
-  std::string speed;     // simulated seconds per real second (scenarios)
-  std::string start;     // simulated start, YYYY-MM-DDTHH:MM UTC (scenarios)
-  std::string end;       // simulated end (scenarios)
+  std::string out_dir;     // when not given: OutDir of the settings file
+  bool out_given = false;  // --out was given, even as an empty word
+  std::string seconds;     // empty: until a signal
+  std::string seed;        // empty: 0, or the scenario's seed
+  std::string scenario;    // a scenario file: its sites live instead of the program's own
+  std::string speed;       // simulated seconds per real second (scenarios)
+  std::string start;       // simulated start, YYYY-MM-DDTHH:MM UTC (scenarios)
+  std::string end;         // simulated end (scenarios)
 };
 
 // Registers the `run` subcommand on `app`; parsing fills `options`, which
@@ -25,16 +26,18 @@ struct RunOptions {
 CLI::App* AddRunCommand(CLI::App& app, RunOptions& options);
 
 // Generates without any window: the cycle ticks every 2 seconds of a steady
-// clock (the first tick 2 seconds after the start) into the day file of the
-// output directory (used as given), holding the directory's writer lock,
-// until SIGINT, SIGTERM, SIGHUP or the end of `seconds`, and then stops with
-// a final save. Prints the day file at the start, each change of day, and
+// clock (the first tick 2 seconds after the start, so `seconds` N makes
+// N / 2 ticks) into the day file of the output directory (used as given; an
+// empty --out is refused), holding the directory's writer lock, until
+// SIGINT, SIGTERM, SIGHUP or the end of `seconds`, and then stops with a
+// final save. Prints the day file at the start, each change of day, and
 // at the end how many ticks ran and what was saved; on stderr when saving
 // starts to fail (with the reason) and when it works again. Returns 0 after a
 // successful final save, 1 when it failed or stdout could not be written, 2
 // for bad options, no usable output directory or another writer in it
 // (reported on stderr). Never writes anything but the day files and the lock
-// file (the settings file is only read).
+// file (the settings file is only read): a save that fails leaves no
+// temporary file and no debug log.
 int RunGeneration(const RunOptions& options);
 
 class CommandOutput;

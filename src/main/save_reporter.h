@@ -16,13 +16,13 @@ class SaveReporter {
   explicit SaveReporter(CommandOutput& output) : output_(output) {}
 
   // Looks at the saves made so far (`saves`), whether the last ones worked
-  // and what failed, and says what changed since the last look.
+  // and what failed (`what_failed`, said as it is: "cannot ..."), and says
+  // what changed since the last look.
   void Look(uint64_t saves, bool ok, const std::string& what_failed) {
     if (saves == seen_saves_) return;
     seen_saves_ = saves;
     if (!ok && !failing_) {
-      output_.Error("cannot save " + what_failed +
-                    "; generating on in memory, every save tries again");
+      output_.Error(what_failed + "; generating on in memory, every save tries again");
       failing_ = true;
     } else if (ok && failing_) {
       output_.Error("saving works again");

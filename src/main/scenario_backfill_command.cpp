@@ -101,9 +101,11 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
     return kExitUsage;
   } catch (const std::system_error& failure) {
     if (terminal && last.files_done > 0) output.Line("");
-    output.Error(std::string(failure.what()) + " (" +
-                 CountOf(last.files_done, "site-day", "site-days") + " of " +
-                 std::to_string(last.files_total) + " done; those files are whole)");
+    output.Error(std::string(failure.what()) +
+                 (last.files_done == 0
+                      ? " (no site-day was written)"
+                      : " (" + CountOf(last.files_done, "site-day", "site-days") + " of " +
+                            std::to_string(last.files_total) + " done; those files are whole)"));
     return output.Finish(kExitFailed);
   }
   const double seconds = SecondsSince(start);

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <limits>
@@ -59,6 +61,27 @@ void CheckNamedYearsAt(const Scenario& scenario, int64_t unix_seconds, const std
   }
 }
 
+// The value of --speed: decimal digits with at most one '.' among them, a
+// number above 0 and at most 1000000.
+double ParseSpeedOption(std::string_view text) {
+  const size_t dot = text.find('.');
+  const std::string_view whole = text.substr(0, dot);
+  const std::string_view fraction = dot == std::string_view::npos ? "" : text.substr(dot + 1);
+  const auto digits = [](std::string_view part) {
+    return part.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  double speed = 0;
+  if (!whole.empty() && digits(whole) && digits(fraction) &&
+      (dot == std::string_view::npos || !fraction.empty())) {
+    speed = std::strtod(std::string(text).c_str(), nullptr);
+  }
+  if (!(speed > 0 && speed <= 1000000)) {
+    throw UsageError("--speed " + std::string(text) +
+                     " is not a number above 0 and up to 1000000 (such as 60 or 0.5)");
+  }
+  return speed;
+}
+
 std::string FormatMoment(int64_t unix_seconds) {
   const std::time_t t = static_cast<std::time_t>(unix_seconds);
   std::tm utc{};
@@ -73,7 +96,7 @@ std::string FormatMoment(int64_t unix_seconds) {
 int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
   Scenario scenario;
   uint32_t seed = 0;
-  int64_t speed = 1;
+  double speed = 1;
   int64_t start = 0;
   int64_t end = std::numeric_limits<int64_t>::max();
   int64_t seconds = -1;
@@ -83,9 +106,7 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
                ? scenario.seed
                : static_cast<uint32_t>(ParseDecimalOption("--seed", options.seed, 0,
                                                           std::numeric_limits<uint32_t>::max()));
-    if (!options.speed.empty()) {
-      speed = static_cast<int64_t>(ParseDecimalOption("--speed", options.speed, 1, 1000000));
-    }
+    if (!options.speed.empty()) speed = ParseSpeedOption(options.speed);
     start = options.start.empty()
                 ? std::chrono::duration_cast<std::chrono::seconds>(
                       std::chrono::system_clock::now().time_since_epoch())
@@ -126,38 +147,44 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
   } catch (const DirectoryBusy& busy) {
     output.Error(busy.what());
     return kExitUsage;
+  } catch (const std::invalid_argument& refused) {
+    // A day file of another layout: nothing was written.
+    output.Error(refused.what());
+    return kExitUsage;
   } catch (const std::system_error& failure) {
     output.Error(failure.what());
     return kExitFailed;
   }
   output.Line("Generating " + CountOf(scenario.sites.size(), "site", "sites") + " of " +
               options.scenario + " into " + options.out_dir + " from " + FormatMoment(start) +
-              " at " + std::to_string(speed) +
+              " at " + (options.speed.empty() ? std::string("1") : options.speed) +
               "x (a tick every 2 simulated seconds; Ctrl-C or SIGTERM stops)");
 
   using Clock = StopSignals::Clock;
   const Clock::time_point real_start = Clock::now();
-  const Clock::time_point real_end = seconds >= 0
-                                         ? real_start + std::chrono::seconds(seconds)
-                                         : Clock::time_point::max();
+  // --seconds ends the run at the simulated moment it makes, so that the
+  // tick due at that very moment still comes.
+  if (seconds >= 0) {
+    end = std::min(end, start + static_cast<int64_t>(static_cast<double>(seconds) * speed));
+  }
   // The real moment a simulated one comes.
   const auto real_of = [&](int64_t simulated) {
-    return real_start + std::chrono::duration_cast<Clock::duration>(
-                            std::chrono::duration<double>(
-                                static_cast<double>(simulated - start) / static_cast<double>(speed)));
+    return real_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                            static_cast<double>(simulated - start) / speed));
   };
   SaveReporter saves(output);
   // The truth of each finished day goes to OUT/faults.jsonl as soon as it is
-  // known, added to what earlier runs put there.
+  // known, in place of what earlier runs said of that day's file.
   size_t truth_written = 0;
   bool truth_ok = true;
   const auto add_to_truth = [&] {
-    const std::vector<FaultRecord>& truth = live.Truth();
+    const std::vector<DayTruth>& truth = live.Truth();
     if (truth.size() == truth_written) return;
     try {
-      AddToFaultTruth(options.out_dir + "/" + FaultTruthFileName(1, 1),
-                      std::vector<FaultRecord>(
-                          truth.begin() + static_cast<std::ptrdiff_t>(truth_written), truth.end()));
+      UpdateFaultTruth(
+          options.out_dir + "/" + FaultTruthFileName(1, 1),
+          std::vector<DayTruth>(truth.begin() + static_cast<std::ptrdiff_t>(truth_written),
+                                truth.end()));
       truth_written = truth.size();
     } catch (const std::system_error& failure) {
       if (truth_ok) {
@@ -166,19 +193,17 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
       truth_ok = false;
     }
   };
-  uint64_t ticks = 0;
   int64_t now = start;
   while (now < end) {
     int64_t next = std::min(now + kTickSeconds, end);
-    if (stop_signals.WaitUntil(std::min(real_of(next), real_end))) break;
-    if (Clock::now() >= real_end) break;
+    if (stop_signals.WaitUntil(real_of(next))) break;
     // Behind the real clock (a slow machine, a high speed): catch up at once.
     // What is revealed depends on the simulated moment alone, so nothing is
     // lost by skipping ticks.
     const double behind = std::chrono::duration<double>(Clock::now() - real_of(next)).count();
     if (behind > 0) {
-      next = std::min(end, next + static_cast<int64_t>(behind * static_cast<double>(speed)) /
-                                      kTickSeconds * kTickSeconds);
+      next =
+          std::min(end, next + static_cast<int64_t>(behind * speed) / kTickSeconds * kTickSeconds);
     }
     now = next;
     live.AdvanceTo(now, [&](const LiveScenario::DayChange& change) {
@@ -186,7 +211,6 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
                   change.finished_file.substr(change.finished_file.find_last_of('/') + 1) +
                   " finished, now " + change.next_file.substr(change.next_file.find_last_of('/') + 1));
     });
-    ++ticks;
     saves.Look(live.SaveCount(), live.SavesOk(), live.LastSaveError());
     add_to_truth();
   }
@@ -196,9 +220,12 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     return output.Finish(kExitFailed);
   }
   if (!live.SaveAll()) {
-    output.Error("stopped at " + FormatMoment(now) + "; could not save: " + live.LastSaveError());
+    output.Error("stopped at " + FormatMoment(now) + "; " + live.LastSaveError());
     return output.Finish(kExitFailed);
   }
+  // The ticks of simulated time, whether the real clock let each one be
+  // waited for or they were caught up together.
+  const auto ticks = static_cast<uint64_t>((now - start) / kTickSeconds);
   output.Line("Stopped at " + FormatMoment(now) + " (simulated) after " +
               CountOf(ticks, "tick", "ticks") + "; saved " +
               CountOf(scenario.sites.size(), "site", "sites"));

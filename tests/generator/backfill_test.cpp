@@ -258,14 +258,14 @@ TEST(BackfillTest, StopsAtTheFirstDayThatCannotBeWrittenAndKeepsEveryDayBefore) 
     EXPECT_EQ(testing::EntriesOf(dir.path()), expected);
   }
 
-  // A day file that exists but cannot be read is left alone, not replaced by
-  // this run's counts without its rows.
+  // A day file that cannot be read (a named pipe) is left alone, not replaced
+  // by this run's counts without its rows: refused before any day is written.
   TempDir dir;
   ASSERT_EQ(::mkfifo(dir.File("261208.tly").c_str(), 0644), 0);
   BackfillRequest request = Request(dir.path(), {2026, 12, 8}, {2026, 12, 9}, 0);
   request.existing = ExistingDayFiles::kContinue;
   request.jobs = 1;
-  EXPECT_THROW(Backfill(request), DayNotWritten);
+  EXPECT_THROW(Backfill(request), std::invalid_argument);
   EXPECT_TRUE(std::filesystem::is_fifo(dir.File("261208.tly")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("261209.tly")));
 }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dayfile/day_file_check.h"
@@ -41,6 +42,15 @@ TEST(BackfillCommand, WritesEveryDayAndOneSummaryLineWhenNotOnATerminal) {
     const DayFileCheck check = CheckDayFile(ReadBytes(out.File(name)));
     EXPECT_TRUE(check.ok) << name << ": " << check.problem;
   }
+
+  // Days kept are not counted as written.
+  std::vector<std::string> skip = {"backfill",   "--out",      out.path(),   "--from",
+                                   "2026-12-31", "--to",       "2027-01-01", "--seed",
+                                   "4294967295", "--existing", "skip"};
+  const testing::CommandOutcome kept = Backfill(skip, scratch);
+  ASSERT_EQ(kept.exit_code, 0) << kept.err;
+  EXPECT_EQ(kept.out.rfind("0 days, 0 ticks written to " + out.path(), 0), 0u) << kept.out;
+  EXPECT_NE(kept.out.find("; 2 days kept as they were"), std::string::npos) << kept.out;
 
   // The seed is the random source's initial state: another seed, other files.
   TempDir seed0;
@@ -89,6 +99,72 @@ TEST(BackfillCommand, BadArgumentsExitWithTwoBeforeTouchingAnyFile) {
     EXPECT_EQ(outcome.out, "") << c.says;
   }
   EXPECT_EQ(EntryCount(dir), 0u);
+}
+
+// What stands under a day file's name and cannot be continued or kept as
+// the day asked for is refused before anything is written: an entry that is
+// no file, a site's file of another layout. A site directory that cannot be
+// made fails with nothing written.
+TEST(BackfillCommand, WhatCannotBeContinuedOrKeptIsRefused) {
+  TempDir scratch;
+  TempDir out;
+  std::filesystem::create_directory(out.File("261207.tly"));
+  testing::WriteBytes(out.File("s.toml"), std::string(ExampleScenario()));
+  std::string changed(ExampleScenario());
+  changed.replace(changed.find("device = \"RV9\"") + 10, 3, "TLY08");
+  testing::WriteBytes(out.File("changed.toml"), changed);
+  const std::string sites = out.File("sites");
+  std::filesystem::create_directory(sites);
+  const std::vector<std::string> scenario = {"backfill", "--scenario", out.File("s.toml"), "--out",
+                                             sites,      "--from",     "2027-01-05"};
+  std::vector<std::string> first = scenario;
+  first.insert(first.end(), {"--to", "2027-01-05", "--jobs",
+                             std::to_string(std::thread::hardware_concurrency() + 1)});
+  const testing::CommandOutcome written = Backfill(first, scratch);
+  ASSERT_EQ(written.exit_code, 0) << written.err;
+  EXPECT_EQ(written.err, "") << "as many threads as asked for, without a word";
+  std::filesystem::create_directory(sites + "/rivoli/270106.tly");
+  TempDir blocked;
+  testing::WriteBytes(blocked.File("rivoli"), "");
+
+  const std::vector<std::string> plain = {"backfill",   "--out", out.path(),  "--from",
+                                          "2026-12-07", "--to",  "2026-12-08"};
+  const auto with = [](std::vector<std::string> args, std::vector<std::string> more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const struct {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string says;
+  } cases[] = {
+      {plain, 2, out.File("261207.tly") + " is a directory, not a day file"},
+      {with(plain, {"--existing", "skip"}), 2, "261207.tly is a directory"},
+      {with(plain, {"--existing", "continue"}), 2, "261207.tly is a directory"},
+      {with(scenario, {"--to", "2027-01-06", "--existing", "skip"}), 2,
+       sites + "/rivoli/270106.tly is a directory, not a day file"},
+      {{"backfill", "--scenario", out.File("changed.toml"), "--out", sites, "--from", "2027-01-05",
+        "--to", "2027-01-05", "--existing", "continue"},
+       2,
+       sites + "/la-defense/270105.tly has another layout than the site la-defense of the "
+               "scenario (its device type is \"RV9\", the site's \"TLY08\")"},
+      {{"backfill", "--scenario", out.File("s.toml"), "--out", blocked.path(), "--from",
+        "2027-01-05", "--to", "2027-01-05"},
+       1,
+       "(no site-day was written)"},
+  };
+  const std::vector<std::string> before = testing::EntriesOf(sites + "/la-defense");
+  const std::string la_defense = ReadBytes(sites + "/la-defense/270105.tly");
+  for (const auto& c : cases) {
+    const testing::CommandOutcome outcome = Backfill(c.args, scratch);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.says;
+    EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.out, "") << c.says;
+  }
+  EXPECT_EQ(EntryCount(out.path()), 4u);
+  EXPECT_EQ(testing::EntriesOf(sites + "/la-defense"), before);
+  EXPECT_EQ(ReadBytes(sites + "/la-defense/270105.tly"), la_defense);
+  EXPECT_EQ(EntryCount(sites + "/rivoli"), 2u) << "its day file and the directory";
 }
 
 TEST(BackfillCommand, HelpNamesEveryOption) {

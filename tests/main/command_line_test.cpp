@@ -161,7 +161,8 @@ TEST(CommandLine, BackfillWritesOverExistingFilesOnlyWhenToldHow) {
   const Outcome in_the_way = RunProgram(
       {"backfill", "--out", blocked.path(), "--from", "2026-01-01", "--to", "2026-01-02"});
   EXPECT_EQ(in_the_way.code, 2);
-  EXPECT_NE(in_the_way.err.find(blocked.File("260101.tly") + " exists already"), std::string::npos)
+  EXPECT_NE(in_the_way.err.find(blocked.File("260101.tly") + " is a directory, not a day file"),
+            std::string::npos)
       << in_the_way.err;
   const Outcome forced =
       RunProgram({"backfill", "--out", blocked.path(), "--from", "2026-01-01", "--to",

@@ -127,6 +127,80 @@ TEST(RunCommand, AFailedFinalSaveIsReportedAndExitsOne) {
   EXPECT_EQ(program.Wait(), 1) << program.Out();
   EXPECT_NE(program.Err().find("could not save"), std::string::npos) << program.Err();
   EXPECT_EQ(program.Out().find("Stopped after 0 ticks; saved"), std::string::npos) << program.Out();
+
+  // The same for a scenario's site, its error said once, in plain words.
+  testing::WriteBytes(dir.File("s.toml"),
+                      testing::RunGeneratorToEnd({"scenario", "--example"}).out);
+  std::filesystem::create_directories(out + "/rivoli/270105.tly/kept");
+  testing::TempDir sites_output;
+  Program sites(GeneratorProgram(),
+                {"run", "--scenario", "s.toml", "--out", out, "--start", "2027-01-05T10:00",
+                 "--seconds", "0"},
+                sites_output.path(), {}, dir.path());
+  EXPECT_EQ(sites.Wait(), 1) << sites.Out();
+  EXPECT_EQ(sites.Err().rfind("tly-generator run: stopped at 2027-01-05T10:00:00 UTC; cannot "
+                              "replace " +
+                                  out + "/rivoli/270105.tly with ",
+                              0),
+            0u)
+      << sites.Err();
+
+  // Nothing is left behind but the day files: no temporary file, no log in
+  // the current directory (the programs' is dir).
+  for (const std::string& sub : {std::string(), std::string("/rivoli")}) {
+    for (const std::string& name : testing::EntriesOf(out + sub)) {
+      EXPECT_NE(std::filesystem::path(name).extension(), ".tmp") << name;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("debug.txt")));
+}
+
+// Options that cannot be carried out as given end at once with code 2.
+TEST(RunCommand, RefusesWhatItCannotDoAsGiven) {
+  testing::TempDir dir;
+  testing::WriteBytes(dir.File("s.toml"),
+                      testing::RunGeneratorToEnd({"scenario", "--example"}).out);
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--out", "", "--seconds", "0"}, "--out is empty"},
+      {{"--scenario", "s.toml", "--out", "", "--seconds", "0"}, "--out is empty"},
+      {{"--scenario", "s.toml", "--out", ".", "--speed", "0"}, "--speed 0 is not a number above 0"},
+      {{"--scenario", "s.toml", "--out", ".", "--speed", "1."}, "--speed 1. is not"},
+      {{"--scenario", "s.toml", "--out", ".", "--speed", "1000000.5"}, "up to 1000000"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"run"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const testing::ProgramOutcome outcome = testing::RunGeneratorToEnd(args, dir.path());
+    EXPECT_EQ(outcome.code, 2) << c.says;
+    EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
+  }
+  EXPECT_EQ(testing::EntriesOf(dir.path()), std::vector<std::string>{"s.toml"});
+}
+
+// The tick due at the very end of --seconds still comes, and a scenario's
+// ticks are those of simulated time (2.5 x 2 s: 5 s, 2 ticks), at any speed
+// with decimals.
+TEST(RunCommand, SecondsEndAfterTheirLastTick) {
+  testing::TempDir dir;
+  testing::WriteBytes(dir.File("s.toml"),
+                      testing::RunGeneratorToEnd({"scenario", "--example"}).out);
+  testing::TempDir flat_output;
+  Program flat(GeneratorProgram(), {"run", "--out", ".", "--seconds", "2"}, flat_output.path(), {},
+               dir.path());
+  testing::TempDir sites_output;
+  Program sites(GeneratorProgram(),
+                {"run", "--scenario", "s.toml", "--out", ".", "--start", "2027-01-05T10:00",
+                 "--speed", "2.5", "--seconds", "2"},
+                sites_output.path(), {}, dir.path());
+  ASSERT_EQ(flat.Wait(), 0) << flat.Err();
+  EXPECT_EQ(TicksOf(flat.Out()), 1u) << flat.Out();
+  ASSERT_EQ(sites.Wait(), 0) << sites.Err();
+  EXPECT_NE(sites.Out().find("Stopped at 2027-01-05T10:00:05 UTC (simulated) after 2 ticks;"),
+            std::string::npos)
+      << sites.Out();
 }
 
 TEST(RunCommand, DirectoryMustExistAndComesFromTheSettingsWhenNotGiven) {

@@ -108,9 +108,10 @@ TEST(ScenarioCommand, DatesAndMomentsThatCannotBeAreRefusedWithTheReason) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("out/shinjuku-east/910101.tly")));
 }
 
-// Two days live at a million times real speed, from before the first site's
-// midnight to after the last one's: the whole day in between, in Paris (the
-// day the clocks go back) as in Tokyo, is the backfill's day.
+// Two days live at a million times real speed, from the middle of the first
+// day (counted from its midnight all the same) to after the last site's
+// midnight: both days, in Paris (the day the clocks go back) as in Tokyo, are
+// the backfill's days. A site whose layout changed since is not continued.
 TEST(ScenarioCommand, ADayGeneratedLiveIsTheBackfillsDay) {
   TempDir dir;
   const Outcome example = RunProgram({"scenario", "--example"}, dir.path());
@@ -124,22 +125,57 @@ TEST(ScenarioCommand, ADayGeneratedLiveIsTheBackfillsDay) {
   ASSERT_EQ(live.code, 0) << live.err;
   EXPECT_NE(live.out.find("rivoli: day 271031.tly finished, now 271101.tly"), std::string::npos)
       << live.out;
-  const Outcome history = RunProgram({"backfill", "--scenario", "example.toml", "--out",
-                                      "history", "--from", "2027-10-31", "--to", "2027-10-31"},
+  const Outcome history = RunProgram({"backfill", "--scenario", "example.toml", "--out", "history",
+                                      "--from", "2027-10-30", "--to", "2027-10-31"},
                                      dir.path());
   ASSERT_EQ(history.code, 0) << history.err;
   for (const char* site : {"rivoli", "la-defense", "shinjuku-east", "test-bench"}) {
-    const std::string live_file = ReadBytes(dir.File(std::string("live/") + site + "/271031.tly"));
-    const std::string history_file =
-        ReadBytes(dir.File(std::string("history/") + site + "/271031.tly"));
-    ASSERT_FALSE(history_file.empty()) << site;
-    EXPECT_EQ(WithoutUpdateLine(live_file), WithoutUpdateLine(history_file)) << site;
+    for (const char* day : {"/271030.tly", "/271031.tly"}) {
+      const std::string name = site + std::string(day);
+      const std::string history_file = ReadBytes(dir.File("history/" + name));
+      ASSERT_FALSE(history_file.empty()) << name;
+      EXPECT_EQ(WithoutUpdateLine(ReadBytes(dir.File("live/" + name))),
+                WithoutUpdateLine(history_file))
+          << name;
+    }
   }
+
+  std::string changed = example.out;
+  changed.replace(changed.find("device = \"RV9\"") + 10, 3, "TLY08");
+  testing::WriteBytes(dir.File("changed.toml"), changed);
+  const std::string file = "live/la-defense/271101.tly";
+  const std::string before = ReadBytes(dir.File(file));
+  const Outcome refused = RunProgram({"run", "--scenario", "changed.toml", "--out", "live",
+                                      "--start", "2027-11-01T00:00", "--seconds", "0"},
+                                     dir.path());
+  EXPECT_EQ(refused.code, 2);
+  EXPECT_NE(refused.err.find(file + " has another layout than the site la-defense"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(ReadBytes(dir.File(file)), before);
+
+  // A file whose counts are no beginning of its day is continued all the
+  // same, and said so.
+  const std::string edited_file = dir.File("live/rivoli/271101.tly");
+  std::string edited = ReadBytes(edited_file);
+  edited.replace(edited.find("\t00:00\t ") + 8, 1, "9");
+  testing::WriteBytes(edited_file, edited);
+  const Outcome continued =
+      RunProgram({"run", "--scenario", "example.toml", "--out", "live", "--start",
+                  "2027-11-01T00:00", "--seconds", "0"},
+                 dir.path());
+  EXPECT_EQ(continued.code, 0) << continued.err;
+  EXPECT_NE(continued.err.find("continuing live/rivoli/271101.tly, which is not sound: its counts "
+                               "are not those of this scenario's day so far"),
+            std::string::npos)
+      << continued.err;
 }
 
 // With faults, the last save of a day a live run finishes is the day as the
 // site delivers it: the backfill's faulty day but for "#M", and the same
-// truth, which the run adds to OUT/faults.jsonl.
+// truth, which the run adds to OUT/faults.jsonl. So it is after a run stopped
+// in the middle of a day and a second one over the same span: the files
+// continued and left as they were, the truth listed once.
 TEST(ScenarioCommand, ADayFinishedLiveHasTheBackfillsFaultsAndTruth) {
   TempDir dir;
   std::string text = RunProgram({"scenario", "--example"}, dir.path()).out;
@@ -150,33 +186,39 @@ TEST(ScenarioCommand, ADayFinishedLiveHasTheBackfillsFaultsAndTruth) {
   testing::WriteBytes(dir.File("faulty.toml"), text);
   std::filesystem::create_directory(dir.File("live"));
   std::filesystem::create_directory(dir.File("history"));
-  const Outcome live =
-      RunProgram({"run", "--scenario", "faulty.toml", "--out", "live", "--start",
-                  "2027-10-30T12:00", "--end", "2027-11-01T00:00", "--speed", "1000000"},
-                 dir.path());
-  ASSERT_EQ(live.code, 0) << live.err;
-  const Outcome history = RunProgram({"backfill", "--scenario", "faulty.toml", "--out",
-                                      "history", "--from", "2027-10-31", "--to", "2027-10-31"},
+  for (const char* end : {"2027-10-31T12:00", "2027-11-01T00:00"}) {
+    const Outcome live = RunProgram({"run", "--scenario", "faulty.toml", "--out", "live", "--start",
+                                     "2027-10-30T12:00", "--end", end, "--speed", "1000000"},
+                                    dir.path());
+    ASSERT_EQ(live.code, 0) << live.err;
+  }
+  const Outcome history = RunProgram({"backfill", "--scenario", "faulty.toml", "--out", "history",
+                                      "--from", "2027-10-30", "--to", "2027-10-31"},
                                      dir.path());
   ASSERT_EQ(history.code, 0) << history.err;
   for (const char* site : {"rivoli", "la-defense", "shinjuku-east", "test-bench"}) {
-    const std::string name = std::string(site) + "/271031.tly";
-    const bool written = std::filesystem::exists(dir.File("history/" + name));
-    EXPECT_EQ(std::filesystem::exists(dir.File("live/" + name)), written) << name;
-    if (written) {
-      EXPECT_EQ(WithoutUpdateLine(ReadBytes(dir.File("live/" + name))),
-                WithoutUpdateLine(ReadBytes(dir.File("history/" + name))))
-          << name;
+    for (const char* day : {"/271030.tly", "/271031.tly"}) {
+      const std::string name = site + std::string(day);
+      const bool written = std::filesystem::exists(dir.File("history/" + name));
+      EXPECT_EQ(std::filesystem::exists(dir.File("live/" + name)), written) << name;
+      if (written) {
+        EXPECT_EQ(WithoutUpdateLine(ReadBytes(dir.File("live/" + name))),
+                  WithoutUpdateLine(ReadBytes(dir.File("history/" + name))))
+            << name;
+      }
     }
   }
   const std::string whole = ReadBytes(dir.File("history/faults.jsonl"));
   ASSERT_FALSE(whole.empty());
   std::istringstream lines(ReadBytes(dir.File("live/faults.jsonl")));
-  std::string of_that_day;
+  std::string of_those_days;
   for (std::string line; std::getline(lines, line);) {
-    if (line.find("/271031.tly\"") != std::string::npos) of_that_day += line + "\n";
+    if (line.find("/271030.tly\"") != std::string::npos ||
+        line.find("/271031.tly\"") != std::string::npos) {
+      of_those_days += line + "\n";
+    }
   }
-  EXPECT_EQ(of_that_day, whole);
+  EXPECT_EQ(of_those_days, whole);
 }
 
 }  // namespace
