@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
+
+#include "generator/fault_table.h"
 
 namespace tly {
 namespace {
@@ -67,6 +71,13 @@ TEST(ScenarioFile, FaultRatesOfTheScenarioAndOfEachSite) {
     const FaultKind kind = static_cast<FaultKind>(k);
     EXPECT_EQ(FaultKindOfName(FaultKindName(kind)), kind);
   }
+  // The example and the README list the kinds as the program's table does.
+  EXPECT_NE(ExampleScenario().find(FaultRatesExample()), std::string::npos);
+  std::ostringstream readme;
+  readme << std::ifstream(TLY_README).rdbuf();
+  EXPECT_NE(readme.str().find(FaultTableMarkdown()), std::string::npos)
+      << "the README's table of the fault kinds is not\n"
+      << FaultTableMarkdown();
 }
 
 TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
@@ -81,8 +92,10 @@ TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
       {site + "visitors = -5\n", "s.toml:4: site[1].visitors: must be a number from 0"},
       {site + "[site.hours]\nmonday = \"19:00-09:00\"\n",
        "s.toml:5: site[1].hours.monday: \"19:00-09:00\" ends before it starts"},
-      {site + "[site.hours]\nfunday = \"closed\"\n", "s.toml:5: site[1].hours.funday: is not a weekday"},
-      {site + "[site.hours]\nmonday = \"09:10-12:00\"\n", "does not open and close on quarter hours"},
+      {site + "[site.hours]\nfunday = \"closed\"\n",
+       "s.toml:5: site[1].hours.funday: is not a weekday"},
+      {site + "[site.hours]\nmonday = \"09:10-12:00\"\n",
+       "does not open and close on quarter hours"},
       {"[[site]]\nname = \"a\"\nshop_code = \"0 1\"\n",
        "s.toml:3: site[1].shop_code: \"0 1\" does not fit a row's first field"},
       {"[[site]]\nname = \"a\"\nshop_code = \"#01\"\n", "does not fit a row's first field"},
@@ -95,10 +108,12 @@ TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
        "5 doors are more than a TLY01 configuration holds (4)"},
       {site + "[site.layout]\ndoors = [{ in = 1, out = 2 }, { in = 2, out = 3 }]\n",
        "channel 2 is counted by site[1].layout.doors[1] already"},
-      {site + "[site.layout]\ndevice = \"XYZ\"\ndoors = [{}]\n", "is not a device the header knows"},
+      {site + "[site.layout]\ndevice = \"XYZ\"\ndoors = [{}]\n",
+       "is not a device the header knows"},
       {site + "[[site]]\nname = \"a\"\nshop_code = \"002\"\n",
        "s.toml:5: site[2].name: \"a\" is the name of the site on line 1 too"},
-      {"[[site]]\nname = \"../up\"\nshop_code = \"1\"\n", "site[1].name: \"../up\" is not a directory name"},
+      {"[[site]]\nname = \"../up\"\nshop_code = \"1\"\n",
+       "site[1].name: \"../up\" is not a directory name"},
       {"[[site]]\nname = \"a/b\"\nshop_code = \"1\"\n", "is not a directory name"},
       {"[[site]]\nname = \"..\"\nshop_code = \"1\"\n", "is not a directory name"},
       {"[[site]]\nshop_code = \"1\"\n", "site[1].name: is missing"},
@@ -110,12 +125,14 @@ TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
       {site + "time_zone = \"Mars/Olympus\"\n", "\"Mars/Olympus\" is not a zone"},
       {site + "closed = [\"2026-02-30\"]\n", "\"2026-02-30\" is not a date written YYYY-MM-DD"},
       {site + "seasonal = [1, 2]\n", "site[1].seasonal: must be a list of 12 numbers"},
-      {site + "profile = \"flat\"\nvisitors = 10\n", "site[1].visitors: does not apply to profile \"flat\""},
+      {site + "profile = \"flat\"\nvisitors = 10\n",
+       "site[1].visitors: does not apply to profile \"flat\""},
       {"[defaults]\nname = \"x\"\n" + site, "s.toml:2: defaults.name: belongs to each site"},
       {"[defaults]\nvisitor = 3\n" + site, "defaults.visitor: is not a key of a site"},
       {"seed = 4294967296\n" + site, "s.toml:1: seed: must be a whole number from 0 to 4294967295"},
       {"seed = 7\n", "s.toml:1: site: the scenario has no [[site]]"},
-      {"[faults]\nspikes = 0.1\n" + site, "s.toml:2: faults.spikes: is not a fault kind (outage,"},
+      {"[faults]\nspikes = 0.1\n" + site,
+       "s.toml:2: faults.spikes: is not a fault kind (missing_day, empty_file,"},
       {"[faults]\nspike = 1.5\n" + site, "s.toml:2: faults.spike: must be a number from 0 to 1"},
       {"[faults]\nspike = \"often\"\n" + site, "faults.spike: must be a number from 0 to 1"},
       {"faults = 3\n" + site, "s.toml:1: faults: must be a table"},
