@@ -17,6 +17,8 @@ namespace tly {
 // overlaps the place of a fault before it is left out (site_day_faults.h).
 enum class FaultKind {
   kMissingDay,         // the day's file never written
+  kOfflineDays,        // the device off for 1 to 7 days from a moment on
+  kFleetOutage,        // the network down for a span of one day at many sites at once
   kEmptyFile,          // the file written with no bytes at all
   kTruncated,          // the file cut short inside a data row
   kNulPadding,         // NUL bytes after the last line: the device lost power
@@ -35,7 +37,7 @@ enum class FaultKind {
   kLfLineEnds,         // every CR LF turned into LF
 };
 
-inline constexpr size_t kFaultKindCount = 17;
+inline constexpr size_t kFaultKindCount = 19;
 
 // The name of `kind` in scenario files and in the ground truth.
 std::string_view FaultKindName(FaultKind kind);

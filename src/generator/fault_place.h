@@ -12,6 +12,7 @@
 #include "counting/day_counts.h"
 #include "generator/fault_record.h"
 #include "generator/scenario.h"
+#include "generator/site_day.h"
 #include "generator/stream_random.h"
 #include "support/date_time.h"
 
@@ -24,7 +25,9 @@ namespace tly {
 // The clean site-day, as every planter sees it.
 struct SiteDayPlan {
   const SiteSettings* site = nullptr;
+  uint32_t seed = 0;
   TDateTime date = 0;
+  SiteDayClock clock;  // the local day's real quarter hours
   const DayCounts* clean = nullptr;
   int channels = 0;                        // count fields of a row
   std::vector<int> active;                 // the layout's channels, ascending
@@ -79,6 +82,10 @@ struct FaultPlace {
   std::function<void(FileWork&, FaultRecord&)> apply;
 };
 
+// The stream of `kind` for `site` (HashOfName of its name; 0 for draws of
+// the whole fleet) on the day number `day`.
+StreamRandom FaultStream(uint32_t seed, uint64_t site, int64_t day, FaultKind kind);
+
 // What every kind's planter does: draws its place from `random`, its own
 // stream, on the clean day of `plan`; none when the day has no place for it.
 using FaultPlanter = std::optional<FaultPlace> (*)(const SiteDayPlan& plan, StreamRandom& random);
@@ -86,6 +93,10 @@ using FaultPlanter = std::optional<FaultPlace> (*)(const SiteDayPlan& plan, Stre
 // The planter of `kind` and the step in which its fault is applied.
 FaultPlanter PlanterOf(FaultKind kind);
 FaultStep StepOf(FaultKind kind);
+// Whether the faults of `kind` on a day are drawn from the streams of other
+// days too (a period begun before it, a span in UTC): then its planter draws
+// whether it strikes, not the day's own first draw.
+bool DrawsOverDays(FaultKind kind);
 
 }  // namespace tly
 

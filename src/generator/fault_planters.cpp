@@ -85,6 +85,76 @@ std::optional<FaultPlace> PlaceMissingDay(const SiteDayPlan& plan, StreamRandom&
   return place;
 }
 
+// The quarter hours of the day `off` marks, gone from the file: the whole
+// day (no file) or the rows of those quarter hours. None when the day loses
+// nothing.
+std::optional<FaultPlace> PlaceDayOff(const SiteDayPlan& plan, FaultKind kind,
+                                      const std::array<bool, kSlotsPerDay>& off) {
+  FaultPlace place = PlaceOf(plan, kind);
+  if (std::all_of(off.begin(), off.end(), [](bool quarter) { return quarter; })) {
+    place.whole_file = true;
+    place.record.seal_matches = std::nullopt;
+    place.apply = [](FileWork& work, FaultRecord&) { work.written = false; };
+    return place;
+  }
+  std::vector<int> lost;
+  for (const int slot : plan.rows) {
+    if (off[slot]) lost.push_back(slot);
+  }
+  if (lost.empty()) return std::nullopt;
+  const auto first = std::find(off.begin(), off.end(), true) - off.begin();
+  const auto last = kLastQuarter - (std::find(off.rbegin(), off.rend(), true) - off.rbegin());
+  place.record.channels = AllChannels(plan);
+  SetSpan(place, static_cast<int>(first), static_cast<int>(last));
+  for (const int slot : lost) Claim(place, slot, slot, place.record.channels);
+  place.apply = [lost](FileWork& work, FaultRecord&) {
+    for (const int slot : lost) work.counts.SlotUsed[slot] = 0;
+  };
+  return place;
+}
+
+// Periods begun on this day or the 7 before: each from a quarter hour of its
+// first day for 1 to 7 days, to the same quarter hour of its last.
+std::optional<FaultPlace> PlaceOfflineDays(const SiteDayPlan& plan, StreamRandom&) {
+  const double rate = plan.site->faults[FaultKind::kOfflineDays];
+  const int64_t today = static_cast<int64_t>(DatePart(plan.date));
+  std::array<bool, kSlotsPerDay> off{};
+  for (int64_t begun = today - 7; begun <= today; ++begun) {
+    StreamRandom draw =
+        FaultStream(plan.seed, HashOfName(plan.site->name), begun, FaultKind::kOfflineDays);
+    if (!(draw.Uniform() < rate)) continue;
+    const int64_t from = begun * kSlotsPerDay + Below(draw, kSlotsPerDay);
+    const int64_t to = from + (1 + Below(draw, 7)) * int64_t{kSlotsPerDay};  // exclusive
+    for (int slot = 0; slot < kSlotsPerDay; ++slot) {
+      const int64_t quarter = today * kSlotsPerDay + slot;
+      off[slot] = off[slot] || (quarter >= from && quarter < to);
+    }
+  }
+  return PlaceDayOff(plan, FaultKind::kOfflineDays, off);
+}
+
+// The span of each UTC day that may reach into the local day, where the
+// site's draw for that day says the outage strikes it.
+std::optional<FaultPlace> PlaceFleetOutage(const SiteDayPlan& plan, StreamRandom&) {
+  constexpr int64_t kUnixDayZero = 25569;  // 1970-01-01 as a day number
+  const double rate = plan.site->faults[FaultKind::kFleetOutage];
+  const int64_t today = static_cast<int64_t>(DatePart(plan.date));
+  std::array<bool, kSlotsPerDay> off{};
+  for (int64_t day = today - 1; day <= today + 1; ++day) {
+    StreamRandom site =
+        FaultStream(plan.seed, HashOfName(plan.site->name), day, FaultKind::kFleetOutage);
+    if (!(site.Uniform() < rate)) continue;
+    StreamRandom fleet = FaultStream(plan.seed, 0, day, FaultKind::kFleetOutage);
+    const int64_t from = (day - kUnixDayZero) * 86400 + Below(fleet, kSlotsPerDay) * 900;
+    const int64_t to = from + (4 + Below(fleet, 29)) * int64_t{900};
+    for (size_t i = 0; i < plan.clock.slot.size(); ++i) {
+      const int64_t at = plan.clock.start_unix + static_cast<int64_t>(i) * 900;
+      if (at >= from && at < to) off[plan.clock.slot[i]] = true;
+    }
+  }
+  return PlaceDayOff(plan, FaultKind::kFleetOutage, off);
+}
+
 std::optional<FaultPlace> PlaceEmptyFile(const SiteDayPlan& plan, StreamRandom&) {
   FaultPlace place = PlaceOf(plan, FaultKind::kEmptyFile);
   place.whole_file = true;
@@ -405,25 +475,19 @@ std::optional<FaultPlace> PlaceLfLineEnds(const SiteDayPlan& plan, StreamRandom&
 struct Planter {
   FaultPlanter place;
   FaultStep step;
+  bool over_days = false;
 };
 
 constexpr std::array<Planter, kFaultKindCount> kPlanters = {{
-    {PlaceMissingDay, FaultStep::kDay},
-    {PlaceEmptyFile, FaultStep::kBytes},
-    {PlaceTruncated, FaultStep::kBytes},
-    {PlaceNulPadding, FaultStep::kBytes},
-    {PlaceOutage, FaultStep::kCounts},
-    {PlaceStuckChannel, FaultStep::kCounts},
-    {PlaceSpike, FaultStep::kCounts},
-    {PlaceSwappedDoor, FaultStep::kCounts},
-    {PlaceCounterReset, FaultStep::kCounts},
-    {PlaceCounterWrap, FaultStep::kCounts},
-    {PlaceClockSkew, FaultStep::kRows},
-    {PlaceDuplicateRow, FaultStep::kRows},
-    {PlaceWrongDateName, FaultStep::kRows},
-    {PlaceStrayByte, FaultStep::kLines},
-    {PlaceBadSeal, FaultStep::kLines},
-    {PlaceMissingHeaderLine, FaultStep::kLines},
+    {PlaceMissingDay, FaultStep::kDay},        {PlaceOfflineDays, FaultStep::kDay, true},
+    {PlaceFleetOutage, FaultStep::kDay, true}, {PlaceEmptyFile, FaultStep::kBytes},
+    {PlaceTruncated, FaultStep::kBytes},       {PlaceNulPadding, FaultStep::kBytes},
+    {PlaceOutage, FaultStep::kCounts},         {PlaceStuckChannel, FaultStep::kCounts},
+    {PlaceSpike, FaultStep::kCounts},          {PlaceSwappedDoor, FaultStep::kCounts},
+    {PlaceCounterReset, FaultStep::kCounts},   {PlaceCounterWrap, FaultStep::kCounts},
+    {PlaceClockSkew, FaultStep::kRows},        {PlaceDuplicateRow, FaultStep::kRows},
+    {PlaceWrongDateName, FaultStep::kRows},    {PlaceStrayByte, FaultStep::kLines},
+    {PlaceBadSeal, FaultStep::kLines},         {PlaceMissingHeaderLine, FaultStep::kLines},
     {PlaceLfLineEnds, FaultStep::kLines},
 }};
 
@@ -435,6 +499,10 @@ FaultPlanter PlanterOf(FaultKind kind) {
 
 FaultStep StepOf(FaultKind kind) {
   return kPlanters[static_cast<size_t>(kind)].step;
+}
+
+bool DrawsOverDays(FaultKind kind) {
+  return kPlanters[static_cast<size_t>(kind)].over_days;
 }
 
 }  // namespace tly

@@ -29,6 +29,16 @@ constexpr std::array<FaultKindInfo, kFaultKindCount> kTable = {{
     {FaultKind::kMissingDay, "missing_day", 7, FaultPhase::kDay, "the day's file is never written",
      "no file for the day (`--existing replace` removes an old one)", kShowsMissingDayFindings,
      std::nullopt},
+    {FaultKind::kOfflineDays, "offline_days", 17, FaultPhase::kDay,
+     "the device off for 1 to 7 days from a moment on",
+     "the device off from a moment for 1 to 7 days: no rows from then to the end of the first "
+     "day, no file for the days between, no rows up to that moment on the last day",
+     kShowsOccupancy, std::nullopt},
+    {FaultKind::kFleetOutage, "fleet_outage", 18, FaultPhase::kDay,
+     "the network down 1 to 8 hours of a day at every site it draws",
+     "no rows for the quarter hours of one span of 4 to 32 quarter hours (UTC) of a day, the same "
+     "span at every site whose rate draws that day",
+     kShowsOccupancy, std::nullopt},
     {FaultKind::kEmptyFile, "empty_file", 13, FaultPhase::kSealed,
      "the file is written with no bytes at all", "a file of 0 bytes", kShowsEmpty, F::kEmptyFile},
     {FaultKind::kTruncated, "truncated", 12, FaultPhase::kSealed,

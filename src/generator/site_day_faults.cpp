@@ -53,10 +53,11 @@ class Claims {
   bool seal_needed_ = false;
 };
 
-SiteDayPlan PlanOf(const SiteSettings& site, TDateTime date, const DayCounts& day,
+SiteDayPlan PlanOf(const SiteSettings& site, uint32_t seed, TDateTime date, const DayCounts& day,
                    bool needs_clock) {
   SiteDayPlan plan;
   plan.site = &site;
+  plan.seed = seed;
   plan.date = date;
   plan.clean = &day;
   plan.channels = std::clamp(day.ChannelCount, 0, kMaxChannels);
@@ -71,7 +72,8 @@ SiteDayPlan PlanOf(const SiteSettings& site, TDateTime date, const DayCounts& da
     if (day.SlotUsed[slot] != 0) plan.rows.push_back(slot);
   }
   if (needs_clock) {
-    for (const int slot : ClockOfSiteDay(site, date).slot) plan.shown[slot] = true;
+    plan.clock = ClockOfSiteDay(site, date);
+    for (const int slot : plan.clock.slot) plan.shown[slot] = true;
   }
   return plan;
 }
@@ -160,21 +162,23 @@ void TellTruth(const SiteDayPlan& plan, const FileWork& work, std::vector<FaultP
 
 }  // namespace
 
+StreamRandom FaultStream(uint32_t seed, uint64_t site, int64_t day, FaultKind kind) {
+  return StreamRandom(StreamKey{seed, site, day, kFaultStreamBase - FaultInfo(kind).stream, 0});
+}
+
 FaultedSiteDay PlantSiteDayFaults(const SiteSettings& site, uint32_t seed, TDateTime date,
                                   const DayCounts& day, TDateTime updated_at) {
   FaultedSiteDay result;
   std::vector<std::pair<FaultKind, StreamRandom>> drawn;
+  const uint64_t site_hash = HashOfName(site.name);
   for (const FaultKindInfo& info : FaultTable()) {
     const double rate = site.faults[info.kind];
     if (rate <= 0) continue;
-    StreamRandom stream(StreamKey{seed, HashOfName(site.name), static_cast<int64_t>(DatePart(date)),
-                                  kFaultStreamBase - info.stream, 0});
-    if (stream.Uniform() < rate) drawn.emplace_back(info.kind, stream);
+    StreamRandom stream =
+        FaultStream(seed, site_hash, static_cast<int64_t>(DatePart(date)), info.kind);
+    if (DrawsOverDays(info.kind) || stream.Uniform() < rate) drawn.emplace_back(info.kind, stream);
   }
-  const bool skew = std::any_of(drawn.begin(), drawn.end(), [](const auto& kind) {
-    return kind.first == FaultKind::kClockSkew;
-  });
-  const SiteDayPlan plan = PlanOf(site, date, day, skew);
+  const SiteDayPlan plan = PlanOf(site, seed, date, day, !drawn.empty());
   Claims claims;
   std::vector<FaultPlace> places;
   for (auto& [kind, stream] : drawn) {

@@ -132,7 +132,7 @@ TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
       {"seed = 4294967296\n" + site, "s.toml:1: seed: must be a whole number from 0 to 4294967295"},
       {"seed = 7\n", "s.toml:1: site: the scenario has no [[site]]"},
       {"[faults]\nspikes = 0.1\n" + site,
-       "s.toml:2: faults.spikes: is not a fault kind (missing_day, empty_file,"},
+       "s.toml:2: faults.spikes: is not a fault kind (missing_day, offline_days,"},
       {"[faults]\nspike = 1.5\n" + site, "s.toml:2: faults.spike: must be a number from 0 to 1"},
       {"[faults]\nspike = \"often\"\n" + site, "faults.spike: must be a number from 0 to 1"},
       {"faults = 3\n" + site, "s.toml:1: faults: must be a table"},
