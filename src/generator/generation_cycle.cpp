@@ -97,7 +97,8 @@ bool GenerationCycle::SaveDay() {
     if (day_file_unread_) CatchUpUnreadDayFile();
     // The whole sealed file is built first and then replaces the day file in
     // one step, so no reader ever sees the rows without their header and seal.
-    ReplaceDayFile(day_file_name_, BuildDayFileImage(day_data_, config_, CurrentClock().Now()));
+    ReplaceDayFile(day_file_name_,
+                   BuildDayFileImage(day_data_, config_, CurrentClock().Now()));
     last_save_ok_ = true;
     last_save_error_.clear();
   } catch (const std::system_error& e) {

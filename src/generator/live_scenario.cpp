@@ -62,12 +62,10 @@ void LiveScenario::BeginDay(Site& site, int64_t unix_seconds) {
   site.events = SiteDayTraffic(*site.settings, seed_, site.clock);
   // The counters start now: what passed earlier that day is not counted.
   const int64_t since_midnight = unix_seconds - site.clock.start_unix;
-  site.next_event =
-      static_cast<size_t>(std::lower_bound(site.events.begin(), site.events.end(), since_midnight,
-                                           [](const TrafficEvent& event, int64_t second) {
-                                             return event.second < second;
-                                           }) -
-                          site.events.begin());
+  site.next_event = static_cast<size_t>(
+      std::lower_bound(site.events.begin(), site.events.end(), since_midnight,
+                       [](const TrafficEvent& event, int64_t second) { return event.second < second; }) -
+      site.events.begin());
   site.next_quarter = static_cast<size_t>(since_midnight / kQuarterSeconds);
   site.file = DayFileNameFor(site.dir, date);
   site.unreadable = !LoadDayFile(site.file, *site.day);
@@ -84,8 +82,8 @@ void LiveScenario::AdvanceTo(int64_t unix_seconds, const DayChangeFn& day_change
     Site& site = *owned;
     for (;;) {
       const bool day_over = unix_seconds >= site.clock.end_unix;
-      const int64_t until =
-          (day_over ? site.clock.end_unix - 1 : unix_seconds) - site.clock.start_unix;
+      const int64_t until = (day_over ? site.clock.end_unix - 1 : unix_seconds) -
+                            site.clock.start_unix;
       // Every quarter hour reached gets its row, zeros included; the flat
       // profile writes rows only for quarter hours with counts.
       for (; site.next_quarter < site.clock.slot.size() &&
@@ -96,7 +94,8 @@ void LiveScenario::AdvanceTo(int64_t unix_seconds, const DayChangeFn& day_change
           site.dirty = true;
         }
       }
-      for (; site.next_event < site.events.size() && site.events[site.next_event].second <= until;
+      for (; site.next_event < site.events.size() &&
+             site.events[site.next_event].second <= until;
            ++site.next_event) {
         const TrafficEvent& event = site.events[site.next_event];
         int32_t& counter = site.day->Slots[event.slot].Counts[event.channel - 1];

@@ -55,15 +55,17 @@ bool InShard(const Shard& shard, const std::string& site_name, int64_t day);
 // (site_day_faults.h) and the ground truth of the shard's site-days is
 // written at the end to OUT/FaultTruthFileName(K, N) (fault_truth_file.h),
 // those of days kept by kSkip included. A day whose file a missing_day fault
-// leaves out is not written; kReplace removes its old file, kContinue keeps it. Each site-day is
-// generated on its own (site_day.h) and written once, replacing its file in one step, so the files
-// are the same in any order, on any number of threads, in one process or in shards. Holds the
-// writer's lock of every site directory it writes into (a shared one when sharded, so that the
-// shards of one run may write side by side), creating missing site directories. Throws, before
-// writing: std::invalid_argument for bad dates, directories or shards (as CheckBackfillRequest),
-// DayFilesExist when files of the shard exist and `existing` is kRefuse, DirectoryBusy when another
-// writer holds a site directory. Throws std::system_error when a file cannot be written or an
-// existing one read (when continuing); what was written stays.
+// leaves out is not written; kReplace removes its old file, kContinue keeps it. Each site-day is generated
+// on its own (site_day.h) and written once, replacing its file in one step,
+// so the files are the same in any order, on any number of threads, in one
+// process or in shards. Holds the writer's lock of every site directory it
+// writes into (a shared one when sharded, so that the shards of one run may
+// write side by side), creating missing site directories.
+// Throws, before writing: std::invalid_argument for bad dates, directories or
+// shards (as CheckBackfillRequest), DayFilesExist when files of the shard
+// exist and `existing` is kRefuse, DirectoryBusy when another writer holds a
+// site directory. Throws std::system_error when a file cannot be written or
+// an existing one read (when continuing); what was written stays.
 void ScenarioBackfill(const ScenarioBackfillRequest& request,
                       const ScenarioProgressFn& progress = {});
 

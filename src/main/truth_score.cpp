@@ -111,11 +111,9 @@ std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
   for (const CheckedFile& file : checked) {
     const std::string key = TruthKeyOf(file.path);
     sites.insert(SiteOf(key));
+    read.insert(key);
     const std::vector<const TruthRecord*>& planted = by_file[key];
-    for (const TruthRecord* record : planted) {
-      if (record->kind != FaultKind::kMissingDay)
-        ++scores[static_cast<size_t>(record->kind)].planted;
-    }
+    for (const TruthRecord* record : planted) ++scores[static_cast<size_t>(record->kind)].planted;
     std::set<KindScore*> alarmed;
     for (size_t f = 0; f < file.findings.size(); ++f) {
       const FindingKind finding = file.findings[f].kind;

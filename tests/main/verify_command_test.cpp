@@ -26,8 +26,7 @@ using testing::WriteBytes;
 
 testing::CommandOutcome Verify(std::vector<std::string> args, const TempDir& scratch) {
   args.insert(args.begin(), "verify");
-  return testing::RunSubcommand<VerifyOptions>(AddVerifyCommand, RunVerifyCommand, std::move(args),
-                                               scratch);
+  return testing::RunSubcommand<VerifyOptions>(AddVerifyCommand, RunVerifyCommand, std::move(args), scratch);
 }
 
 TEST(VerifyCommand, ReportsEachFileAndTheWorstOutcome) {
