@@ -15,6 +15,7 @@
 #include "generator/scenario_backfill.h"
 #include "generator/scenario_file.h"
 #include "testutil/subcommand_runner.h"
+#include "truth_score.h"
 #include "testutil/temp_dir.h"
 
 namespace tly {
@@ -169,6 +170,44 @@ TEST(VerifyCommand, JsonNamesEveryProblemAndTheTruthScoresTheFindings) {
       Verify({"--truth", scratch.File("bad.jsonl"), files[0]}, scratch);
   EXPECT_EQ(refused.exit_code, 2);
   EXPECT_NE(refused.err.find("bad.jsonl:1: not a fault record"), std::string::npos) << refused.err;
+}
+
+// Which planted fault a finding is credited to: one its kind may cause; an
+// occupancy below zero only from the fault's first quarter hour on (but in a
+// file whose rows are re-stamped); else a false alarm of the kind named
+// after the finding, or of "other". A day without a file counts where its
+// site was read.
+TEST(TruthScore, CreditsEachFindingToAFaultThatExplainsIt) {
+  TempDir scratch;
+  const std::string spike_late = R"({"file":"a/270101.tly","kind":"spike","first_quarter":50})";
+  const std::string swap_early = R"({"file":"a/270101.tly","kind":"swapped_door","first_quarter":30})";
+  const std::string skew = R"({"file":"a/270101.tly","kind":"clock_skew","first_quarter":60})";
+  const std::string missing = R"({"file":"a/270102.tly","kind":"missing_day","seal_matches":null})";
+  const std::string elsewhere = R"({"file":"b/270102.tly","kind":"missing_day","seal_matches":null})";
+  const CheckedFile occupancy{"out/a/270101.tly", {{9, FindingKind::kNegativeOccupancy, ""}}, {40}};
+  const CheckedFile header{"out/a/270101.tly", {{1, FindingKind::kHeader, ""}}, {-1}};
+  const struct {
+    std::vector<std::string> truth;
+    CheckedFile file;
+    std::map<std::string, std::vector<int>> scores;  // planted, found, false alarms
+  } cases[] = {
+      {{spike_late, swap_early}, occupancy, {{"spike", {1, 0, 0}}, {"swapped_door", {1, 1, 0}}}},
+      {{spike_late}, occupancy, {{"spike", {1, 0, 0}}, {"swapped_door", {0, 0, 1}}}},
+      {{spike_late, skew}, occupancy, {{"spike", {1, 1, 0}}, {"clock_skew", {1, 0, 0}}}},
+      {{missing, elsewhere}, header, {{"missing_day", {1, 0, 0}}, {"other", {0, 0, 1}}}},
+  };
+  for (const auto& c : cases) {
+    std::string text;
+    for (const std::string& line : c.truth) text += line + "\n";
+    WriteBytes(scratch.File("faults.jsonl"), text);
+    std::map<std::string, std::vector<int>> scores;
+    for (const KindScore& score : ScoreAgainstTruth(scratch.File("faults.jsonl"), {c.file})) {
+      if (c.scores.count(score.kind) != 0) {
+        scores[score.kind] = {score.planted, score.found, score.false_alarms};
+      }
+    }
+    EXPECT_EQ(scores, c.scores) << text;
+  }
 }
 
 }  // namespace
