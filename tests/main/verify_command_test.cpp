@@ -15,8 +15,8 @@
 #include "generator/scenario_backfill.h"
 #include "generator/scenario_file.h"
 #include "testutil/subcommand_runner.h"
-#include "truth_score.h"
 #include "testutil/temp_dir.h"
+#include "truth_score.h"
 
 namespace tly {
 namespace {
@@ -180,10 +180,12 @@ TEST(VerifyCommand, JsonNamesEveryProblemAndTheTruthScoresTheFindings) {
 TEST(TruthScore, CreditsEachFindingToAFaultThatExplainsIt) {
   TempDir scratch;
   const std::string spike_late = R"({"file":"a/270101.tly","kind":"spike","first_quarter":50})";
-  const std::string swap_early = R"({"file":"a/270101.tly","kind":"swapped_door","first_quarter":30})";
+  const std::string swap_early =
+      R"({"file":"a/270101.tly","kind":"swapped_door","first_quarter":30})";
   const std::string skew = R"({"file":"a/270101.tly","kind":"clock_skew","first_quarter":60})";
   const std::string missing = R"({"file":"a/270102.tly","kind":"missing_day","seal_matches":null})";
-  const std::string elsewhere = R"({"file":"b/270102.tly","kind":"missing_day","seal_matches":null})";
+  const std::string elsewhere =
+      R"({"file":"b/270102.tly","kind":"missing_day","seal_matches":null})";
   const CheckedFile occupancy{"out/a/270101.tly", {{9, FindingKind::kNegativeOccupancy, ""}}, {40}};
   const CheckedFile header{"out/a/270101.tly", {{1, FindingKind::kHeader, ""}}, {-1}};
   const struct {
