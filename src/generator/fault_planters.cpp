@@ -7,28 +7,10 @@
 #include <limits>
 
 #include "counting/day_file_writer.h"
-#include "dayfile/day_file_lines.h"
 #include "generator/fault_place.h"
 #include "support/date_time.h"
 
 namespace tly {
-
-size_t FileWork::RowOf(int slot) const {
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (rows[i].slot == slot && !rows[i].copy) return i;
-  }
-  return rows.size();
-}
-
-std::string FileWork::RowLine(size_t index) const {
-  return FormatSlotRow(shop_code, rows[index].counts, counts.ChannelCount);
-}
-
-size_t FileWork::LineStart(size_t index) const {
-  size_t start = 0;
-  for (size_t i = 0; i < index; ++i) start += lines[i].size() + line_end.size();
-  return start;
-}
 
 namespace {
 

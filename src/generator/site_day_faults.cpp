@@ -17,11 +17,6 @@
 namespace tly {
 namespace {
 
-// Kind k draws from the stream of quarter kFaultStreamBase - (its stream
-// number): far below the day-wide traffic streams (-1, -2) and every real
-// quarter hour.
-constexpr int32_t kFaultStreamBase = -1000;
-
 // What the faults taken so far hold of the site-day.
 class Claims {
  public:
@@ -161,10 +156,6 @@ void TellTruth(const SiteDayPlan& plan, const FileWork& work, std::vector<FaultP
 }
 
 }  // namespace
-
-StreamRandom FaultStream(uint32_t seed, uint64_t site, int64_t day, FaultKind kind) {
-  return StreamRandom(StreamKey{seed, site, day, kFaultStreamBase - FaultInfo(kind).stream, 0});
-}
 
 FaultedSiteDay PlantSiteDayFaults(const SiteSettings& site, uint32_t seed, TDateTime date,
                                   const DayCounts& day, TDateTime updated_at) {

@@ -32,7 +32,7 @@ struct KindScore {
   // Whether verify saw the kind in this run: it found one of those planted;
   // none when none was planted.
   std::optional<bool> seen;
-  int planted = 0;       // faults of the kind in the files read (a day without a file: of their sites)
+  int planted = 0;       // faults of the kind in the files read (no file: in the sites read)
   int found = 0;         // of those, in a file where verify raised a finding the fault explains
   int false_alarms = 0;  // files with a finding named after the kind that nothing planted explains
 };
