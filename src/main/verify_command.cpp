@@ -74,7 +74,8 @@ CLI::App* AddVerifyCommand(CLI::App& app, VerifyOptions& options) {
   AddValueOption(*verify, "--truth", options.truth, "FILE",
                  "Compare the findings with the ground truth of a run with faults "
                  "(OUT/faults.jsonl): per fault kind, how many were planted in the files "
-                 "checked, found, missed, and false alarms");
+                 "checked, found (a finding the fault explains was raised in its file), missed, "
+                 "false alarms (findings nothing planted explains), and whether verify saw it");
   verify->add_option("FILE", options.files, "Day files to check")->type_name("FILE...")->required();
   return verify;
 }
