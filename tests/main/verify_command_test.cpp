@@ -72,12 +72,22 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
   return lines;
 }
 
-// The example scenario with every fault kind at `rate`, backfilled into `dir`.
+// The example scenario and a QDX site, with every fault kind at `rate` (at
+// most 0.25 for those that leave no file, 0.05 for offline periods),
+// backfilled into `dir` over two weeks across the end of summer time.
 std::vector<std::string> FaultyBackfill(const std::string& dir, const std::string& rate) {
-  std::string text(ExampleScenario());
+  std::string text = std::string(ExampleScenario()) +
+                     "[[site]]\nname = \"gare\"\nshop_code = \"G1\"\nprofile = \"transit\"\n"
+                     "[site.layout]\ndevice = \"QDX\"\ndoors = [{ in = 1, out = 3 }, "
+                     "{ in = 2, out = 4 }]\n";
   for (size_t at = text.find(" = 0 ", text.find("[faults]")); at < text.find("# A shop with");
        at = text.find(" = 0 ", at + 1)) {
-    text.replace(at, 5, " = " + rate + " ");
+    const size_t line = text.rfind('\n', at) + 1;
+    const std::string kind = text.substr(line, at - line);
+    const double cap = kind == "offline_days"                          ? 0.05
+                       : kind == "missing_day" || kind == "empty_file" ? 0.25
+                                                                       : 1;
+    text.replace(at, 5, " = " + std::to_string(std::min(std::stod(rate), cap)) + " ");
   }
   const Scenario scenario = ParseScenario(text, "faulty.toml");
   ScenarioBackfillRequest request;
@@ -158,6 +168,15 @@ TEST(VerifyCommand, JsonNamesEveryProblemAndTheTruthScoresTheFindings) {
   EXPECT_FALSE(std::filesystem::exists(clean.File("faults.jsonl")));
   const testing::CommandOutcome sound = Verify(clean_files, scratch);
   EXPECT_EQ(sound.exit_code, 0) << sound.out;
+
+  // Every kind at once at 1: still no finding that nothing planted explains.
+  TempDir all;
+  std::vector<std::string> all_files = FaultyBackfill(all.path(), "1");
+  all_files.insert(all_files.begin(), {"--json", "--truth", all.File("faults.jsonl")});
+  const std::vector<nlohmann::json> scored = JsonLines(Verify(all_files, scratch).out);
+  for (const nlohmann::json& kind : scored.back()["kinds"]) {
+    EXPECT_EQ(kind["false_alarms"], 0) << kind;
+  }
 
   // The text table, and a truth that is no truth.
   testing::WriteBytes(scratch.File("bad.jsonl"), "{\"kind\": \"spike\"}\n");
