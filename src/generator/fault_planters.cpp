@@ -88,7 +88,10 @@ std::optional<FaultPlace> PlaceDayOff(const SiteDayPlan& plan, FaultKind kind,
   const auto last = kLastQuarter - (std::find(off.rbegin(), off.rend(), true) - off.rbegin());
   place.record.channels = AllChannels(plan);
   SetSpan(place, static_cast<int>(first), static_cast<int>(last));
-  for (const int slot : lost) Claim(place, slot, slot, place.record.channels);
+  // Every quarter hour it covers, rows or none: no row may be moved into it.
+  for (int slot = 0; slot < kSlotsPerDay; ++slot) {
+    if (off[slot]) Claim(place, slot, slot, place.record.channels);
+  }
   place.apply = [lost](FileWork& work, FaultRecord&) {
     for (const int slot : lost) work.counts.SlotUsed[slot] = 0;
   };
