@@ -8,40 +8,42 @@
 
 // The ways a real counting site's day files go wrong, and how often each
 // happens in a scenario. Every rate is the probability that one site-day gets
-// one fault of that kind; kinds are drawn apart from each other.
+// one fault of that kind; kinds are drawn apart from each other. What each
+// kind does, and how a reader and verify see it, is in fault_table.h.
 
 namespace tly {
 
-// In the order they are applied to a site-day: faults of the device (rows
-// written wrong, then sealed: the seal matches), the day whose file never
-// came, then faults of the transfer or of an editor (after sealing: the seal
-// or the structure is broken).
+// In the order faults take their place in a site-day: a fault whose place
+// overlaps the place of a fault before it is left out (site_day_faults.h).
 enum class FaultKind {
+  kMissingDay,         // the day's file never written
+  kOfflineDays,        // the device off for 1 to 7 days from a moment on
+  kFleetOutage,        // the network down for a span of one day at many sites at once
+  kEmptyFile,          // the file written with no bytes at all
+  kTruncated,          // the file cut short inside a data row
+  kNulPadding,         // NUL bytes after the last line: the device lost power
   kOutage,             // no rows for a span of quarter hours: the device was off
   kStuckChannel,       // one channel reports 0 for a span while the others count on
   kSpike,              // one quarter hour of one channel far above its count
   kSwappedDoor,        // a door's entry and exit counts exchanged for a span
   kCounterReset,       // a quarter hour's counts restart low: the device rebooted in it
+  kCounterWrap,        // one count written after its counter wrapped: far below zero
   kClockSkew,          // a span of rows stamped whole quarter hours off
   kDuplicateRow,       // a row written twice, one after the other
-  kMissingDay,         // the day's file never written
-  kBadSeal,            // a count edited after sealing
+  kWrongDateName,      // every row dated a day off the day the file is named for
   kStrayByte,          // a count's blank written as the UTF-8 no-break space C2 A0
+  kBadSeal,            // a count edited after sealing
   kMissingHeaderLine,  // one header line left out
   kLfLineEnds,         // every CR LF turned into LF
-  kTruncated,          // the file cut short inside a data row
 };
 
-inline constexpr size_t kFaultKindCount = 13;
+inline constexpr size_t kFaultKindCount = 19;
 
 // The name of `kind` in scenario files and in the ground truth.
 std::string_view FaultKindName(FaultKind kind);
 
 // The kind named `name`, if any.
 std::optional<FaultKind> FaultKindOfName(std::string_view name);
-
-// Whether faults of `kind` happen after the file was sealed.
-bool IsFileLevelFault(FaultKind kind);
 
 // How often each kind happens to a site-day: probabilities from 0 to 1.
 struct FaultRates {

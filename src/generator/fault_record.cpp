@@ -25,12 +25,15 @@ std::string FaultRecordJson(const FaultRecord& record) {
     values.push_back(std::move(cell));
   }
   json["values"] = std::move(values);
-  json["seal_matches"] = record.seal_matches;
+  json["seal_matches"] = record.seal_matches ? nlohmann::ordered_json(*record.seal_matches)
+                                             : nlohmann::ordered_json(nullptr);
   if (record.line) json["line"] = *record.line;
   if (record.shift_minutes) json["shift_minutes"] = *record.shift_minutes;
+  if (record.shift_days) json["shift_days"] = *record.shift_days;
   if (record.door) json["door"] = *record.door;
   if (record.text) json["text"] = *record.text;
   if (record.kept_bytes) json["kept_bytes"] = *record.kept_bytes;
+  if (record.padding_bytes) json["padding_bytes"] = *record.padding_bytes;
   // Header lines may hold bytes above 127 (single-byte names): never refuse them.
   return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }

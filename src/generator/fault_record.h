@@ -33,13 +33,17 @@ struct FaultRecord {
   std::optional<int> last_quarter;
   std::vector<int> channels;       // the channels it concerns, ascending
   std::vector<FaultValue> values;  // by quarter, then channel
-  bool seal_matches = true;  // the file's "#S" is the SHA-1 of its rows as a reader reads them
-  std::optional<int> line;   // the file's line it concerns (from 1)
+  // The file's "#S" is the SHA-1 of its rows as a reader reads them; none
+  // when there is no file or no seal line in it.
+  std::optional<bool> seal_matches = true;
+  std::optional<int> line;           // the file's line it concerns (from 1)
   std::optional<int> shift_minutes;  // clock_skew: written time minus true time
+  std::optional<int> shift_days;     // wrong_date_name: the rows' date minus the file's day
   std::optional<int> door;           // swapped_door: the door's number in the header
   std::optional<std::string>
       text;  // missing_header_line: the line left out; stray_byte: the bytes, in hex
-  std::optional<int64_t> kept_bytes;  // truncated: the file's length
+  std::optional<int64_t> kept_bytes;     // truncated: the file's length
+  std::optional<int64_t> padding_bytes;  // nul_padding: the NULs after the last line end
 };
 
 // `record` as one line of JSON (no line end). Its keys come in a fixed order,

@@ -1,9 +1,13 @@
+#include "generator/fault_table.h"
 #include "generator/scenario_file.h"
+
+#include <string>
 
 namespace tly {
 
 std::string_view ExampleScenario() {
-  return R"toml(# A scenario for tly-generator: the counting sites to simulate.
+  static const std::string text =
+      R"toml(# A scenario for tly-generator: the counting sites to simulate.
 #   tly-generator scenario --check this.toml --from 2027-01-04 --to 2027-01-10
 #   tly-generator backfill --scenario this.toml --out OUT --from 2027-01-01 --to 2027-12-31
 #   tly-generator run --scenario this.toml --out OUT --speed 60
@@ -25,24 +29,11 @@ seasonal = [0.85, 0.85, 0.95, 1.0, 1.0, 1.0, 0.9, 0.8, 1.0, 1.0, 1.1, 1.4]
 # (0 to 1) that a site-day gets one fault of that kind, drawn from the seed.
 # A site may set its own in [site.faults]; its values replace these. Beside
 # the day files, a backfill (and a live run, for each day it finishes) writes
-# OUT/faults.jsonl: what was broken, where, and the true values. Faults of
-# the device (the seal still matches):
-[faults]
-outage = 0               # no rows for 2 to 16 quarter hours: the device was off
-stuck_channel = 0        # one channel writes 0 for 4 to 32 quarter hours
-spike = 0                # one quarter hour of one channel 10 to 20 times too high
-swapped_door = 0         # a door's entry and exit counts exchanged for 4 to 32 quarter hours
-counter_reset = 0        # a quarter hour's counts restart low: the device rebooted in it
-clock_skew = 0           # 2 to 12 rows stamped 15 to 60 minutes early or late
-duplicate_row = 0        # a row written twice
-missing_day = 0          # the day's file is never written
-# Faults after sealing (in transfer or by hand; the seal or the structure breaks):
-bad_seal = 0             # a count edited after sealing
-stray_byte = 0           # a count's blank written as the UTF-8 no-break space C2 A0
-missing_header_line = 0  # one of #M, #R, #K, #F or a #D/#C line before the last left out
-lf_line_ends = 0         # LF instead of CR LF (a text-mode transfer)
-truncated = 0            # the file cut short inside a data row (an interrupted transfer)
-
+# OUT/faults.jsonl: what was broken, where, and the true values. Faults take
+# their place in this order; one that finds no place is left out.
+)toml" +
+      FaultRatesExample() +
+      R"toml(
 # A shop with the program's own layout: four doors and a passage.
 [[site]]
 name = "rivoli"            # 1 to 64 letters, digits, '.', '-', '_'
@@ -101,6 +92,7 @@ name = "test-bench"
 shop_code = "001"
 profile = "flat"
 )toml";
+  return text;
 }
 
 }  // namespace tly

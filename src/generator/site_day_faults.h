@@ -28,10 +28,16 @@ struct FaultedSiteDay {
 // The day file of `site` for `date` holding the counts of `day` (SiteDayImage
 // of site_day.h, saved at `updated_at`), with the faults that the site's rates
 // draw from `seed` planted in it. Without a fault the image is SiteDayImage's,
-// byte for byte. A fault of the counts is placed where it changes one (a stuck
-// channel starts on a count, a swapped door where its entries and exits
-// differ, a reset in a quarter hour with counts); one that finds no such
-// place, or a day without rows where it needs one, is left out.
+// byte for byte.
+//
+// Every kind draws its place on the clean day alone, so its draws are the
+// same whatever the other rates. The kinds take their places in the order of
+// FaultKind, each claiming what it may change (counts of quarter hours, the
+// file's end, a seal still sound); a fault whose claim meets one taken
+// before, or that finds no place in the day (no rows, no count), is left
+// out. So no two faults change the same count, and each record is exactly
+// its fault's own effect on the file. The file is then made in steps: the
+// counts, the rows' stamps and number, the seal, the sealed lines, the bytes.
 FaultedSiteDay PlantSiteDayFaults(const SiteSettings& site, uint32_t seed, TDateTime date,
                                   const DayCounts& day, TDateTime updated_at);
 

@@ -5,11 +5,11 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <set>
 #include <stdexcept>
 
 #include "generator/fault_kind.h"
+#include "generator/fault_table.h"
 
 namespace tly {
 namespace {
@@ -17,7 +17,8 @@ namespace {
 struct TruthRecord {
   std::string file;
   FaultKind kind = FaultKind::kOutage;
-  bool seal_matches = true;
+  std::optional<int> first_quarter;
+  bool no_file = false;  // no seal to match: the day has no file (or an empty one)
 };
 
 // "<site>/<yymmdd>.tly" of a path: its last two parts.
@@ -31,55 +32,16 @@ std::string SiteOf(const std::string& key) {
   return key.substr(0, key.find('/'));
 }
 
-// The findings a reader sees of each kind; none for kinds that leave the
-// file sound (their values are plausible counts) or leave no file.
-std::vector<FindingKind> ShownAs(FaultKind kind) {
-  switch (kind) {
-    case FaultKind::kSwappedDoor:
-      return {FindingKind::kNegativeOccupancy};
-    case FaultKind::kClockSkew:
-      // Rows moved onto their neighbours' quarter hours; a row of zeros
-      // moved onto another one repeats it.
-      return {FindingKind::kOutOfOrder, FindingKind::kDuplicateRow};
-    case FaultKind::kDuplicateRow:
-      return {FindingKind::kDuplicateRow};
-    case FaultKind::kBadSeal:
-      return {FindingKind::kBadSeal};
-    case FaultKind::kStrayByte:
-      return {FindingKind::kStrayByte};
-    case FaultKind::kMissingHeaderLine:
-      return {FindingKind::kMissingHeaderLine};
-    case FaultKind::kLfLineEnds:
-      return {FindingKind::kLfLineEnds};
-    case FaultKind::kTruncated:
-      return {FindingKind::kTruncated};
-    default:
-      return {};
+// Whether `record` accounts for `finding`, raised on a row showing `quarter`:
+// a finding its kind may cause; the occupancy falls below zero because of
+// a fault of the counts only where the fault has begun.
+bool Explains(const TruthRecord& record, FindingKind finding, int quarter) {
+  const std::span<const FindingKind> findings = FaultInfo(record.kind).findings;
+  if (std::find(findings.begin(), findings.end(), finding) == findings.end()) return false;
+  if (finding == FindingKind::kNegativeOccupancy && record.first_quarter && quarter >= 0) {
+    return *record.first_quarter <= quarter;
   }
-}
-
-bool Shows(FaultKind kind, FindingKind finding) {
-  const std::vector<FindingKind> shown = ShownAs(kind);
-  return std::find(shown.begin(), shown.end(), finding) != shown.end();
-}
-
-// Whether `record` accounts for a finding of `finding` in its file: its own
-// findings, and what follows from it (a broken seal, counts that no longer
-// add up, a cut or damaged row).
-bool Explains(const TruthRecord& record, FindingKind finding) {
-  if (Shows(record.kind, finding)) return true;
-  switch (finding) {
-    case FindingKind::kBadSeal:
-      return !record.seal_matches;
-    case FindingKind::kNegativeOccupancy:
-      return record.kind != FaultKind::kLfLineEnds && record.kind != FaultKind::kClockSkew;
-    case FindingKind::kBadRow:
-      return record.kind == FaultKind::kTruncated || record.kind == FaultKind::kStrayByte;
-    case FindingKind::kFieldCount:
-      return record.kind == FaultKind::kTruncated;
-    default:
-      return false;
-  }
+  return true;
 }
 
 std::vector<TruthRecord> ReadTruth(const std::string& path) {
@@ -100,7 +62,10 @@ std::vector<TruthRecord> ReadTruth(const std::string& path) {
     TruthRecord record;
     record.file = json["file"].get<std::string>();
     record.kind = *kind;
-    record.seal_matches = !json.contains("seal_matches") || json["seal_matches"] != false;
+    record.no_file = json.contains("seal_matches") && json["seal_matches"].is_null();
+    if (json.contains("first_quarter") && json["first_quarter"].is_number_integer()) {
+      record.first_quarter = json["first_quarter"].get<int>();
+    }
     records.push_back(std::move(record));
   }
   return records;
@@ -108,72 +73,82 @@ std::vector<TruthRecord> ReadTruth(const std::string& path) {
 
 }  // namespace
 
+int QuarterShownAt(std::string_view bytes, int line) {
+  size_t start = 0;
+  for (int i = 1; i < line && start != std::string_view::npos; ++i) {
+    start = bytes.find('\n', start);
+    if (start != std::string_view::npos) ++start;
+  }
+  if (line < 1 || start == std::string_view::npos) return -1;
+  const std::string_view text = bytes.substr(start, bytes.find('\n', start) - start);
+  const size_t first_tab = text.find('\t');
+  const size_t second_tab =
+      first_tab == std::string_view::npos ? first_tab : text.find('\t', first_tab + 1);
+  if (second_tab == std::string_view::npos || second_tab + 6 > text.size()) return -1;
+  const std::string_view time = text.substr(second_tab + 1, 5);
+  const auto digit = [&](size_t i) { return time[i] >= '0' && time[i] <= '9'; };
+  if (!digit(0) || !digit(1) || time[2] != ':' || !digit(3) || !digit(4)) return -1;
+  const int hour = (time[0] - '0') * 10 + (time[1] - '0');
+  const int minute = (time[3] - '0') * 10 + (time[4] - '0');
+  return hour < 24 && minute < 60 ? hour * 4 + minute / 15 : -1;
+}
+
 std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
                                          const std::vector<CheckedFile>& checked) {
   const std::vector<TruthRecord> truth = ReadTruth(path);
   std::map<std::string, std::vector<const TruthRecord*>> by_file;
   for (const TruthRecord& record : truth) by_file[record.file].push_back(&record);
+
+  std::vector<KindScore> scores(kFaultKindCount + 1);
+  for (size_t k = 0; k < kFaultKindCount; ++k) {
+    scores[k].kind = std::string(FaultKindName(static_cast<FaultKind>(k)));
+  }
+  KindScore& other = scores.back();
+  other.kind = "other";
   std::set<std::string> sites;
-  std::map<std::string, std::set<FindingKind>> seen_in;
+  std::set<std::string> read;
+  std::set<const TruthRecord*> found;
   for (const CheckedFile& file : checked) {
     const std::string key = TruthKeyOf(file.path);
     sites.insert(SiteOf(key));
-    seen_in[key];
-    for (const DayFileFinding& finding : file.findings) seen_in[key].insert(finding.kind);
-  }
-
-  std::vector<KindScore> scores;
-  for (size_t k = 0; k < kFaultKindCount; ++k) {
-    const FaultKind kind = static_cast<FaultKind>(k);
-    const std::vector<FindingKind> shown = ShownAs(kind);
-    const auto shows = [&](const std::set<FindingKind>& kinds) {
-      return std::any_of(shown.begin(), shown.end(),
-                         [&](FindingKind finding) { return kinds.count(finding) != 0; });
-    };
-    KindScore score;
-    score.kind = std::string(FaultKindName(kind));
-    score.seen = !shown.empty();
-    for (const TruthRecord& record : truth) {
-      if (record.kind != kind) continue;
-      const bool read = seen_in.count(record.file) != 0;
-      if (kind == FaultKind::kMissingDay ? sites.count(SiteOf(record.file)) != 0 : read) {
-        ++score.planted;
-      }
-      if (read && shows(seen_in[record.file])) ++score.found;
-    }
-    for (const auto& [file, kinds] : seen_in) {
-      for (const FindingKind finding : shown) {
-        if (kinds.count(finding) == 0) continue;
-        bool explained = false;
-        for (const TruthRecord* record : by_file[file]) explained |= Explains(*record, finding);
-        if (!explained) {
-          ++score.false_alarms;
-          break;
+    read.insert(key);
+    const std::vector<const TruthRecord*>& planted = by_file[key];
+    for (const TruthRecord* record : planted) ++scores[static_cast<size_t>(record->kind)].planted;
+    // Re-stamped rows show other quarter hours than their own: there the
+    // rows' times tell nothing of where a fault began.
+    const bool skewed = std::any_of(planted.begin(), planted.end(), [](const TruthRecord* record) {
+      return record->kind == FaultKind::kClockSkew;
+    });
+    std::set<KindScore*> alarmed;
+    for (size_t f = 0; f < file.findings.size(); ++f) {
+      const FindingKind finding = file.findings[f].kind;
+      const int quarter = !skewed && f < file.quarters.size() ? file.quarters[f] : -1;
+      bool explained = false;
+      for (const TruthRecord* record : planted) {
+        if (Explains(*record, finding, quarter)) {
+          explained = true;
+          found.insert(record);
         }
       }
+      if (explained) continue;
+      KindScore* named = &other;
+      for (const FaultKindInfo& info : FaultTable()) {
+        if (info.named == finding) named = &scores[static_cast<size_t>(info.kind)];
+      }
+      alarmed.insert(named);
     }
-    scores.push_back(score);
+    for (KindScore* score : alarmed) ++score->false_alarms;
   }
-
-  // Findings that no fault kind stands for, and that no planted fault explains.
-  KindScore other;
-  other.kind = "other";
-  std::set<FindingKind> shown_kinds;
+  // A day without a file counts where its site's files were read.
+  for (const TruthRecord& record : truth) {
+    if (record.no_file && read.count(record.file) == 0 && sites.count(SiteOf(record.file)) != 0) {
+      ++scores[static_cast<size_t>(record.kind)].planted;
+    }
+  }
+  for (const TruthRecord* record : found) ++scores[static_cast<size_t>(record->kind)].found;
   for (size_t k = 0; k < kFaultKindCount; ++k) {
-    for (const FindingKind finding : ShownAs(static_cast<FaultKind>(k))) {
-      shown_kinds.insert(finding);
-    }
+    if (scores[k].planted > 0) scores[k].seen = scores[k].found > 0;
   }
-  for (const CheckedFile& file : checked) {
-    const std::string key = TruthKeyOf(file.path);
-    for (const DayFileFinding& finding : file.findings) {
-      if (shown_kinds.count(finding.kind) != 0) continue;
-      bool explained = false;
-      for (const TruthRecord* record : by_file[key]) explained |= Explains(*record, finding.kind);
-      if (!explained) ++other.false_alarms;
-    }
-  }
-  scores.push_back(other);
   return scores;
 }
 

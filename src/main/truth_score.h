@@ -1,14 +1,16 @@
 #ifndef TLY_MAIN_TRUTH_SCORE_H_
 #define TLY_MAIN_TRUTH_SCORE_H_
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dayfile/day_file_findings.h"
 
 // How the findings of `verify` compare with the ground truth of a run with
 // faults (OUT/faults.jsonl): per planted kind, how many faults verify found,
-// missed, and raised where nothing of that kind was planted.
+// missed, and raised where nothing planted explains them.
 
 namespace tly {
 
@@ -16,21 +18,31 @@ namespace tly {
 struct CheckedFile {
   std::string path;
   std::vector<DayFileFinding> findings;
+  // For each finding, the quarter hour its line's row shows (-1: none).
+  std::vector<int> quarters;
 };
+
+// The quarter hour (0 to 95) the row at line `line` (from 1) of `bytes`
+// shows, or -1 when that line holds no readable time.
+int QuarterShownAt(std::string_view bytes, int line);
 
 // One line of the table.
 struct KindScore {
-  std::string kind;      // a fault kind, or "other" for findings no fault kind stands for
-  bool seen = true;      // whether verify can see this kind in a file at all
-  int planted = 0;       // faults of the kind in the files read (missing_day: of their sites)
-  int found = 0;         // of those, in a file where verify found what the kind shows
-  int false_alarms = 0;  // files with such a finding that no planted fault explains
+  std::string kind;  // a fault kind, or "other" for findings named after no kind
+  // Whether verify saw the kind in this run: it found one of those planted;
+  // none when none was planted.
+  std::optional<bool> seen;
+  int planted = 0;       // faults of the kind in the files read (no file: in the sites read)
+  int found = 0;         // of those, in a file where verify raised a finding the fault explains
+  int false_alarms = 0;  // files with a finding named after the kind that nothing planted explains
 };
 
 // Reads the truth file `path` and scores `checked` against it: a checked file
-// is the truth's "file" when its last two path parts are it. Throws
-// std::runtime_error naming the line when the file cannot be read or a line
-// is not a fault record.
+// is the truth's "file" when its last two path parts are it. A planted fault
+// is found when verify raised, in its file, a finding the fault explains (the
+// findings of its kind's entry in the fault table; one about the occupancy
+// only from its first quarter hour on). Throws std::runtime_error naming the
+// line when the file cannot be read or a line is not a fault record.
 std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
                                          const std::vector<CheckedFile>& checked);
 

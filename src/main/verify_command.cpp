@@ -37,7 +37,7 @@ void PrintScores(CommandOutput& output, const std::string& truth,
     Json kinds = Json::array();
     for (const KindScore& score : scores) {
       kinds.push_back({{"kind", score.kind},
-                       {"seen_by_verify", score.seen},
+                       {"seen_by_verify", score.seen ? Json(*score.seen) : Json(nullptr)},
                        {"planted", score.planted},
                        {"found", score.found},
                        {"missed", score.planted - score.found},
@@ -54,7 +54,7 @@ void PrintScores(CommandOutput& output, const std::string& truth,
   for (const KindScore& score : scores) {
     std::snprintf(line, sizeof line, "%-20s %8d %6d %7d %13d  %s", score.kind.c_str(),
                   score.planted, score.found, score.planted - score.found, score.false_alarms,
-                  score.kind == "other" ? "-" : (score.seen ? "yes" : "no"));
+                  !score.seen ? "-" : (*score.seen ? "yes" : "no"));
     output.Line(line);
   }
 }
@@ -74,7 +74,8 @@ CLI::App* AddVerifyCommand(CLI::App& app, VerifyOptions& options) {
   AddValueOption(*verify, "--truth", options.truth, "FILE",
                  "Compare the findings with the ground truth of a run with faults "
                  "(OUT/faults.jsonl): per fault kind, how many were planted in the files "
-                 "checked, found, missed, and false alarms");
+                 "checked, found (a finding the fault explains was raised in its file), missed, "
+                 "false alarms (findings nothing planted explains), and whether verify saw it");
   verify->add_option("FILE", options.files, "Day files to check")->type_name("FILE...")->required();
   return verify;
 }
@@ -99,12 +100,15 @@ int RunVerifyCommand(const VerifyOptions& options) {
       exit_code = kExitUnreadable;
       continue;
     }
-    CheckedFile file{path, InspectDayFile(*bytes, DateFromFileName(path))};
+    CheckedFile file{path, InspectDayFile(*bytes, DateFromFileName(path)), {}};
     const DayFileCheck check = CheckDayFile(*bytes);
     if (!check.ok && file.findings.empty()) {
       // The strict reading finds all the structure finds; should they ever
       // part, the file is still bad.
       file.findings.push_back({0, FindingKind::kHeader, check.problem});
+    }
+    for (const DayFileFinding& finding : file.findings) {
+      file.quarters.push_back(QuarterShownAt(*bytes, finding.line));
     }
     const bool ok = file.findings.empty();
     if (!ok) exit_code = std::max(exit_code, kExitFailed);

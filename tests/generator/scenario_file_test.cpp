@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
+
+#include "generator/fault_table.h"
 
 namespace tly {
 namespace {
@@ -67,6 +71,13 @@ TEST(ScenarioFile, FaultRatesOfTheScenarioAndOfEachSite) {
     const FaultKind kind = static_cast<FaultKind>(k);
     EXPECT_EQ(FaultKindOfName(FaultKindName(kind)), kind);
   }
+  // The example and the README list the kinds as the program's table does.
+  EXPECT_NE(ExampleScenario().find(FaultRatesExample()), std::string::npos);
+  std::ostringstream readme;
+  readme << std::ifstream(TLY_README).rdbuf();
+  EXPECT_NE(readme.str().find(FaultTableMarkdown()), std::string::npos)
+      << "the README's table of the fault kinds is not\n"
+      << FaultTableMarkdown();
 }
 
 TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
@@ -138,7 +149,7 @@ TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
       {"[defaults]\nvisitor = 3\n" + site, "defaults.visitor: is not a key of a site"},
       {"seed = 4294967296\n" + site, "s.toml:1: seed: must be a whole number from 0 to 4294967295"},
       {"seed = 7\n", "s.toml:1: site: the scenario has no [[site]]"},
-      {"[faults]\nspikes = 0.1\n" + site, "s.toml:2: faults.spikes: is not a fault kind (outage,"},
+      {"[faults]\nspikes = 0.1\n" + site, "s.toml:2: faults.spikes: is not a fault kind (missing_day, offline_days,"},
       {"[faults]\nspike = 1.5\n" + site, "s.toml:2: faults.spike: must be a number from 0 to 1"},
       {"[faults]\nspike = \"often\"\n" + site, "faults.spike: must be a number from 0 to 1"},
       {"faults = 3\n" + site, "s.toml:1: faults: must be a table"},
