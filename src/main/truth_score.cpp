@@ -2,23 +2,13 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <nlohmann/json.hpp>
-#include <optional>
 #include <set>
-#include <stdexcept>
 
 #include "generator/fault_kind.h"
 
 namespace tly {
 namespace {
-
-struct TruthRecord {
-  std::string file;
-  FaultKind kind = FaultKind::kOutage;
-  bool seal_matches = true;
-};
 
 // "<site>/<yymmdd>.tly" of a path: its last two parts.
 std::string TruthKeyOf(const std::string& path) {
@@ -66,7 +56,7 @@ bool Shows(FaultKind kind, FindingKind finding) {
 // Whether `record` accounts for a finding of `finding` in its file: its own
 // findings, and what follows from it (a broken seal, counts that no longer
 // add up, a cut or damaged row).
-bool Explains(const TruthRecord& record, FindingKind finding) {
+bool Explains(const TruthEntry& record, FindingKind finding) {
   if (Shows(record.kind, finding)) return true;
   switch (finding) {
     case FindingKind::kBadSeal:
@@ -82,37 +72,12 @@ bool Explains(const TruthRecord& record, FindingKind finding) {
   }
 }
 
-std::vector<TruthRecord> ReadTruth(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the truth file " + path);
-  std::vector<TruthRecord> records;
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    if (line.empty()) continue;
-    const nlohmann::json json = nlohmann::json::parse(line, nullptr, false);
-    const std::string where = path + ":" + std::to_string(number);
-    if (json.is_discarded() || !json.is_object() || !json.contains("file") ||
-        !json["file"].is_string() || !json.contains("kind") || !json["kind"].is_string()) {
-      throw std::runtime_error(where + ": not a fault record (a JSON object with file and kind)");
-    }
-    const std::optional<FaultKind> kind = FaultKindOfName(json["kind"].get<std::string>());
-    if (!kind) throw std::runtime_error(where + ": no fault kind " + json["kind"].dump());
-    TruthRecord record;
-    record.file = json["file"].get<std::string>();
-    record.kind = *kind;
-    record.seal_matches = !json.contains("seal_matches") || json["seal_matches"] != false;
-    records.push_back(std::move(record));
-  }
-  return records;
-}
-
 }  // namespace
 
-std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
+std::vector<KindScore> ScoreAgainstTruth(const std::vector<TruthEntry>& truth,
                                          const std::vector<CheckedFile>& checked) {
-  const std::vector<TruthRecord> truth = ReadTruth(path);
-  std::map<std::string, std::vector<const TruthRecord*>> by_file;
-  for (const TruthRecord& record : truth) by_file[record.file].push_back(&record);
+  std::map<std::string, std::vector<const TruthEntry*>> by_file;
+  for (const TruthEntry& record : truth) by_file[record.file].push_back(&record);
   std::set<std::string> sites;
   std::map<std::string, std::set<FindingKind>> seen_in;
   for (const CheckedFile& file : checked) {
@@ -133,7 +98,7 @@ std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
     KindScore score;
     score.kind = std::string(FaultKindName(kind));
     score.seen = !shown.empty();
-    for (const TruthRecord& record : truth) {
+    for (const TruthEntry& record : truth) {
       if (record.kind != kind) continue;
       const bool read = seen_in.count(record.file) != 0;
       if (kind == FaultKind::kMissingDay ? sites.count(SiteOf(record.file)) != 0 : read) {
@@ -145,7 +110,7 @@ std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
       for (const FindingKind finding : shown) {
         if (kinds.count(finding) == 0) continue;
         bool explained = false;
-        for (const TruthRecord* record : by_file[file]) explained |= Explains(*record, finding);
+        for (const TruthEntry* record : by_file[file]) explained |= Explains(*record, finding);
         if (!explained) {
           ++score.false_alarms;
           break;
@@ -169,7 +134,7 @@ std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
     for (const DayFileFinding& finding : file.findings) {
       if (shown_kinds.count(finding.kind) != 0) continue;
       bool explained = false;
-      for (const TruthRecord* record : by_file[key]) explained |= Explains(*record, finding.kind);
+      for (const TruthEntry* record : by_file[key]) explained |= Explains(*record, finding.kind);
       if (!explained) ++other.false_alarms;
     }
   }

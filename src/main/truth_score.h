@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dayfile/day_file_findings.h"
+#include "generator/fault_truth_reader.h"
 
 // How the findings of `verify` compare with the ground truth of a run with
 // faults (OUT/faults.jsonl): per planted kind, how many faults verify found,
@@ -27,11 +28,9 @@ struct KindScore {
   int false_alarms = 0;  // files with such a finding that no planted fault explains
 };
 
-// Reads the truth file `path` and scores `checked` against it: a checked file
-// is the truth's "file" when its last two path parts are it. Throws
-// std::runtime_error naming the line when the file cannot be read or a line
-// is not a fault record.
-std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
+// Scores `checked` against the faults of the truth: a checked file is the
+// truth's "file" when its last two path parts are it.
+std::vector<KindScore> ScoreAgainstTruth(const std::vector<TruthEntry>& truth,
                                          const std::vector<CheckedFile>& checked);
 
 }  // namespace tly
