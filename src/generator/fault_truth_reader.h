@@ -13,9 +13,11 @@
 
 namespace tly {
 
-// The largest truth file read: 256 MiB, some years of many faulty sites. The
-// bound keeps a wrong path (a huge log, a growing file) from taking the memory.
-inline constexpr std::size_t kMaxFaultTruthBytes = std::size_t{256} << 20;
+// The largest truth file read: 1 GiB. A site-day with every fault kind
+// planted adds about 30 KB, so this holds some 35,000 such site-days (years
+// of many sites); the bound keeps a wrong path (a huge log, a file that keeps
+// growing) from taking the memory.
+inline constexpr std::size_t kMaxFaultTruthBytes = std::size_t{1} << 30;
 
 // One planted fault as the truth lists it.
 struct TruthEntry {

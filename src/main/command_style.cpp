@@ -120,7 +120,9 @@ std::string PrintableText(std::string_view text) {
 }
 
 std::string TooLargeProblem(std::size_t max_bytes) {
-  return "larger than " + std::to_string(max_bytes >> 20) + " MiB";
+  return max_bytes % (std::size_t{1} << 30) == 0
+             ? "larger than " + std::to_string(max_bytes >> 30) + " GiB"
+             : "larger than " + std::to_string(max_bytes >> 20) + " MiB";
 }
 
 std::optional<std::string> ReadGivenFile(const std::string& path, std::string& problem,

@@ -111,8 +111,8 @@ inline constexpr std::size_t kMaxDayFileBytes = std::size_t{1} << 20;
 std::optional<std::string> ReadGivenFile(const std::string& path, std::string& problem,
                                          std::size_t max_bytes = kMaxDayFileBytes);
 
-// The `problem` of ReadGivenFile for a file larger than `max_bytes`:
-// "larger than N MiB".
+// The `problem` of ReadGivenFile for a file larger than `max_bytes` (whole
+// mebibytes): "larger than N MiB", or "N GiB".
 std::string TooLargeProblem(std::size_t max_bytes);
 
 }  // namespace tly
