@@ -61,7 +61,7 @@ bench: deps
 # Every fuzz target for FUZZ_SECONDS each, built with clang, libFuzzer,
 # AddressSanitizer and UndefinedBehaviorSanitizer; a failing input fails the run.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := day_file text_fields scenario_file hex_format sha_pieces
+FUZZ_TARGETS := day_file text_fields scenario_file hex_format sha_pieces fault_truth
 fuzz: deps
 	cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
 	  -DTLY_BUILD_FUZZ=ON -DTLY_BUILD_APP=OFF -DTLY_BUILD_TESTS=OFF

@@ -4,7 +4,8 @@
 set -eu
 cd "$(dirname "$0")"
 rm -rf corpus
-mkdir -p corpus/day_file corpus/text_fields corpus/scenario_file corpus/hex_format corpus/sha_pieces
+mkdir -p corpus/day_file corpus/text_fields corpus/scenario_file corpus/hex_format corpus/sha_pieces \
+  corpus/fault_truth
 
 seed() {  # seed <target> <name> <printf format> [args...]
   target=$1 name=$2 format=$3
@@ -126,3 +127,11 @@ message() { head -c "$1" /dev/zero | tr '\0' 'a'; }
 { printf '\000\000\000\000\000\000\000\100\000'; message 56; } > corpus/sha_pieces/len56
 { printf '\100\100\100\100\100\100\100\100\001'; message 200; } > corpus/sha_pieces/blocks
 printf '\003\005\007\011\013\015\017\021\000abc' > corpus/sha_pieces/abc
+
+# Truth files: sound lines, and lines that are almost fault records.
+seed fault_truth two_faults '%s\n\n%s\n' \
+  '{"file":"rivoli/271030.tly","kind":"stuck_channel","site":"rivoli","first_quarter":44,"last_quarter":51,"channels":[3],"values":[{"quarter":44,"channel":3,"true":12,"written":0}],"seal_matches":true}' \
+  '{"file":"rivoli/271031.tly","kind":"bad_seal","seal_matches":false,"line":40}'
+seed fault_truth not_records '%s\n' '{"kind":"spike"}' '[1,2]' '{"file":3,"kind":"spike"}' \
+  '{"file":"a/b.tly","kind":"melted"}' '{"file":"a","kind":"spike"' '{"file":"\u00e9","kind":"outage"}\r'
+{ printf '{"file":"a","kind":"spike","x":'; head -c 2000 /dev/zero | tr '\0' '['; } > corpus/fault_truth/deep

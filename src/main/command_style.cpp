@@ -1,6 +1,7 @@
 #include "command_style.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <optional>
 #include <system_error>
 #include <thread>
-#include <algorithm>
 
 #include "exit_codes.h"
 #include "support/date_time.h"
@@ -74,8 +74,8 @@ CommandOutput::CommandOutput(std::string command) : command_(std::move(command))
 
 void CommandOutput::Write(std::FILE* stream, std::string_view text, bool& failed, int& error) {
   errno = 0;
-  const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
-                       std::fflush(stream) == 0;
+  const bool written =
+      std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
   if (!written && !failed) {
     failed = true;
     error = errno != 0 ? errno : EIO;
@@ -102,13 +102,46 @@ int CommandOutput::Finish(int code) {
   return kExitFailed;
 }
 
-std::optional<std::string> ReadGivenFile(const std::string& path, std::string& problem) {
+std::string PrintableText(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\\') {
+      shown += "\\\\";
+    } else if (byte >= 0x20 && byte < 0x7F) {
+      shown += c;
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
+std::string TooLargeProblem(std::size_t max_bytes) {
+  return max_bytes % (std::size_t{1} << 30) == 0
+             ? "larger than " + std::to_string(max_bytes >> 30) + " GiB"
+             : "larger than " + std::to_string(max_bytes >> 20) + " MiB";
+}
+
+std::optional<std::string> ReadGivenFile(const std::string& path, std::string& problem,
+                                         std::size_t max_bytes) {
   try {
-    std::optional<std::string> bytes = ReadWholeFile(path);
+    std::optional<std::string> bytes = ReadWholeFile(path, max_bytes);
     if (!bytes) problem = std::generic_category().message(ENOENT);
     return bytes;
   } catch (const std::system_error& error) {
-    problem = error.code().value() == EINVAL ? "not a regular file" : error.code().message();
+    switch (error.code().value()) {
+      case EINVAL:
+        problem = "not a regular file";
+        break;
+      case EFBIG:
+        problem = TooLargeProblem(max_bytes);
+        break;
+      default:
+        problem = error.code().message();
+    }
     return std::nullopt;
   }
 }

@@ -2,6 +2,7 @@
 #define TLY_MAIN_COMMAND_STYLE_H_
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -92,10 +93,27 @@ class CommandOutput {
   int err_error_ = 0;
 };
 
+// `text` as it may be shown in a message: printable ASCII stays, a backslash
+// is doubled, every other byte is written \xHH, so that bytes of a file never
+// reach the terminal raw.
+std::string PrintableText(std::string_view text);
+
+// The largest file a command reads as a day file: 1 MiB. A day file of 96
+// rows of 64 counts and a full header stays below 100 KiB, so anything larger
+// is no day file and is refused before it takes the memory.
+inline constexpr std::size_t kMaxDayFileBytes = std::size_t{1} << 20;
+
 // The bytes of a file a command was given to read, or nullopt with why not
 // in `problem`, in words ("No such file or directory", "not a regular
-// file", ...). Never throws for a file that cannot be read.
-std::optional<std::string> ReadGivenFile(const std::string& path, std::string& problem);
+// file", "larger than 1 MiB", ...). A file larger than `max_bytes` is
+// refused without being read whole. Never throws for a file that cannot be
+// read.
+std::optional<std::string> ReadGivenFile(const std::string& path, std::string& problem,
+                                         std::size_t max_bytes = kMaxDayFileBytes);
+
+// The `problem` of ReadGivenFile for a file larger than `max_bytes` (whole
+// mebibytes): "larger than N MiB", or "N GiB".
+std::string TooLargeProblem(std::size_t max_bytes);
 
 }  // namespace tly
 

@@ -75,19 +75,73 @@ std::string Variable(const char* name) {
   return value != nullptr ? value : "";
 }
 
+// What a platform of the toolkit needs to show a window.
+enum class Needs { kNothing, kX11, kWayland, kUnknown };
+
+// The toolkit's own platforms: those of a window system need its display;
+// the others draw into memory, a VNC server or the console's devices, and
+// are taken as they are. A name the toolkit does not know makes it abort.
+Needs NeedsOfPlatform(std::string_view name) {
+  if (name == "xcb") return Needs::kX11;
+  if (name.substr(0, 7) == "wayland") return Needs::kWayland;
+  for (const std::string_view other :
+       {"offscreen", "minimal", "minimalegl", "vnc", "linuxfb", "eglfs", "vkkhrdisplay"}) {
+    if (name == other) return Needs::kNothing;
+  }
+  return Needs::kUnknown;
+}
+
+// Whether one of the platforms of `list` ("name[:options]", several separated
+// by ';', tried in turn by the toolkit) can show the window; `known` tells
+// whether the toolkit knows one of them.
+bool PlatformListUsable(std::string_view list, const std::string& wayland, const std::string& x11,
+                        bool& known) {
+  known = false;
+  for (size_t start = 0; start <= list.size();) {
+    size_t end = list.find(';', start);
+    if (end == std::string_view::npos) end = list.size();
+    const std::string_view entry = list.substr(start, end - start);
+    const Needs needs = NeedsOfPlatform(entry.substr(0, entry.find(':')));
+    known |= needs != Needs::kUnknown;
+    switch (needs) {
+      case Needs::kNothing:
+        return true;
+      case Needs::kX11:
+        if (!x11.empty() && XServerAccepts(x11)) return true;
+        break;
+      case Needs::kWayland:
+        if (!wayland.empty() && WaylandAccepts(wayland)) return true;
+        break;
+      case Needs::kUnknown:
+        break;
+    }
+    start = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool DisplayUsable(std::string& why_not) {
-  if (!Variable("QT_QPA_PLATFORM").empty()) return true;
+  const std::string platform = Variable("QT_QPA_PLATFORM");
   const std::string wayland = Variable("WAYLAND_DISPLAY");
   const std::string x11 = Variable("DISPLAY");
-  if (!wayland.empty() && WaylandAccepts(wayland)) return true;
-  if (!x11.empty() && XServerAccepts(x11)) return true;
+  bool known = true;
+  if (platform.empty()
+          ? (!wayland.empty() && WaylandAccepts(wayland)) || (!x11.empty() && XServerAccepts(x11))
+          : PlatformListUsable(platform, wayland, x11, known)) {
+    return true;
+  }
+  if (!known) {
+    why_not = "QT_QPA_PLATFORM names " + platform + ", which is no platform of the toolkit";
+    return false;
+  }
   if (wayland.empty() && x11.empty()) {
     why_not = "no display is set (neither DISPLAY nor WAYLAND_DISPLAY)";
   } else {
     why_not = "the display " + (x11.empty() ? wayland : x11) + " does not answer";
   }
+  if (!platform.empty()) why_not = "QT_QPA_PLATFORM is " + platform + ": " + why_not;
   return false;
 }
 

@@ -5,11 +5,13 @@
 
 namespace tly {
 
-// Whether the window can be shown: a platform chosen in QT_QPA_PLATFORM
-// (offscreen, vnc, ...) is taken as it is; otherwise a Wayland compositor at
-// WAYLAND_DISPLAY or an X server at DISPLAY must accept a connection. Asked
-// before the toolkit starts, because the toolkit aborts the process when it
-// finds no display. `why_not` gets what is missing when false is returned.
+// Whether the window can be shown: a Wayland compositor at WAYLAND_DISPLAY or
+// an X server at DISPLAY must accept a connection, or, when QT_QPA_PLATFORM
+// names platforms, one of them must work: xcb and wayland with their display,
+// the toolkit's platforms that need none (offscreen, vnc, ...) as they are;
+// a name the toolkit does not know never. Asked before the toolkit starts,
+// because the toolkit aborts the process when its platform cannot start.
+// `why_not` gets what is missing when false is returned.
 bool DisplayUsable(std::string& why_not);
 
 }  // namespace tly

@@ -1,6 +1,8 @@
 #include "plot_command.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <QBuffer>
@@ -9,8 +11,12 @@
 #include <QPainter>
 #include <QSaveFile>
 #include <QSvgGenerator>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,11 +65,58 @@ std::string FormatOf(std::string_view path) {
   return extension == "png" || extension == "svg" ? extension : std::string();
 }
 
-// Drawing text needs the toolkit's fonts, and those a GUI application; the
-// offscreen platform keeps it from looking for a display.
+// Why the picture `path` cannot be written into its folder, or "" when it can:
+// a missing folder or one without write permission is a bad --out, told
+// before any file is read or drawn.
+std::string OutFolderProblem(const std::string& path) {
+  const std::string parent = std::filesystem::path(path).parent_path().string();
+  const std::string folder = parent.empty() ? "." : parent;
+  struct stat status {};
+  if (::stat(folder.c_str(), &status) != 0)
+    return "the folder " + folder + ": " + std::strerror(errno);
+  if (!S_ISDIR(status.st_mode)) return folder + " is not a folder";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return "the folder " + folder + ": " + std::strerror(errno);
+  }
+  return {};
+}
+
+// The toolkit looks into the user's runtime directory as it starts; without
+// XDG_RUNTIME_DIR it warns and makes one, "runtime-<user>", in the temporary
+// folder, which may be the program's own. Where none is set, the chart gets a
+// private one of its own for as long as it is drawn.
+class RuntimeDirForToolkit {
+ public:
+  RuntimeDirForToolkit() {
+    const char* inherited = std::getenv("XDG_RUNTIME_DIR");
+    if (inherited != nullptr && *inherited != '\0') return;
+    std::error_code error;
+    std::string pattern =
+        (std::filesystem::temp_directory_path(error) / "tly-generator-plot-XXXXXX").string();
+    if (error || ::mkdtemp(pattern.data()) == nullptr) return;  // the toolkit makes its own
+    dir_ = pattern;
+    ::setenv("XDG_RUNTIME_DIR", dir_.c_str(), 1);
+  }
+  ~RuntimeDirForToolkit() {
+    if (dir_.empty()) return;
+    ::unsetenv("XDG_RUNTIME_DIR");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  RuntimeDirForToolkit(const RuntimeDirForToolkit&) = delete;
+  RuntimeDirForToolkit& operator=(const RuntimeDirForToolkit&) = delete;
+
+ private:
+  std::string dir_;
+};
+
+// Drawing text needs the toolkit's fonts, and those a GUI application. The
+// chart is always drawn on the offscreen platform, whatever platform the
+// environment names: a picture needs no display, and any other platform
+// aborts the process where there is none.
 std::unique_ptr<QGuiApplication> EnsureGuiApplication() {
   if (QCoreApplication::instance() != nullptr) return nullptr;
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   static int argc = 1;
   static char name[] = "tly-generator";
   static char* argv[] = {name, nullptr};
@@ -131,9 +184,14 @@ int RunPlotCommand(const PlotOptions& options) {
     Complain("--out " + options.out + " does not end in .png or .svg");
     return kExitUsage;
   }
+  if (const std::string problem = OutFolderProblem(options.out); !problem.empty()) {
+    Complain("--out " + options.out + " cannot be written: " + problem);
+    return kExitUsage;
+  }
 
   PlotData data;
   bool refused = false;
+  bool too_large = false;
   const std::string_view verdict = options.force ? " (drawn as far as it can be read)" : "";
   for (const std::string& path : options.files) {
     std::string problem;
@@ -141,6 +199,7 @@ int RunPlotCommand(const PlotOptions& options) {
     if (!bytes) {
       Complain("cannot read " + path + ": " + problem + (options.force ? " (left out)" : ""));
       refused = true;
+      too_large |= problem == TooLargeProblem(kMaxDayFileBytes);
       continue;
     }
     const DayFileCheck check = CheckDayFile(*bytes);
@@ -158,13 +217,15 @@ int RunPlotCommand(const PlotOptions& options) {
   }
   if (refused && !options.force) {
     Complain("nothing written; --force draws what can be read");
-    return kExitFailed;
+    // A file larger than any day file was not what plot is for.
+    return too_large ? kExitUsage : kExitFailed;
   }
   if (data.days.empty()) {
     Complain("no day file could be read; nothing written");
     return kExitFailed;
   }
 
+  const RuntimeDirForToolkit runtime_dir;
   const std::unique_ptr<QGuiApplication> application = EnsureGuiApplication();
   const QByteArray bytes = DrawChart(data, format, QSize(width, height));
   QSaveFile file(QString::fromStdString(options.out));

@@ -19,17 +19,19 @@ struct ChannelTarget {
   bool out = false;
 };
 
+// The door `number` of the header `layout` in the chart, added when new. A
+// door is the same door of an earlier file only when its number and its name
+// both match: files of two sites keep each site's names for its doors.
 size_t DoorIndex(PlotData& data, PlotDay& day, const HeaderLayout& layout, int32_t number) {
-  const auto known = std::find_if(data.doors.begin(), data.doors.end(),
-                                  [number](const PlotDoor& door) { return door.number == number; });
-  size_t index = static_cast<size_t>(known - data.doors.begin());
-  if (known == data.doors.end()) {
-    PlotDoor door{number, "Door " + std::to_string(number)};
-    for (const HeaderDoor& line : layout.doors) {
-      if (line.number == number) door.name = line.name;
-    }
-    data.doors.push_back(std::move(door));
+  PlotDoor door{number, "Door " + std::to_string(number)};
+  for (const HeaderDoor& line : layout.doors) {
+    if (line.number == number) door.name = line.name;
   }
+  const auto known = std::find_if(data.doors.begin(), data.doors.end(), [&](const PlotDoor& d) {
+    return d.number == door.number && d.name == door.name;
+  });
+  const size_t index = static_cast<size_t>(known - data.doors.begin());
+  if (known == data.doors.end()) data.doors.push_back(std::move(door));
   if (day.entries.size() < data.doors.size()) {
     day.entries.resize(data.doors.size(), SlotCounts64{});
     day.exits.resize(data.doors.size(), SlotCounts64{});

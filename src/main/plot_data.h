@@ -46,8 +46,9 @@ struct PlotData {
 
 // Adds the day file `bytes` (found at `path`) as the next day of `data`. Its
 // header's active "#C" channels tell which count field is an entry or an exit
-// of which door (count field n is channel n); a door not yet in `data` is
-// appended with the name of its "#D" line ("Door n" without one). When the
+// of which door (count field n is channel n); a door not yet in `data` (by
+// its number and its name) is appended with the name of its "#D" line
+// ("Door n" without one). When the
 // header names no active channel, the generator's own pairing is assumed:
 // odd channels enter and even ones leave door (n + 1) / 2. Rows are read
 // leniently: a row without a valid "hh:nn" is skipped, its counts end at the

@@ -36,7 +36,7 @@ std::string FirstUnplaceableRow(std::string_view text) {
                                    [](char c) { return c == ':' || (c >= '0' && c <= '9'); }) &&
                        std::stoi(time.substr(0, 2)) <= 23 && std::stoi(time.substr(3)) <= 59;
     if (!fields || !clock) {
-      problem = "data line " + std::to_string(number) + " (\"" + std::string(row.substr(0, 40)) +
+      problem = "data line " + std::to_string(number) + " (\"" + PrintableText(row.substr(0, 40)) +
                 "\") is not a row with a shop code, a date and a time hh:nn";
     }
   });
@@ -84,8 +84,10 @@ int RunSealCommand(const SealOptions& options) {
       ApplyDefaultLayout(*config);
     }
     try {
-      const DirectoryLock lock(DirectoryOf(path), "tly-generator seal");
-      config->SetHeaderToFile(path);
+      // A link is followed: the file it names is sealed and the link stays.
+      const std::string file = std::filesystem::canonical(path).string();
+      const DirectoryLock lock(DirectoryOf(file), "tly-generator seal");
+      config->SetHeaderToFile(file);
     } catch (const DirectoryBusy& busy) {
       output.Error(busy.what());
       exit_code = std::max(exit_code, kExitUsage);

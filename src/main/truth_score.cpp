@@ -2,24 +2,14 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <set>
-#include <stdexcept>
 
 #include "generator/fault_kind.h"
 #include "generator/fault_table.h"
 
 namespace tly {
 namespace {
-
-struct TruthRecord {
-  std::string file;
-  FaultKind kind = FaultKind::kOutage;
-  std::optional<int> first_quarter;
-  bool no_file = false;  // no seal to match: the day has no file (or an empty one)
-};
 
 // "<site>/<yymmdd>.tly" of a path: its last two parts.
 std::string TruthKeyOf(const std::string& path) {
@@ -35,40 +25,13 @@ std::string SiteOf(const std::string& key) {
 // Whether `record` accounts for `finding`, raised on a row showing `quarter`:
 // a finding its kind may cause; the occupancy falls below zero because of
 // a fault of the counts only where the fault has begun.
-bool Explains(const TruthRecord& record, FindingKind finding, int quarter) {
+bool Explains(const TruthEntry& record, FindingKind finding, int quarter) {
   const std::span<const FindingKind> findings = FaultInfo(record.kind).findings;
   if (std::find(findings.begin(), findings.end(), finding) == findings.end()) return false;
   if (finding == FindingKind::kNegativeOccupancy && record.first_quarter && quarter >= 0) {
     return *record.first_quarter <= quarter;
   }
   return true;
-}
-
-std::vector<TruthRecord> ReadTruth(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read the truth file " + path);
-  std::vector<TruthRecord> records;
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    if (line.empty()) continue;
-    const nlohmann::json json = nlohmann::json::parse(line, nullptr, false);
-    const std::string where = path + ":" + std::to_string(number);
-    if (json.is_discarded() || !json.is_object() || !json.contains("file") ||
-        !json["file"].is_string() || !json.contains("kind") || !json["kind"].is_string()) {
-      throw std::runtime_error(where + ": not a fault record (a JSON object with file and kind)");
-    }
-    const std::optional<FaultKind> kind = FaultKindOfName(json["kind"].get<std::string>());
-    if (!kind) throw std::runtime_error(where + ": no fault kind " + json["kind"].dump());
-    TruthRecord record;
-    record.file = json["file"].get<std::string>();
-    record.kind = *kind;
-    record.no_file = json.contains("seal_matches") && json["seal_matches"].is_null();
-    if (json.contains("first_quarter") && json["first_quarter"].is_number_integer()) {
-      record.first_quarter = json["first_quarter"].get<int>();
-    }
-    records.push_back(std::move(record));
-  }
-  return records;
 }
 
 }  // namespace
@@ -93,11 +56,10 @@ int QuarterShownAt(std::string_view bytes, int line) {
   return hour < 24 && minute < 60 ? hour * 4 + minute / 15 : -1;
 }
 
-std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
+std::vector<KindScore> ScoreAgainstTruth(const std::vector<TruthEntry>& truth,
                                          const std::vector<CheckedFile>& checked) {
-  const std::vector<TruthRecord> truth = ReadTruth(path);
-  std::map<std::string, std::vector<const TruthRecord*>> by_file;
-  for (const TruthRecord& record : truth) by_file[record.file].push_back(&record);
+  std::map<std::string, std::vector<const TruthEntry*>> by_file;
+  for (const TruthEntry& record : truth) by_file[record.file].push_back(&record);
 
   std::vector<KindScore> scores(kFaultKindCount + 1);
   for (size_t k = 0; k < kFaultKindCount; ++k) {
@@ -107,16 +69,16 @@ std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
   other.kind = "other";
   std::set<std::string> sites;
   std::set<std::string> read;
-  std::set<const TruthRecord*> found;
+  std::set<const TruthEntry*> found;
   for (const CheckedFile& file : checked) {
     const std::string key = TruthKeyOf(file.path);
     sites.insert(SiteOf(key));
     read.insert(key);
-    const std::vector<const TruthRecord*>& planted = by_file[key];
-    for (const TruthRecord* record : planted) ++scores[static_cast<size_t>(record->kind)].planted;
+    const std::vector<const TruthEntry*>& planted = by_file[key];
+    for (const TruthEntry* record : planted) ++scores[static_cast<size_t>(record->kind)].planted;
     // Re-stamped rows show other quarter hours than their own: there the
     // rows' times tell nothing of where a fault began.
-    const bool skewed = std::any_of(planted.begin(), planted.end(), [](const TruthRecord* record) {
+    const bool skewed = std::any_of(planted.begin(), planted.end(), [](const TruthEntry* record) {
       return record->kind == FaultKind::kClockSkew;
     });
     std::set<KindScore*> alarmed;
@@ -124,7 +86,7 @@ std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
       const FindingKind finding = file.findings[f].kind;
       const int quarter = !skewed && f < file.quarters.size() ? file.quarters[f] : -1;
       bool explained = false;
-      for (const TruthRecord* record : planted) {
+      for (const TruthEntry* record : planted) {
         if (Explains(*record, finding, quarter)) {
           explained = true;
           found.insert(record);
@@ -140,12 +102,12 @@ std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
     for (KindScore* score : alarmed) ++score->false_alarms;
   }
   // A day without a file counts where its site's files were read.
-  for (const TruthRecord& record : truth) {
+  for (const TruthEntry& record : truth) {
     if (record.no_file && read.count(record.file) == 0 && sites.count(SiteOf(record.file)) != 0) {
       ++scores[static_cast<size_t>(record.kind)].planted;
     }
   }
-  for (const TruthRecord* record : found) ++scores[static_cast<size_t>(record->kind)].found;
+  for (const TruthEntry* record : found) ++scores[static_cast<size_t>(record->kind)].found;
   for (size_t k = 0; k < kFaultKindCount; ++k) {
     if (scores[k].planted > 0) scores[k].seen = scores[k].found > 0;
   }

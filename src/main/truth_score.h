@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dayfile/day_file_findings.h"
+#include "generator/fault_truth_reader.h"
 
 // How the findings of `verify` compare with the ground truth of a run with
 // faults (OUT/faults.jsonl): per planted kind, how many faults verify found,
@@ -37,13 +38,12 @@ struct KindScore {
   int false_alarms = 0;  // files with a finding named after the kind that nothing planted explains
 };
 
-// Reads the truth file `path` and scores `checked` against it: a checked file
-// is the truth's "file" when its last two path parts are it. A planted fault
-// is found when verify raised, in its file, a finding the fault explains (the
+// Scores `checked` against the faults of the truth: a checked file is the
+// truth's "file" when its last two path parts are it. A planted fault is
+// found when verify raised, in its file, a finding the fault explains (the
 // findings of its kind's entry in the fault table; one about the occupancy
-// only from its first quarter hour on). Throws std::runtime_error naming the
-// line when the file cannot be read or a line is not a fault record.
-std::vector<KindScore> ScoreAgainstTruth(const std::string& path,
+// only from its first quarter hour on).
+std::vector<KindScore> ScoreAgainstTruth(const std::vector<TruthEntry>& truth,
                                          const std::vector<CheckedFile>& checked);
 
 }  // namespace tly

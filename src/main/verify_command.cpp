@@ -15,6 +15,7 @@
 #include "dayfile/day_file_findings.h"
 #include "dayfile/day_file_name.h"
 #include "exit_codes.h"
+#include "generator/fault_truth_reader.h"
 #include "truth_score.h"
 
 namespace tly {
@@ -57,6 +58,16 @@ void PrintScores(CommandOutput& output, const std::string& truth,
                   !score.seen ? "-" : (*score.seen ? "yes" : "no"));
     output.Line(line);
   }
+}
+
+// The table of the truth file `path` against the files checked. Throws
+// std::invalid_argument saying what is wrong with the truth file.
+std::vector<KindScore> ScoreTruthFile(const std::string& path,
+                                      const std::vector<CheckedFile>& checked) {
+  std::string problem;
+  const std::optional<std::string> truth = ReadGivenFile(path, problem, kMaxFaultTruthBytes);
+  if (!truth) throw std::invalid_argument("cannot read the truth file " + path + ": " + problem);
+  return ScoreAgainstTruth(ParseFaultTruth(*truth, path), checked);
 }
 
 }  // namespace
@@ -130,9 +141,9 @@ int RunVerifyCommand(const VerifyOptions& options) {
   }
   if (!options.truth.empty()) {
     try {
-      PrintScores(output, options.truth, ScoreAgainstTruth(options.truth, checked), options.json);
-    } catch (const std::runtime_error& error) {
-      output.Error(error.what());
+      PrintScores(output, options.truth, ScoreTruthFile(options.truth, checked), options.json);
+    } catch (const std::invalid_argument& refused) {
+      output.Error(refused.what());
       exit_code = kExitUsage;
     }
   }

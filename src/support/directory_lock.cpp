@@ -44,7 +44,13 @@ DirectoryLock::DirectoryLock(const std::string& dir, std::string_view holder, Mo
   // write our id into, a file elsewhere.
   fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   // A lock file another user made is locked through a read-only descriptor.
-  if (fd_ < 0 && errno == EACCES) fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  // When there is none to open, the first refusal is the reason: the lock
+  // file cannot be made in a folder this user may not write.
+  if (fd_ < 0 && errno == EACCES) {
+    fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd_ < 0 && errno == ENOENT)
+      ThrowSystemError(EACCES, "cannot create the lock file " + path_);
+  }
   if (fd_ < 0) ThrowSystemError(errno, "cannot open the lock file " + path_);
   const int operation = mode == Mode::kExclusive ? LOCK_EX : LOCK_SH;
   if (::flock(fd_, operation | LOCK_NB) != 0) {

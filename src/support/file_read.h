@@ -1,6 +1,8 @@
 #ifndef TLY_SUPPORT_FILE_READ_H_
 #define TLY_SUPPORT_FILE_READ_H_
 
+#include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -12,8 +14,11 @@ namespace tly {
 // device such as /dev/zero, a socket) is refused without being read.
 // Throws std::system_error with the errno and the path when the file cannot
 // be opened or read, with EISDIR for a directory and EINVAL for other
-// non-regular files.
-std::optional<std::string> ReadWholeFile(const std::string& path);
+// non-regular files. A file larger than `max_bytes` is refused with EFBIG:
+// its size is looked at before anything is read, and at most max_bytes + 1
+// bytes are read, so a file that grows meanwhile cannot take the memory.
+std::optional<std::string> ReadWholeFile(
+    const std::string& path, std::size_t max_bytes = std::numeric_limits<std::size_t>::max());
 
 }  // namespace tly
 

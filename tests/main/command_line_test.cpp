@@ -59,8 +59,8 @@ TEST(CommandLine, EveryCommandReadsItsValuesAlikeAndNamesItselfInErrors) {
         "-1"},
        "tly-generator backfill: --seed -1 is not a whole number from 0 to 4294967295"},
       {{"backfill", "--out", out.path(), "--from", "2026-01-01"}, "tly-generator backfill: "},
-      {{"backfill", "--out", out.path(), "--from", "2026-01-01", "--to", "2026-01-01",
-        "--existing", "merge"},
+      {{"backfill", "--out", out.path(), "--from", "2026-01-01", "--to", "2026-01-01", "--existing",
+        "merge"},
        "tly-generator backfill: --existing merge is not continue, replace or skip"},
       {{"verify", "--json-please"}, "tly-generator verify: "},
       {{"no-such-command"}, "tly-generator: "},
@@ -105,9 +105,8 @@ TEST(CommandLine, LostOutputIsAFailureButNeverStopsGeneration) {
   const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
   ASSERT_GE(full, 0);
   TempDir out;
-  const Outcome backfill =
-      RunProgram({"backfill", "--out", out.path(), "--from", "2026-01-01", "--to", "2026-01-02"},
-                 full);
+  const Outcome backfill = RunProgram(
+      {"backfill", "--out", out.path(), "--from", "2026-01-01", "--to", "2026-01-02"}, full);
   EXPECT_EQ(backfill.code, 1);
   EXPECT_NE(backfill.err.find("tly-generator backfill: could not write to standard output"),
             std::string::npos)
@@ -144,9 +143,8 @@ TEST(CommandLine, LostOutputIsAFailureButNeverStopsGeneration) {
 
 TEST(CommandLine, BackfillWritesOverExistingFilesOnlyWhenToldHow) {
   TempDir out;
-  const std::vector<std::string> args = {"backfill", "--out",      out.path(),
-                                         "--from",   "2026-01-01", "--to",
-                                         "2026-01-03"};
+  const std::vector<std::string> args = {"backfill",   "--out", out.path(),  "--from",
+                                         "2026-01-01", "--to",  "2026-01-03"};
   ASSERT_EQ(RunProgram(args).code, 0);
   const auto written = Snapshot(out.path());
   const Outcome again = RunProgram(args);
@@ -164,9 +162,8 @@ TEST(CommandLine, BackfillWritesOverExistingFilesOnlyWhenToldHow) {
   EXPECT_NE(in_the_way.err.find(blocked.File("260101.tly") + " is a directory, not a day file"),
             std::string::npos)
       << in_the_way.err;
-  const Outcome forced =
-      RunProgram({"backfill", "--out", blocked.path(), "--from", "2026-01-01", "--to",
-                  "2026-01-02", "--existing", "replace"});
+  const Outcome forced = RunProgram({"backfill", "--out", blocked.path(), "--from", "2026-01-01",
+                                     "--to", "2026-01-02", "--existing", "replace"});
   EXPECT_EQ(forced.code, 1);
   EXPECT_NE(forced.err.find("stopped at 2026-01-01; 0 days of 2 done"), std::string::npos)
       << forced.err;
@@ -187,9 +184,8 @@ TEST(CommandLine, ASkipResumeAfterAKillEqualsAnUninterruptedBackfill) {
     TempDir scratch;
     Program killed(GeneratorProgram(), args, scratch.path(), {}, scratch.path());
     // Killed once some days are written, long before all are.
-    ASSERT_TRUE(testing::WaitFor([&] {
-      return testing::EntriesOf(resumed.path()).size() >= 3 || !killed.Running();
-    }));
+    ASSERT_TRUE(testing::WaitFor(
+        [&] { return testing::EntriesOf(resumed.path()).size() >= 3 || !killed.Running(); }));
     killed.Signal(SIGKILL);
     killed.Wait();
   }
@@ -200,11 +196,18 @@ TEST(CommandLine, ASkipResumeAfterAKillEqualsAnUninterruptedBackfill) {
   EXPECT_EQ(Snapshot(resumed.path()), Snapshot(whole.path())) << before << " files before";
 }
 
+// Also when the platform the environment names needs a display or does not
+// exist: the toolkit would abort the process.
 TEST(CommandLine, WithoutADisplayTheWindowSaysHowToGenerateWithoutOne) {
-  const Outcome outcome = RunProgram({});
-  EXPECT_EQ(outcome.code, 2);
-  EXPECT_NE(outcome.err.find("the window needs a display"), std::string::npos) << outcome.err;
-  EXPECT_NE(outcome.err.find("tly-generator run --out DIR"), std::string::npos) << outcome.err;
+  for (const std::string platform : {"", "wayland", "xcb", "wayland;xcb", "xcb:a=b", "bogus"}) {
+    const Outcome outcome =
+        RunProgram({}, -1,
+                   platform.empty() ? std::vector<std::string>{}
+                                    : std::vector<std::string>{"QT_QPA_PLATFORM=" + platform});
+    EXPECT_EQ(outcome.code, 2) << platform;
+    EXPECT_NE(outcome.err.find("the window needs a display"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("tly-generator run --out DIR"), std::string::npos) << outcome.err;
+  }
   const Outcome unreachable = RunProgram({}, -1, {"DISPLAY=:97"});
   EXPECT_EQ(unreachable.code, 2);
   EXPECT_NE(unreachable.err.find(":97 does not answer"), std::string::npos) << unreachable.err;

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <QColor>
 #include <QString>
@@ -11,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "command_style.h"
 #include "plot_chart.h"
+#include "testutil/env_guard.h"
 #include "testutil/program_process.h"
 #include "testutil/sha1.h"
 #include "testutil/temp_dir.h"
@@ -110,10 +114,12 @@ class PlotCommand : public ::testing::Test {
     }
   }
 
-  // Runs the program's plot with `args` in the test directory; its exit code.
-  int Plot(std::vector<std::string> args) {
+  // Runs the program's plot with `args` in the test directory, `env` added to
+  // its environment; its exit code.
+  int Plot(std::vector<std::string> args, std::vector<std::string> env = {}) {
     args.insert(args.begin(), "plot");
-    testing::Program program(testing::GeneratorProgram(), args, output_.path(), {}, dir_.path());
+    testing::Program program(testing::GeneratorProgram(), args, output_.path(), std::move(env),
+                             dir_.path());
     const int code = program.Wait();
     err_ = program.Err();
     return code;
@@ -322,6 +328,37 @@ TEST_F(PlotCommand, RefusesBadFilesAndBadOptions) {
   EXPECT_EQ(Plot({files_[1], "--out", "chart.jpg"}), 2);
   EXPECT_EQ(Plot({files_[1], "--out", "svg"}), 2);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("other.png")));
+
+  // A missing output folder is told before any file is read; a file larger
+  // than any day file is not what plot is for.
+  testing::WriteBytes(dir_.File("huge.tly"), std::string(kMaxDayFileBytes + 1, '0'));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{dir_.File("missing.tly"), "--out", "missing/dir/x.png"},
+       "--out missing/dir/x.png cannot be written: the folder missing/dir"},
+      {{files_[1], dir_.File("huge.tly")}, "huge.tly: larger than 1 MiB"},
+  };
+  for (const auto& [args, error] : refused) {
+    EXPECT_EQ(Plot(args), 2) << args.back();
+    EXPECT_NE(err_.find(error), std::string::npos) << err_;
+    EXPECT_EQ(err_.find("missing.tly"), std::string::npos) << err_;
+  }
+}
+
+// The chart is drawn offscreen whatever platform the environment names, and
+// without a runtime directory the toolkit neither warns nor makes one.
+TEST_F(PlotCommand, DrawsOffscreenWhateverThePlatform) {
+  const testing::EnvGuard runtime("XDG_RUNTIME_DIR");
+  ::unsetenv("XDG_RUNTIME_DIR");
+  // Where the toolkit would make one: the program's folder is its temporary
+  // folder when it may write there.
+  const std::string runtime_dir = std::filesystem::path(testing::GeneratorProgram()).parent_path() /
+                                  ("runtime-" + std::string(::getpwuid(::geteuid())->pw_name));
+  const bool there_before = std::filesystem::exists(runtime_dir);
+  for (const std::string platform : {"wayland", "xcb", "bogus"}) {
+    ASSERT_EQ(Plot({files_[0]}, {"QT_QPA_PLATFORM=" + platform}), 0) << platform << err_;
+    EXPECT_EQ(err_, "") << platform;
+  }
+  EXPECT_EQ(std::filesystem::exists(runtime_dir), there_before);
 }
 
 }  // namespace

@@ -47,5 +47,20 @@ TEST(PlotData, DoorsAcrossDaysAndFallbacks) {
   EXPECT_EQ(second.occupancy[38], 3);
 }
 
+// Files of two sites: a door is an earlier file's door only when its number
+// and its name match, so each site's doors keep their own names.
+TEST(PlotData, DoorsOfTwoSitesKeepTheirNames) {
+  PlotData data;
+  const std::string rows = "#S\r\n001\t01/12/2026\t08:00\t 4\t 1\r\n";
+  for (const std::string door : {"#D1DNorth", "#D1DMall", "#D1DNorth"}) {
+    AddPlotDay(data, "/a/261201.tly", "#TRV9\r\n" + door + "\r\n#C1YE1\r\n#C2YX1\r\n" + rows);
+  }
+  ASSERT_EQ(data.doors.size(), 2u);
+  EXPECT_EQ(data.doors[0].name, "North");
+  EXPECT_EQ(data.doors[1].name, "Mall");
+  EXPECT_EQ(data.days[1].entries[1][32], 4) << "the Mall's counts are the Mall's";
+  EXPECT_EQ(data.days[2].entries[0][32], 4) << "North again is the same door";
+}
+
 }  // namespace
 }  // namespace tly

@@ -5,10 +5,14 @@
 #include "seal_command.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <string>
 #include <vector>
 
+#include "command_style.h"
 #include "dayfile/day_file_check.h"
 #include "dayfile/day_file_findings.h"
 #include "generator/scenario_backfill.h"
@@ -114,6 +118,57 @@ TEST(SealCommand, TheDefaultLayoutWithoutAHeaderAndWhatIsNoRowIsRefused) {
 
   EXPECT_EQ(Seal({dir.File("missing.tly")}, scratch).exit_code, 2);
   EXPECT_EQ(Seal({}, scratch).exit_code, 2);
+}
+
+// A link is followed: the file it names is sealed, the link stays a link.
+TEST(SealCommand, SealsTheFileALinkNames) {
+  TempDir scratch;
+  TempDir dir;
+  const std::string target = dir.File("270105.tly");
+  const std::string link = dir.File("link.tly");
+  WriteBytes(target, "001\t05/01/2027\t10:00\t 1\t 0\r\n");
+  std::filesystem::create_symlink("270105.tly", link);
+  const testing::CommandOutcome outcome = Seal({link}, scratch);
+  ASSERT_EQ(outcome.exit_code, 0) << outcome.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_TRUE(CheckDayFile(ReadBytes(target)).ok);
+}
+
+// Refusals say the real reason, and bytes of the file reach the terminal
+// escaped.
+TEST(SealCommand, RefusalsNameTheirReason) {
+  TempDir scratch;
+  TempDir dir;
+  const std::string binary = dir.File("270105.tly");
+  WriteBytes(binary, "\x1b[2J\x01\tno time\r\n");
+  const std::string large = dir.File("270106.tly");
+  WriteBytes(large, std::string(kMaxDayFileBytes + 1, '0'));
+  const std::string read_only = dir.File("ro");
+  std::filesystem::create_directory(read_only);
+  WriteBytes(read_only + "/270107.tly", "001\t07/01/2027\t10:00\t 1\t 0\r\n");
+  std::filesystem::permissions(
+      read_only, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  struct Case {
+    std::string file;
+    int exit_code;
+    std::string error;
+  };
+  std::vector<Case> cases = {
+      {binary, 1, "(\"\\x1B[2J\\x01\\x09no time\")"},
+      {large, 2, "cannot read " + large + ": larger than 1 MiB"},
+  };
+  // The superuser may write into any folder.
+  if (::geteuid() != 0) {
+    cases.push_back(
+        {read_only + "/270107.tly", 1,
+         "cannot create the lock file " + read_only + "/.tly-generator.lock: Permission denied"});
+  }
+  for (const Case& c : cases) {
+    const testing::CommandOutcome outcome = Seal({c.file}, scratch);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.file;
+    EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+  }
+  std::filesystem::permissions(read_only, std::filesystem::perms::owner_all);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "command_style.h"
 #include "generator/backfill.h"
 #include "generator/fault_kind.h"
 #include "generator/scenario_backfill.h"
@@ -27,7 +28,8 @@ using testing::WriteBytes;
 
 testing::CommandOutcome Verify(std::vector<std::string> args, const TempDir& scratch) {
   args.insert(args.begin(), "verify");
-  return testing::RunSubcommand<VerifyOptions>(AddVerifyCommand, RunVerifyCommand, std::move(args), scratch);
+  return testing::RunSubcommand<VerifyOptions>(AddVerifyCommand, RunVerifyCommand, std::move(args),
+                                               scratch);
 }
 
 TEST(VerifyCommand, ReportsEachFileAndTheWorstOutcome) {
@@ -63,6 +65,49 @@ TEST(VerifyCommand, ReportsEachFileAndTheWorstOutcome) {
   EXPECT_EQ(Verify({dir.path()}, scratch).exit_code, 2);
 
   EXPECT_EQ(Verify({}, scratch).exit_code, 2);
+}
+
+// What is no day file or no truth is refused (exit code 2) before it takes
+// the memory: a file larger than any day file is refused by its size, a
+// device or a directory given as the truth is never read.
+TEST(VerifyCommand, RefusesWhatIsNoDayFileOrNoTruth) {
+  TempDir scratch;
+  TempDir dir;
+  BackfillRequest request;
+  request.out_dir = dir.path();
+  request.from = request.to = {2026, 12, 7};
+  Backfill(request);
+  const std::string good = dir.File("261207.tly");
+  const std::string at_bound = dir.File("261208.tly");
+  const std::string beyond = dir.File("261209.tly");
+  for (const auto& [file, size] :
+       {std::pair{at_bound, kMaxDayFileBytes}, std::pair{beyond, kMaxDayFileBytes + 1}}) {
+    WriteBytes(file, "");
+    std::filesystem::resize_file(file, size);
+  }
+  struct Case {
+    std::vector<std::string> args;
+    int exit_code;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {{at_bound}, 1, ""},
+      {{beyond, good}, 2, "cannot read " + beyond + ": larger than 1 MiB"},
+      {{"--truth", "/dev/zero", good},
+       2,
+       "cannot read the truth file /dev/zero: not a regular file"},
+      {{"--truth", dir.path(), good},
+       2,
+       "cannot read the truth file " + dir.path() + ": Is a directory"},
+  };
+  for (const Case& c : cases) {
+    const testing::CommandOutcome outcome = Verify(c.args, scratch);
+    EXPECT_EQ(outcome.exit_code, c.exit_code) << c.args[0] << outcome.err;
+    EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
+    if (c.args.back() == good) {
+      EXPECT_NE(outcome.out.find(good + ": OK"), std::string::npos) << "the others are checked";
+    }
+  }
 }
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
@@ -197,7 +242,6 @@ TEST(VerifyCommand, JsonNamesEveryProblemAndTheTruthScoresTheFindings) {
 // after the finding, or of "other". A day without a file counts where its
 // site was read.
 TEST(TruthScore, CreditsEachFindingToAFaultThatExplainsIt) {
-  TempDir scratch;
   const std::string spike_late = R"({"file":"a/270101.tly","kind":"spike","first_quarter":50})";
   const std::string swap_early =
       R"({"file":"a/270101.tly","kind":"swapped_door","first_quarter":30})";
@@ -220,9 +264,8 @@ TEST(TruthScore, CreditsEachFindingToAFaultThatExplainsIt) {
   for (const auto& c : cases) {
     std::string text;
     for (const std::string& line : c.truth) text += line + "\n";
-    WriteBytes(scratch.File("faults.jsonl"), text);
     std::map<std::string, std::vector<int>> scores;
-    for (const KindScore& score : ScoreAgainstTruth(scratch.File("faults.jsonl"), {c.file})) {
+    for (const KindScore& score : ScoreAgainstTruth(ParseFaultTruth(text, "t"), {c.file})) {
       if (c.scores.count(score.kind) != 0) {
         scores[score.kind] = {score.planted, score.found, score.false_alarms};
       }
