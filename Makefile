@@ -19,7 +19,7 @@ deps:
 run: deps
 	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTLY_BUILD_TESTS=OFF
 	cmake --build build/release -j $(JOBS) --target tly-generator
-	@sh tools/run.sh build/release/src/main/tly-generator
+	@sh tools/run.sh build/release/src/app/tly-generator
 
 test: deps
 	cmake -S . -B build/debug $(CMAKE_GEN) $(UNITY) -DCMAKE_BUILD_TYPE=Debug
@@ -71,7 +71,7 @@ fuzz: deps
 # The window and program tests and a 30-day backfill under valgrind memcheck.
 memcheck: deps
 	cmake -S . -B build/memcheck $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug
-	cmake --build build/memcheck -j $(JOBS) --target main_tests tly-generator
+	cmake --build build/memcheck -j $(JOBS) --target gui_tests cli_tests plot_tests app_tests tly-generator
 	@sh tools/memcheck.sh build/memcheck
 
 # The Debian package build/package/tly-generator_<version>_<arch>.deb, built

@@ -7,8 +7,8 @@
 
 #include "bench_rounds.h"
 #include "bench_temp_dir.h"
-#include "generator/backfill.h"
-#include "generator/random_source.h"
+#include "backfill/backfill.h"
+#include "flat/random_source.h"
 
 namespace {
 

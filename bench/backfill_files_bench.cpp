@@ -20,7 +20,7 @@
 
 #include "bench_rounds.h"
 #include "bench_temp_dir.h"
-#include "generator/backfill.h"
+#include "backfill/backfill.h"
 #include "support/file_read.h"
 
 namespace {

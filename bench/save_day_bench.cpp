@@ -12,8 +12,8 @@
 #include "config/day_file_replace.h"
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
-#include "generator/day_file_image.h"
-#include "generator/default_layout.h"
+#include "flat/day_file_image.h"
+#include "flat/default_layout.h"
 #include "support/date_time.h"
 #include "support/safe_file.h"
 

@@ -19,9 +19,9 @@
 #include "bench_rounds.h"
 #include "bench_temp_dir.h"
 #include "dayfile/day_file_name.h"
-#include "generator/scenario_backfill.h"
-#include "generator/scenario_file.h"
-#include "generator/site_day.h"
+#include "backfill/scenario_backfill.h"
+#include "scenario/scenario_file.h"
+#include "scenario/site_day.h"
 #include "support/safe_file.h"
 
 namespace {

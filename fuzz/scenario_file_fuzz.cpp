@@ -9,7 +9,7 @@
 
 #include "dayfile/day_file_lines.h"
 #include "fuzz_check.h"
-#include "generator/scenario_file.h"
+#include "scenario/scenario_file.h"
 
 namespace {
 

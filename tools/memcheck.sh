@@ -12,12 +12,14 @@ valgrind="valgrind --tool=memcheck --error-exitcode=1 --leak-check=full --errors
 # valgrind there, and under valgrind their checking of hundreds of files takes
 # many minutes; and the editor test that starts a missing program, because
 # under valgrind posix_spawn cannot report a failed exec to its caller.
-echo "== main_tests under memcheck"
-QT_QPA_PLATFORM=offscreen $valgrind "$build/tests/main/main_tests" \
-  --gtest_filter=-CrashSafety.*:WindowTest.EditorGetsThePathAsOneArgumentAndFailuresShowTheSystemError
+for suite in plot gui cli app; do
+  echo "== ${suite}_tests under memcheck"
+  QT_QPA_PLATFORM=offscreen $valgrind "$build/tests/$suite/${suite}_tests" \
+    --gtest_filter=-CrashSafety.*:WindowTest.EditorGetsThePathAsOneArgumentAndFailuresShowTheSystemError
+done
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 echo "== 30-day backfill under memcheck"
-$valgrind "$build/src/main/tly-generator" backfill --out "$out" --from 2026-11-01 --to 2026-11-30
+$valgrind "$build/src/app/tly-generator" backfill --out "$out" --from 2026-11-01 --to 2026-11-30
 echo "memcheck: clean"

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "app/command_line.h"
 
 #include <signal.h>
 
@@ -7,16 +7,16 @@
 #include <cstdio>
 #include <string>
 
-#include "backfill_command.h"
-#include "display_check.h"
-#include "exit_codes.h"
-#include "plot_command.h"
-#include "quit_signals.h"
-#include "run_command.h"
-#include "scenario_command.h"
-#include "seal_command.h"
-#include "tmainwnd.h"
-#include "verify_command.h"
+#include "cli/backfill_command.h"
+#include "gui/display_check.h"
+#include "cli/exit_codes.h"
+#include "cli/plot_command.h"
+#include "gui/quit_signals.h"
+#include "cli/run_command.h"
+#include "cli/scenario_command.h"
+#include "cli/seal_command.h"
+#include "gui/tmainwnd.h"
+#include "cli/verify_command.h"
 #include "version.h"
 
 namespace tly {

@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_COMMAND_LINE_H_
-#define TLY_MAIN_COMMAND_LINE_H_
+#ifndef TLY_APP_COMMAND_LINE_H_
+#define TLY_APP_COMMAND_LINE_H_
 
 namespace tly {
 
@@ -10,4 +10,4 @@ int RunCommandLine(int argc, char** argv);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_COMMAND_LINE_H_
+#endif  // TLY_APP_COMMAND_LINE_H_

@@ -1,4 +1,4 @@
-#include "generator/backfill.h"
+#include "backfill/backfill.h"
 
 #include <unistd.h>
 
@@ -22,9 +22,9 @@
 
 #include "config/tly_config.h"
 #include "dayfile/day_file_name.h"
-#include "generator/day_file_image.h"
-#include "generator/default_layout.h"
-#include "generator/tick_sums.h"
+#include "flat/day_file_image.h"
+#include "flat/default_layout.h"
+#include "flat/tick_sums.h"
 #include "support/directory_lock.h"
 #include "support/safe_file.h"
 #include "support/thread_priority.h"

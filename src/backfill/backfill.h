@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_BACKFILL_H_
-#define TLY_GENERATOR_BACKFILL_H_
+#ifndef TLY_BACKFILL_BACKFILL_H_
+#define TLY_BACKFILL_BACKFILL_H_
 
 #include <cstdint>
 #include <functional>
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "counting/day_counts.h"
-#include "generator/existing_day_file_notice.h"
-#include "generator/random_source.h"
+#include "counting/existing_day_file_notice.h"
+#include "flat/random_source.h"
 #include "support/date_time.h"
 
 namespace tly {
@@ -134,4 +134,4 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_BACKFILL_H_
+#endif  // TLY_BACKFILL_BACKFILL_H_

@@ -1,4 +1,4 @@
-#include "generator/scenario_backfill.h"
+#include "backfill/scenario_backfill.h"
 
 #include <sys/resource.h>
 #include <tbb/blocked_range.h>
@@ -16,14 +16,14 @@
 #include <vector>
 
 #include "counting/day_file_loader.h"
-#include "generator/existing_day_file_notice.h"
+#include "counting/existing_day_file_notice.h"
 #include "dayfile/day_file_name.h"
-#include "generator/fault_truth_file.h"
-#include "generator/random_source.h"
-#include "generator/site_day.h"
-#include "generator/site_day_faults.h"
-#include "generator/site_layout_check.h"
-#include "generator/stream_random.h"
+#include "faults/fault_truth_file.h"
+#include "flat/random_source.h"
+#include "scenario/site_day.h"
+#include "scenario/site_day_faults.h"
+#include "scenario/site_layout_check.h"
+#include "scenario/stream_random.h"
 #include "support/directory_lock.h"
 #include "support/file_read.h"
 #include "support/safe_file.h"

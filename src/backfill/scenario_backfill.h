@@ -1,12 +1,12 @@
-#ifndef TLY_GENERATOR_SCENARIO_BACKFILL_H_
-#define TLY_GENERATOR_SCENARIO_BACKFILL_H_
+#ifndef TLY_BACKFILL_SCENARIO_BACKFILL_H_
+#define TLY_BACKFILL_SCENARIO_BACKFILL_H_
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "generator/backfill.h"
-#include "generator/scenario.h"
+#include "backfill/backfill.h"
+#include "scenario/scenario.h"
 
 namespace tly {
 
@@ -87,4 +87,4 @@ std::string SiteDayFile(const SiteSettings& site, uint32_t seed, TDateTime date,
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_SCENARIO_BACKFILL_H_
+#endif  // TLY_BACKFILL_SCENARIO_BACKFILL_H_

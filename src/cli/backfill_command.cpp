@@ -1,4 +1,4 @@
-#include "backfill_command.h"
+#include "cli/backfill_command.h"
 
 #include <unistd.h>
 
@@ -13,9 +13,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "command_style.h"
-#include "exit_codes.h"
-#include "generator/backfill.h"
+#include "cli/command_style.h"
+#include "cli/exit_codes.h"
+#include "backfill/backfill.h"
 #include "support/directory_lock.h"
 
 namespace tly {

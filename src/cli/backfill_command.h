@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_BACKFILL_COMMAND_H_
-#define TLY_MAIN_BACKFILL_COMMAND_H_
+#ifndef TLY_CLI_BACKFILL_COMMAND_H_
+#define TLY_CLI_BACKFILL_COMMAND_H_
 
 namespace CLI {
 class App;
@@ -52,4 +52,4 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_BACKFILL_COMMAND_H_
+#endif  // TLY_CLI_BACKFILL_COMMAND_H_

@@ -1,4 +1,4 @@
-#include "command_style.h"
+#include "cli/command_style.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-#include "exit_codes.h"
+#include "cli/exit_codes.h"
 #include "support/date_time.h"
 #include "support/file_read.h"
 

@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_COMMAND_STYLE_H_
-#define TLY_MAIN_COMMAND_STYLE_H_
+#ifndef TLY_CLI_COMMAND_STYLE_H_
+#define TLY_CLI_COMMAND_STYLE_H_
 
 #include <chrono>
 #include <cstddef>
@@ -117,4 +117,4 @@ std::string TooLargeProblem(std::size_t max_bytes);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_COMMAND_STYLE_H_
+#endif  // TLY_CLI_COMMAND_STYLE_H_

@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_EXIT_CODES_H_
-#define TLY_MAIN_EXIT_CODES_H_
+#ifndef TLY_CLI_EXIT_CODES_H_
+#define TLY_CLI_EXIT_CODES_H_
 
 namespace tly {
 
@@ -13,4 +13,4 @@ inline constexpr int kExitUsage = 2;
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_EXIT_CODES_H_
+#endif  // TLY_CLI_EXIT_CODES_H_

@@ -1,4 +1,4 @@
-#include "plot_command.h"
+#include "cli/plot_command.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -23,11 +23,11 @@
 #include <string_view>
 #include <system_error>
 
-#include "command_style.h"
+#include "cli/command_style.h"
 #include "dayfile/day_file_check.h"
-#include "exit_codes.h"
-#include "plot_chart.h"
-#include "plot_data.h"
+#include "cli/exit_codes.h"
+#include "plot/plot_chart.h"
+#include "plot/plot_data.h"
 
 namespace tly {
 

@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_PLOT_COMMAND_H_
-#define TLY_MAIN_PLOT_COMMAND_H_
+#ifndef TLY_CLI_PLOT_COMMAND_H_
+#define TLY_CLI_PLOT_COMMAND_H_
 
 namespace CLI {
 class App;
@@ -37,4 +37,4 @@ int RunPlotCommand(const PlotOptions& options);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_PLOT_COMMAND_H_
+#endif  // TLY_CLI_PLOT_COMMAND_H_

@@ -1,4 +1,4 @@
-#include "run_command.h"
+#include "cli/run_command.h"
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <limits>
 
-#include "command_style.h"
-#include "exit_codes.h"
-#include "save_reporter.h"
-#include "stop_signals.h"
-#include "generator/generation_cycle.h"
-#include "generator/generation_timer.h"
-#include "settings_file.h"
+#include "cli/command_style.h"
+#include "cli/exit_codes.h"
+#include "cli/save_reporter.h"
+#include "cli/stop_signals.h"
+#include "live/generation_cycle.h"
+#include "live/generation_timer.h"
+#include "gui/settings_file.h"
 #include "support/directory_lock.h"
 #include "support/safe_file.h"
 

@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_RUN_COMMAND_H_
-#define TLY_MAIN_RUN_COMMAND_H_
+#ifndef TLY_CLI_RUN_COMMAND_H_
+#define TLY_CLI_RUN_COMMAND_H_
 
 #include <string>
 
@@ -50,4 +50,4 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_RUN_COMMAND_H_
+#endif  // TLY_CLI_RUN_COMMAND_H_

@@ -1,10 +1,10 @@
-#ifndef TLY_MAIN_SAVE_REPORTER_H_
-#define TLY_MAIN_SAVE_REPORTER_H_
+#ifndef TLY_CLI_SAVE_REPORTER_H_
+#define TLY_CLI_SAVE_REPORTER_H_
 
 #include <cstdint>
 #include <string>
 
-#include "command_style.h"
+#include "cli/command_style.h"
 
 namespace tly {
 
@@ -38,4 +38,4 @@ class SaveReporter {
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_SAVE_REPORTER_H_
+#endif  // TLY_CLI_SAVE_REPORTER_H_

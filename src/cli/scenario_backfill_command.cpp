@@ -8,12 +8,12 @@
 #include <string>
 #include <system_error>
 
-#include "backfill_command.h"
-#include "command_style.h"
-#include "exit_codes.h"
-#include "generator/fault_truth_file.h"
-#include "generator/scenario_backfill.h"
-#include "generator/scenario_file.h"
+#include "cli/backfill_command.h"
+#include "cli/command_style.h"
+#include "cli/exit_codes.h"
+#include "faults/fault_truth_file.h"
+#include "backfill/scenario_backfill.h"
+#include "scenario/scenario_file.h"
 #include "support/directory_lock.h"
 
 namespace tly {

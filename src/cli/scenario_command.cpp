@@ -1,4 +1,4 @@
-#include "scenario_command.h"
+#include "cli/scenario_command.h"
 
 #include <CLI/CLI.hpp>
 #include <cmath>
@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "command_style.h"
-#include "exit_codes.h"
-#include "generator/backfill.h"
-#include "generator/scenario_file.h"
+#include "cli/command_style.h"
+#include "cli/exit_codes.h"
+#include "backfill/backfill.h"
+#include "scenario/scenario_file.h"
 
 namespace tly {
 namespace {

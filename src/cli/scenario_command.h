@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_SCENARIO_COMMAND_H_
-#define TLY_MAIN_SCENARIO_COMMAND_H_
+#ifndef TLY_CLI_SCENARIO_COMMAND_H_
+#define TLY_CLI_SCENARIO_COMMAND_H_
 
 #include <string>
 
@@ -30,4 +30,4 @@ int RunScenarioCommand(const ScenarioOptions& options);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_SCENARIO_COMMAND_H_
+#endif  // TLY_CLI_SCENARIO_COMMAND_H_

@@ -8,16 +8,16 @@
 #include <string>
 #include <system_error>
 
-#include "command_style.h"
+#include "cli/command_style.h"
 #include "dayfile/day_file_name.h"
-#include "exit_codes.h"
-#include "generator/fault_truth_file.h"
-#include "generator/live_scenario.h"
-#include "generator/named_years.h"
-#include "generator/scenario_file.h"
-#include "run_command.h"
-#include "save_reporter.h"
-#include "stop_signals.h"
+#include "cli/exit_codes.h"
+#include "faults/fault_truth_file.h"
+#include "live/live_scenario.h"
+#include "scenario/named_years.h"
+#include "scenario/scenario_file.h"
+#include "cli/run_command.h"
+#include "cli/save_reporter.h"
+#include "cli/stop_signals.h"
 #include "support/directory_lock.h"
 
 namespace tly {

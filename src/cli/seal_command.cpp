@@ -1,4 +1,4 @@
-#include "seal_command.h"
+#include "cli/seal_command.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -8,14 +8,14 @@
 #include <string>
 #include <system_error>
 
-#include "command_style.h"
+#include "cli/command_style.h"
 #include "config/header_config.h"
 #include "config/tly_config.h"
 #include "dayfile/day_file_lines.h"
 #include "dayfile/day_file_reader.h"
 #include "dayfile/row_text.h"
-#include "exit_codes.h"
-#include "generator/default_layout.h"
+#include "cli/exit_codes.h"
+#include "flat/default_layout.h"
 #include "support/directory_lock.h"
 
 namespace tly {

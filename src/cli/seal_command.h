@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_SEAL_COMMAND_H_
-#define TLY_MAIN_SEAL_COMMAND_H_
+#ifndef TLY_CLI_SEAL_COMMAND_H_
+#define TLY_CLI_SEAL_COMMAND_H_
 
 #include <string>
 #include <vector>
@@ -34,4 +34,4 @@ int RunSealCommand(const SealOptions& options);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_SEAL_COMMAND_H_
+#endif  // TLY_CLI_SEAL_COMMAND_H_

@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_STOP_SIGNALS_H_
-#define TLY_MAIN_STOP_SIGNALS_H_
+#ifndef TLY_CLI_STOP_SIGNALS_H_
+#define TLY_CLI_STOP_SIGNALS_H_
 
 #include <signal.h>
 
@@ -29,4 +29,4 @@ class StopSignals {
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_STOP_SIGNALS_H_
+#endif  // TLY_CLI_STOP_SIGNALS_H_

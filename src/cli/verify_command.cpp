@@ -1,4 +1,4 @@
-#include "verify_command.h"
+#include "cli/verify_command.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -10,13 +10,13 @@
 #include <string>
 #include <system_error>
 
-#include "command_style.h"
+#include "cli/command_style.h"
 #include "dayfile/day_file_check.h"
 #include "dayfile/day_file_findings.h"
 #include "dayfile/day_file_name.h"
-#include "exit_codes.h"
-#include "generator/fault_truth_reader.h"
-#include "truth_score.h"
+#include "cli/exit_codes.h"
+#include "faults/fault_truth_reader.h"
+#include "faults/truth_score.h"
 
 namespace tly {
 

@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_VERIFY_COMMAND_H_
-#define TLY_MAIN_VERIFY_COMMAND_H_
+#ifndef TLY_CLI_VERIFY_COMMAND_H_
+#define TLY_CLI_VERIFY_COMMAND_H_
 
 namespace CLI {
 class App;
@@ -36,4 +36,4 @@ int RunVerifyCommand(const VerifyOptions& options);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_VERIFY_COMMAND_H_
+#endif  // TLY_CLI_VERIFY_COMMAND_H_

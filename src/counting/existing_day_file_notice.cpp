@@ -1,4 +1,4 @@
-#include "generator/existing_day_file_notice.h"
+#include "counting/existing_day_file_notice.h"
 
 #include <system_error>
 

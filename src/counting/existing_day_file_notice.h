@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_EXISTING_DAY_FILE_NOTICE_H_
-#define TLY_GENERATOR_EXISTING_DAY_FILE_NOTICE_H_
+#ifndef TLY_COUNTING_EXISTING_DAY_FILE_NOTICE_H_
+#define TLY_COUNTING_EXISTING_DAY_FILE_NOTICE_H_
 
 #include <functional>
 #include <string>
@@ -22,4 +22,4 @@ void NoticeExistingDayFile(const std::string& file, const ExistingNoticedFn& not
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_EXISTING_DAY_FILE_NOTICE_H_
+#endif  // TLY_COUNTING_EXISTING_DAY_FILE_NOTICE_H_

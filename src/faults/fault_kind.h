@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_FAULT_KIND_H_
-#define TLY_GENERATOR_FAULT_KIND_H_
+#ifndef TLY_FAULTS_FAULT_KIND_H_
+#define TLY_FAULTS_FAULT_KIND_H_
 
 #include <array>
 #include <cstddef>
@@ -57,4 +57,4 @@ struct FaultRates {
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_FAULT_KIND_H_
+#endif  // TLY_FAULTS_FAULT_KIND_H_

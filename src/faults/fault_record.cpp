@@ -1,4 +1,4 @@
-#include "generator/fault_record.h"
+#include "faults/fault_record.h"
 
 #include <nlohmann/json.hpp>
 

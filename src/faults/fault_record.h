@@ -1,12 +1,12 @@
-#ifndef TLY_GENERATOR_FAULT_RECORD_H_
-#define TLY_GENERATOR_FAULT_RECORD_H_
+#ifndef TLY_FAULTS_FAULT_RECORD_H_
+#define TLY_FAULTS_FAULT_RECORD_H_
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "generator/fault_kind.h"
+#include "faults/fault_kind.h"
 
 // The ground truth of one planted fault, as one line of OUT/faults.jsonl:
 // which file, what kind, where, and the true values where the file holds
@@ -52,4 +52,4 @@ std::string FaultRecordJson(const FaultRecord& record);
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_FAULT_RECORD_H_
+#endif  // TLY_FAULTS_FAULT_RECORD_H_

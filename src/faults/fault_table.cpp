@@ -1,4 +1,4 @@
-#include "generator/fault_table.h"
+#include "faults/fault_table.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_FAULT_TABLE_H_
-#define TLY_GENERATOR_FAULT_TABLE_H_
+#ifndef TLY_FAULTS_FAULT_TABLE_H_
+#define TLY_FAULTS_FAULT_TABLE_H_
 
 #include <cstdint>
 #include <optional>
@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "dayfile/day_file_findings.h"
-#include "generator/fault_kind.h"
+#include "faults/fault_kind.h"
 
 // Every fault kind in one table: its name, when it strikes, its bounds, what
 // a reader of the file sees and how verify shows it. The kind list of the
@@ -57,4 +57,4 @@ std::string FaultRatesExample();
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_FAULT_TABLE_H_
+#endif  // TLY_FAULTS_FAULT_TABLE_H_

@@ -1,4 +1,4 @@
-#include "generator/fault_truth_file.h"
+#include "faults/fault_truth_file.h"
 
 #include <algorithm>
 #include <optional>

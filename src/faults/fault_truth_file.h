@@ -1,11 +1,11 @@
-#ifndef TLY_GENERATOR_FAULT_TRUTH_FILE_H_
-#define TLY_GENERATOR_FAULT_TRUTH_FILE_H_
+#ifndef TLY_FAULTS_FAULT_TRUTH_FILE_H_
+#define TLY_FAULTS_FAULT_TRUTH_FILE_H_
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "generator/fault_record.h"
+#include "faults/fault_record.h"
 
 // The ground truth file of a run with faults: one JSON object per fault and
 // line (JSON Lines), the lines sorted as bytes, so that the same scenario
@@ -49,4 +49,4 @@ void UpdateFaultTruth(const std::string& path, const std::vector<DayTruth>& days
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_FAULT_TRUTH_FILE_H_
+#endif  // TLY_FAULTS_FAULT_TRUTH_FILE_H_

@@ -1,4 +1,4 @@
-#include "generator/fault_truth_reader.h"
+#include "faults/fault_truth_reader.h"
 
 #include <nlohmann/json.hpp>
 #include <cstdint>

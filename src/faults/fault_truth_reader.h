@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_FAULT_TRUTH_READER_H_
-#define TLY_GENERATOR_FAULT_TRUTH_READER_H_
+#ifndef TLY_FAULTS_FAULT_TRUTH_READER_H_
+#define TLY_FAULTS_FAULT_TRUTH_READER_H_
 
 #include <cstddef>
 #include <optional>
@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "generator/fault_kind.h"
+#include "faults/fault_kind.h"
 
 // The ground truth file of a run with faults read back, as far as a scorer of
 // a reader's findings needs it: which file holds which fault.
@@ -36,4 +36,4 @@ std::vector<TruthEntry> ParseFaultTruth(std::string_view text, const std::string
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_FAULT_TRUTH_READER_H_
+#endif  // TLY_FAULTS_FAULT_TRUTH_READER_H_

@@ -1,12 +1,12 @@
-#include "truth_score.h"
+#include "faults/truth_score.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <map>
 #include <set>
 
-#include "generator/fault_kind.h"
-#include "generator/fault_table.h"
+#include "faults/fault_kind.h"
+#include "faults/fault_table.h"
 
 namespace tly {
 namespace {

@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_TRUTH_SCORE_H_
-#define TLY_MAIN_TRUTH_SCORE_H_
+#ifndef TLY_FAULTS_TRUTH_SCORE_H_
+#define TLY_FAULTS_TRUTH_SCORE_H_
 
 #include <optional>
 #include <string>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dayfile/day_file_findings.h"
-#include "generator/fault_truth_reader.h"
+#include "faults/fault_truth_reader.h"
 
 // How the findings of `verify` compare with the ground truth of a run with
 // faults (OUT/faults.jsonl): per planted kind, how many faults verify found,
@@ -48,4 +48,4 @@ std::vector<KindScore> ScoreAgainstTruth(const std::vector<TruthEntry>& truth,
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_TRUTH_SCORE_H_
+#endif  // TLY_FAULTS_TRUTH_SCORE_H_

@@ -1,8 +1,8 @@
-#include "generator/day_file_image.h"
+#include "flat/day_file_image.h"
 
 #include "counting/day_file_loader.h"
 #include "counting/day_file_writer.h"
-#include "generator/default_layout.h"
+#include "flat/default_layout.h"
 
 namespace tly {
 

@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_DAY_FILE_IMAGE_H_
-#define TLY_GENERATOR_DAY_FILE_IMAGE_H_
+#ifndef TLY_FLAT_DAY_FILE_IMAGE_H_
+#define TLY_FLAT_DAY_FILE_IMAGE_H_
 
 #include <string>
 #include <string_view>
@@ -37,4 +37,4 @@ bool ReloadDayFile(const std::string& file_name, DayCounts& day, TTlyConfig& con
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_DAY_FILE_IMAGE_H_
+#endif  // TLY_FLAT_DAY_FILE_IMAGE_H_

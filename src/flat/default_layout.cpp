@@ -1,4 +1,4 @@
-#include "generator/default_layout.h"
+#include "flat/default_layout.h"
 
 #include <string>
 

@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_DEFAULT_LAYOUT_H_
-#define TLY_GENERATOR_DEFAULT_LAYOUT_H_
+#ifndef TLY_FLAT_DEFAULT_LAYOUT_H_
+#define TLY_FLAT_DEFAULT_LAYOUT_H_
 
 #include "config/tly_config.h"
 
@@ -15,4 +15,4 @@ void ApplyDefaultLayout(TTlyConfig& config);
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_DEFAULT_LAYOUT_H_
+#endif  // TLY_FLAT_DEFAULT_LAYOUT_H_

@@ -1,4 +1,4 @@
-#include "generator/flat_tick.h"
+#include "flat/flat_tick.h"
 
 #include <algorithm>
 

@@ -1,9 +1,9 @@
-#ifndef TLY_GENERATOR_FLAT_TICK_H_
-#define TLY_GENERATOR_FLAT_TICK_H_
+#ifndef TLY_FLAT_FLAT_TICK_H_
+#define TLY_FLAT_FLAT_TICK_H_
 
 #include <cstdint>
 
-#include "generator/random_source.h"
+#include "flat/random_source.h"
 
 namespace tly {
 
@@ -28,4 +28,4 @@ FlatTick DrawFlatTick(RandomSource& random);
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_FLAT_TICK_H_
+#endif  // TLY_FLAT_FLAT_TICK_H_

@@ -1,4 +1,4 @@
-#include "generator/random_source.h"
+#include "flat/random_source.h"
 
 namespace tly {
 

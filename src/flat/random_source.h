@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_RANDOM_SOURCE_H_
-#define TLY_GENERATOR_RANDOM_SOURCE_H_
+#ifndef TLY_FLAT_RANDOM_SOURCE_H_
+#define TLY_FLAT_RANDOM_SOURCE_H_
 
 #include <cstdint>
 
@@ -35,4 +35,4 @@ class RandomSource {
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_RANDOM_SOURCE_H_
+#endif  // TLY_FLAT_RANDOM_SOURCE_H_

@@ -1,4 +1,4 @@
-#include "generator/tick_sums.h"
+#include "flat/tick_sums.h"
 
 namespace tly {
 

@@ -1,9 +1,9 @@
-#ifndef TLY_GENERATOR_TICK_SUMS_H_
-#define TLY_GENERATOR_TICK_SUMS_H_
+#ifndef TLY_FLAT_TICK_SUMS_H_
+#define TLY_FLAT_TICK_SUMS_H_
 
 #include <cstdint>
 
-#include "generator/flat_tick.h"
+#include "flat/flat_tick.h"
 #include "port/accelerated.h"
 
 namespace tly {
@@ -32,4 +32,4 @@ uint32_t SumDayTicksPortable(uint32_t state, DayTickSums& sums);
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_TICK_SUMS_H_
+#endif  // TLY_FLAT_TICK_SUMS_H_

@@ -1,4 +1,4 @@
-#include "display_check.h"
+#include "gui/display_check.h"
 
 #include <netdb.h>
 #include <sys/socket.h>

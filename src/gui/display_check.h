@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_DISPLAY_CHECK_H_
-#define TLY_MAIN_DISPLAY_CHECK_H_
+#ifndef TLY_GUI_DISPLAY_CHECK_H_
+#define TLY_GUI_DISPLAY_CHECK_H_
 
 #include <string>
 
@@ -16,4 +16,4 @@ bool DisplayUsable(std::string& why_not);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_DISPLAY_CHECK_H_
+#endif  // TLY_GUI_DISPLAY_CHECK_H_

@@ -1,9 +1,9 @@
-#ifndef TLY_MAIN_GENERATION_QTIMER_H_
-#define TLY_MAIN_GENERATION_QTIMER_H_
+#ifndef TLY_GUI_GENERATION_QTIMER_H_
+#define TLY_GUI_GENERATION_QTIMER_H_
 
 #include <QTimer>
 
-#include "generator/generation_timer.h"
+#include "live/generation_timer.h"
 
 namespace tly {
 
@@ -27,4 +27,4 @@ class GenerationQTimer final : public QTimer, public GenerationTimer {
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_GENERATION_QTIMER_H_
+#endif  // TLY_GUI_GENERATION_QTIMER_H_

@@ -1,4 +1,4 @@
-#include "process_launch.h"
+#include "gui/process_launch.h"
 
 #include <signal.h>
 #include <spawn.h>

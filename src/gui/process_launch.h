@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_PROCESS_LAUNCH_H_
-#define TLY_MAIN_PROCESS_LAUNCH_H_
+#ifndef TLY_GUI_PROCESS_LAUNCH_H_
+#define TLY_GUI_PROCESS_LAUNCH_H_
 
 #include <sys/types.h>
 
@@ -26,4 +26,4 @@ std::string SystemErrorText(int code);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_PROCESS_LAUNCH_H_
+#endif  // TLY_GUI_PROCESS_LAUNCH_H_

@@ -1,4 +1,4 @@
-#include "quit_signals.h"
+#include "gui/quit_signals.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_QUIT_SIGNALS_H_
-#define TLY_MAIN_QUIT_SIGNALS_H_
+#ifndef TLY_GUI_QUIT_SIGNALS_H_
+#define TLY_GUI_QUIT_SIGNALS_H_
 
 #include <QWidget>
 
@@ -14,4 +14,4 @@ void CloseOnQuitSignals(QWidget& window);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_QUIT_SIGNALS_H_
+#endif  // TLY_GUI_QUIT_SIGNALS_H_

@@ -1,4 +1,4 @@
-#include "settings_file.h"
+#include "gui/settings_file.h"
 
 #include <QSettings>
 #include <QStandardPaths>

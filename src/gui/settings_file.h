@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_SETTINGS_FILE_H_
-#define TLY_MAIN_SETTINGS_FILE_H_
+#ifndef TLY_GUI_SETTINGS_FILE_H_
+#define TLY_GUI_SETTINGS_FILE_H_
 
 #include <string>
 #include <string_view>
@@ -36,4 +36,4 @@ bool WriteOutDirSetting(const std::string& ini_file_name, const std::string& out
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_SETTINGS_FILE_H_
+#endif  // TLY_GUI_SETTINGS_FILE_H_

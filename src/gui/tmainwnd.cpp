@@ -1,4 +1,4 @@
-#include "tmainwnd.h"
+#include "gui/tmainwnd.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "process_launch.h"
+#include "gui/process_launch.h"
 #include "support/text_trim.h"
 
 // The window's icon lives in the program's static library, whose resources

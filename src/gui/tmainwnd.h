@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_TMAINWND_H_
-#define TLY_MAIN_TMAINWND_H_
+#ifndef TLY_GUI_TMAINWND_H_
+#define TLY_GUI_TMAINWND_H_
 
 #include <sys/types.h>
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "generation_qtimer.h"
-#include "generator/generation_cycle.h"
-#include "settings_file.h"
+#include "gui/generation_qtimer.h"
+#include "live/generation_cycle.h"
+#include "gui/settings_file.h"
 #include "ui_tmainwnd.h"
 
 class QCloseEvent;
@@ -107,4 +107,4 @@ class TMainWnd : public QWidget, public Ui::TMainWnd {
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_TMAINWND_H_
+#endif  // TLY_GUI_TMAINWND_H_

@@ -1,4 +1,4 @@
-#include "generator/generation_cycle.h"
+#include "live/generation_cycle.h"
 
 #include <cerrno>
 #include <memory>
@@ -8,8 +8,8 @@
 #include "config/day_file_replace.h"
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_name.h"
-#include "generator/day_file_image.h"
-#include "generator/flat_tick.h"
+#include "flat/day_file_image.h"
+#include "flat/flat_tick.h"
 #include "support/clock.h"
 
 namespace tly {

@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_GENERATION_CYCLE_H_
-#define TLY_GENERATOR_GENERATION_CYCLE_H_
+#ifndef TLY_LIVE_GENERATION_CYCLE_H_
+#define TLY_LIVE_GENERATION_CYCLE_H_
 
 #include <cstdint>
 #include <functional>
@@ -9,9 +9,9 @@
 
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
-#include "generator/existing_day_file_notice.h"
-#include "generator/generation_timer.h"
-#include "generator/random_source.h"
+#include "counting/existing_day_file_notice.h"
+#include "live/generation_timer.h"
+#include "flat/random_source.h"
 #include "support/date_time.h"
 #include "support/directory_lock.h"
 
@@ -154,4 +154,4 @@ class GenerationCycle {
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_GENERATION_CYCLE_H_
+#endif  // TLY_LIVE_GENERATION_CYCLE_H_

@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_GENERATION_TIMER_H_
-#define TLY_GENERATOR_GENERATION_TIMER_H_
+#ifndef TLY_LIVE_GENERATION_TIMER_H_
+#define TLY_LIVE_GENERATION_TIMER_H_
 
 namespace tly {
 
@@ -29,4 +29,4 @@ class FlagTimer final : public GenerationTimer {
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_GENERATION_TIMER_H_
+#endif  // TLY_LIVE_GENERATION_TIMER_H_

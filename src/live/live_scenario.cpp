@@ -1,4 +1,4 @@
-#include "generator/live_scenario.h"
+#include "live/live_scenario.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -10,9 +10,9 @@
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
-#include "generator/site_day.h"
-#include "generator/site_day_faults.h"
-#include "generator/site_layout_check.h"
+#include "scenario/site_day.h"
+#include "scenario/site_day_faults.h"
+#include "scenario/site_layout_check.h"
 #include "support/safe_file.h"
 #include "support/system_error.h"
 

@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_LIVE_SCENARIO_H_
-#define TLY_GENERATOR_LIVE_SCENARIO_H_
+#ifndef TLY_LIVE_LIVE_SCENARIO_H_
+#define TLY_LIVE_LIVE_SCENARIO_H_
 
 #include <cstdint>
 #include <functional>
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "generator/existing_day_file_notice.h"
-#include "generator/fault_truth_file.h"
-#include "generator/scenario.h"
+#include "counting/existing_day_file_notice.h"
+#include "faults/fault_truth_file.h"
+#include "scenario/scenario.h"
 #include "support/directory_lock.h"
 
 namespace tly {
@@ -116,4 +116,4 @@ class LiveScenario {
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_LIVE_SCENARIO_H_
+#endif  // TLY_LIVE_LIVE_SCENARIO_H_

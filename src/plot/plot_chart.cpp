@@ -1,4 +1,4 @@
-#include "plot_chart.h"
+#include "plot/plot_chart.h"
 
 #include <QDate>
 #include <QFont>

@@ -1,11 +1,11 @@
-#ifndef TLY_MAIN_PLOT_CHART_H_
-#define TLY_MAIN_PLOT_CHART_H_
+#ifndef TLY_PLOT_PLOT_CHART_H_
+#define TLY_PLOT_PLOT_CHART_H_
 
 #include <QColor>
 #include <QSize>
 #include <cstddef>
 
-#include "plot_data.h"
+#include "plot/plot_data.h"
 
 class QPainter;
 
@@ -30,4 +30,4 @@ void PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data);
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_PLOT_CHART_H_
+#endif  // TLY_PLOT_PLOT_CHART_H_

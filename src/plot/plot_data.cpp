@@ -1,4 +1,4 @@
-#include "plot_data.h"
+#include "plot/plot_data.h"
 
 #include <algorithm>
 

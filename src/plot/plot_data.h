@@ -1,5 +1,5 @@
-#ifndef TLY_MAIN_PLOT_DATA_H_
-#define TLY_MAIN_PLOT_DATA_H_
+#ifndef TLY_PLOT_PLOT_DATA_H_
+#define TLY_PLOT_PLOT_DATA_H_
 
 #include <array>
 #include <cstdint>
@@ -58,4 +58,4 @@ std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::
 
 }  // namespace tly
 
-#endif  // TLY_MAIN_PLOT_DATA_H_
+#endif  // TLY_PLOT_PLOT_DATA_H_

@@ -1,7 +1,7 @@
-#include "generator/fault_place.h"
+#include "scenario/fault_place.h"
 
 #include "counting/day_file_writer.h"
-#include "generator/fault_table.h"
+#include "faults/fault_table.h"
 
 namespace tly {
 namespace {

@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_FAULT_PLACE_H_
-#define TLY_GENERATOR_FAULT_PLACE_H_
+#ifndef TLY_SCENARIO_FAULT_PLACE_H_
+#define TLY_SCENARIO_FAULT_PLACE_H_
 
 #include <array>
 #include <bitset>
@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "counting/day_counts.h"
-#include "generator/fault_record.h"
-#include "generator/scenario.h"
-#include "generator/site_day.h"
-#include "generator/stream_random.h"
+#include "faults/fault_record.h"
+#include "scenario/scenario.h"
+#include "scenario/site_day.h"
+#include "scenario/stream_random.h"
 #include "support/date_time.h"
 
 // What the planters of the fault kinds share: the clean site-day on which
@@ -100,4 +100,4 @@ bool DrawsOverDays(FaultKind kind);
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_FAULT_PLACE_H_
+#endif  // TLY_SCENARIO_FAULT_PLACE_H_

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "counting/day_file_writer.h"
-#include "generator/fault_place.h"
+#include "scenario/fault_place.h"
 #include "support/date_time.h"
 
 namespace tly {

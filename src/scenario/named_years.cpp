@@ -1,10 +1,10 @@
-#include "generator/named_years.h"
+#include "scenario/named_years.h"
 
 #include <algorithm>
 #include <limits>
 
 #include "dayfile/day_file_name.h"
-#include "generator/site_day.h"
+#include "scenario/site_day.h"
 
 namespace tly {
 namespace {

@@ -1,9 +1,9 @@
-#ifndef TLY_GENERATOR_NAMED_YEARS_H_
-#define TLY_GENERATOR_NAMED_YEARS_H_
+#ifndef TLY_SCENARIO_NAMED_YEARS_H_
+#define TLY_SCENARIO_NAMED_YEARS_H_
 
 #include <cstdint>
 
-#include "generator/scenario.h"
+#include "scenario/scenario.h"
 
 // The instants at which every site of a scenario counts a local day of the
 // years a day file's name tells apart (kFirstNamedYear..kLastNamedYear of
@@ -22,4 +22,4 @@ int64_t EndOfNamedYears(const Scenario& scenario);
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_NAMED_YEARS_H_
+#endif  // TLY_SCENARIO_NAMED_YEARS_H_

@@ -1,4 +1,4 @@
-#include "generator/scenario.h"
+#include "scenario/scenario.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_SCENARIO_H_
-#define TLY_GENERATOR_SCENARIO_H_
+#ifndef TLY_SCENARIO_SCENARIO_H_
+#define TLY_SCENARIO_SCENARIO_H_
 
 #include <array>
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "generator/fault_kind.h"
+#include "faults/fault_kind.h"
 #include "support/date_time.h"
 
 // A scenario: a set of counting sites with realistic traffic, as a scenario
@@ -87,4 +87,4 @@ double ExpectedVisitors(const SiteSettings& site, TDateTime date);
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_SCENARIO_H_
+#endif  // TLY_SCENARIO_SCENARIO_H_

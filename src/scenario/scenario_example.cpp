@@ -1,5 +1,5 @@
-#include "generator/fault_table.h"
-#include "generator/scenario_file.h"
+#include "faults/fault_table.h"
+#include "scenario/scenario_file.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "generator/scenario_file.h"
+#include "scenario/scenario_file.h"
 
 #include <cctz/time_zone.h>
 
@@ -16,8 +16,8 @@
 #include "config/config_tables.h"
 #include "dayfile/day_file_lines.h"
 #include "dayfile/row_text.h"
-#include "generator/fault_truth_file.h"
-#include "generator/traffic_profile.h"
+#include "faults/fault_truth_file.h"
+#include "scenario/traffic_profile.h"
 #include "support/file_read.h"
 
 namespace tly {

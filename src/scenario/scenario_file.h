@@ -1,11 +1,11 @@
-#ifndef TLY_GENERATOR_SCENARIO_FILE_H_
-#define TLY_GENERATOR_SCENARIO_FILE_H_
+#ifndef TLY_SCENARIO_SCENARIO_FILE_H_
+#define TLY_SCENARIO_SCENARIO_FILE_H_
 
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "generator/scenario.h"
+#include "scenario/scenario.h"
 
 // Reading a scenario file (TOML): a seed, defaults for every site, and the
 // sites. Everything is checked before anything is generated: an unknown key or
@@ -34,4 +34,4 @@ std::string_view ExampleScenario();
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_SCENARIO_FILE_H_
+#endif  // TLY_SCENARIO_SCENARIO_FILE_H_

@@ -1,4 +1,4 @@
-#include "generator/site_day.h"
+#include "scenario/site_day.h"
 
 #include <cctz/civil_time.h>
 #include <cctz/time_zone.h>
@@ -9,11 +9,11 @@
 #include <stdexcept>
 
 #include "counting/day_file_writer.h"
-#include "generator/day_file_image.h"
-#include "generator/default_layout.h"
-#include "generator/flat_tick.h"
-#include "generator/random_source.h"
-#include "generator/stream_random.h"
+#include "flat/day_file_image.h"
+#include "flat/default_layout.h"
+#include "flat/flat_tick.h"
+#include "flat/random_source.h"
+#include "scenario/stream_random.h"
 
 namespace tly {
 namespace {

@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_SITE_DAY_H_
-#define TLY_GENERATOR_SITE_DAY_H_
+#ifndef TLY_SCENARIO_SITE_DAY_H_
+#define TLY_SCENARIO_SITE_DAY_H_
 
 #include <cstdint>
 #include <string>
@@ -7,7 +7,7 @@
 
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
-#include "generator/scenario.h"
+#include "scenario/scenario.h"
 #include "support/date_time.h"
 
 // One day of one scenario site: when it is open, who comes and goes, and the
@@ -91,4 +91,4 @@ std::string SiteDirectory(const std::string& out_dir, const SiteSettings& site);
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_SITE_DAY_H_
+#endif  // TLY_SCENARIO_SITE_DAY_H_

@@ -1,4 +1,4 @@
-#include "generator/site_day_faults.h"
+#include "scenario/site_day_faults.h"
 
 #include <algorithm>
 #include <bitset>
@@ -10,9 +10,9 @@
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
 #include "dayfile/sealed_image.h"
-#include "generator/fault_place.h"
-#include "generator/fault_table.h"
-#include "generator/site_day.h"
+#include "scenario/fault_place.h"
+#include "faults/fault_table.h"
+#include "scenario/site_day.h"
 
 namespace tly {
 namespace {

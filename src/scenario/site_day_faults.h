@@ -1,13 +1,13 @@
-#ifndef TLY_GENERATOR_SITE_DAY_FAULTS_H_
-#define TLY_GENERATOR_SITE_DAY_FAULTS_H_
+#ifndef TLY_SCENARIO_SITE_DAY_FAULTS_H_
+#define TLY_SCENARIO_SITE_DAY_FAULTS_H_
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "counting/day_counts.h"
-#include "generator/fault_record.h"
-#include "generator/scenario.h"
+#include "faults/fault_record.h"
+#include "scenario/scenario.h"
 #include "support/date_time.h"
 
 // A site-day's file as a real site sends it: broken the ways the site's fault
@@ -43,4 +43,4 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSettings& site, uint32_t seed, TDate
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_SITE_DAY_FAULTS_H_
+#endif  // TLY_SCENARIO_SITE_DAY_FAULTS_H_

@@ -1,11 +1,11 @@
-#include "generator/site_layout_check.h"
+#include "scenario/site_layout_check.h"
 
 #include <memory>
 #include <tuple>
 
 #include "counting/day_counts.h"
 #include "dayfile/header_layout.h"
-#include "generator/site_day.h"
+#include "scenario/site_day.h"
 
 namespace tly {
 namespace {

@@ -1,12 +1,12 @@
-#ifndef TLY_GENERATOR_SITE_LAYOUT_CHECK_H_
-#define TLY_GENERATOR_SITE_LAYOUT_CHECK_H_
+#ifndef TLY_SCENARIO_SITE_LAYOUT_CHECK_H_
+#define TLY_SCENARIO_SITE_LAYOUT_CHECK_H_
 
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-#include "generator/scenario.h"
+#include "scenario/scenario.h"
 
 // Whether an existing day file may be continued as a day of a scenario site.
 // Its rows are read back by position, and a continued file gets the site's
@@ -35,4 +35,4 @@ class OtherLayout : public std::invalid_argument {
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_SITE_LAYOUT_CHECK_H_
+#endif  // TLY_SCENARIO_SITE_LAYOUT_CHECK_H_

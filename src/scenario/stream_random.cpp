@@ -1,4 +1,4 @@
-#include "generator/stream_random.h"
+#include "scenario/stream_random.h"
 
 #include <array>
 #include <cmath>

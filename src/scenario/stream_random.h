@@ -1,5 +1,5 @@
-#ifndef TLY_GENERATOR_STREAM_RANDOM_H_
-#define TLY_GENERATOR_STREAM_RANDOM_H_
+#ifndef TLY_SCENARIO_STREAM_RANDOM_H_
+#define TLY_SCENARIO_STREAM_RANDOM_H_
 
 #include <array>
 #include <cstddef>
@@ -98,4 +98,4 @@ class StreamRandom {
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_STREAM_RANDOM_H_
+#endif  // TLY_SCENARIO_STREAM_RANDOM_H_

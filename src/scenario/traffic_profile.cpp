@@ -1,4 +1,4 @@
-#include "generator/traffic_profile.h"
+#include "scenario/traffic_profile.h"
 
 namespace tly {
 namespace {

@@ -1,11 +1,11 @@
-#ifndef TLY_GENERATOR_TRAFFIC_PROFILE_H_
-#define TLY_GENERATOR_TRAFFIC_PROFILE_H_
+#ifndef TLY_SCENARIO_TRAFFIC_PROFILE_H_
+#define TLY_SCENARIO_TRAFFIC_PROFILE_H_
 
 #include <array>
 #include <optional>
 #include <string_view>
 
-#include "generator/scenario.h"
+#include "scenario/scenario.h"
 
 namespace tly {
 
@@ -29,4 +29,4 @@ ProfileDefaults DefaultsOf(TrafficProfile profile);
 
 }  // namespace tly
 
-#endif  // TLY_GENERATOR_TRAFFIC_PROFILE_H_
+#endif  // TLY_SCENARIO_TRAFFIC_PROFILE_H_

@@ -1,4 +1,4 @@
-#include "generator/backfill.h"
+#include "backfill/backfill.h"
 
 #include <sched.h>
 #include <sys/stat.h>
@@ -19,9 +19,9 @@
 #include "config/tly_config.h"
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_check.h"
-#include "generator/generation_cycle.h"
-#include "generator/generation_timer.h"
-#include "generator/tick_sums.h"
+#include "live/generation_cycle.h"
+#include "live/generation_timer.h"
+#include "flat/tick_sums.h"
 #include "support/clock.h"
 #include "testutil/temp_dir.h"
 

@@ -2,7 +2,7 @@
 // number of threads and in any split into shards; every file is sound; an
 // existing file is continued as the program's own files are.
 
-#include "generator/scenario_backfill.h"
+#include "backfill/scenario_backfill.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_check.h"
-#include "generator/scenario_file.h"
+#include "scenario/scenario_file.h"
 #include "testutil/scenario_request.h"
 #include "testutil/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "backfill_command.h"
+#include "cli/backfill_command.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dayfile/day_file_check.h"
-#include "generator/scenario_file.h"
+#include "scenario/scenario_file.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
 

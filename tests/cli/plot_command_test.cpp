@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "command_style.h"
-#include "plot_chart.h"
+#include "cli/command_style.h"
+#include "plot/plot_chart.h"
 #include "testutil/env_guard.h"
 #include "testutil/program_process.h"
 #include "testutil/sha1.h"

@@ -2,7 +2,7 @@
 // where the header can be read, and the seal of its rows; what is no row is
 // refused and left alone.
 
-#include "seal_command.h"
+#include "cli/seal_command.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "command_style.h"
+#include "cli/command_style.h"
 #include "dayfile/day_file_check.h"
 #include "dayfile/day_file_findings.h"
-#include "generator/scenario_backfill.h"
-#include "generator/scenario_file.h"
+#include "backfill/scenario_backfill.h"
+#include "scenario/scenario_file.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "verify_command.h"
+#include "cli/verify_command.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "command_style.h"
-#include "generator/backfill.h"
-#include "generator/fault_kind.h"
-#include "generator/scenario_backfill.h"
-#include "generator/scenario_file.h"
+#include "cli/command_style.h"
+#include "backfill/backfill.h"
+#include "faults/fault_kind.h"
+#include "backfill/scenario_backfill.h"
+#include "scenario/scenario_file.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
-#include "truth_score.h"
+#include "faults/truth_score.h"
 
 namespace tly {
 namespace {

@@ -1,15 +1,15 @@
 // The one tick of the program's own traffic, and the ways of drawing many
 // ticks at once that must agree with it.
 
-#include "generator/flat_tick.h"
+#include "flat/flat_tick.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
 
-#include "generator/random_source.h"
-#include "generator/tick_sums.h"
+#include "flat/random_source.h"
+#include "flat/tick_sums.h"
 #include "testutil/draw_model.h"
 
 namespace tly {

@@ -1,4 +1,4 @@
-#include "settings_file.h"
+#include "gui/settings_file.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ TEST(SettingsFile, IniFileSitsBesideTheExecutable) {
   EXPECT_EQ(IniFileNameFor("/opt/v1.2/tly"), "/opt/v1.2/tly.ini");
   const std::string exe = ExecutablePath();
   EXPECT_EQ(exe.front(), '/');
-  EXPECT_NE(exe.find("main_tests"), std::string::npos);
+  EXPECT_NE(exe.find("gui_tests"), std::string::npos);
 }
 
 TEST(SettingsFile, TrimsBlanksAndControlCharactersAtBothEndsOnly) {

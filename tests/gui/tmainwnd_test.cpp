@@ -1,4 +1,4 @@
-#include "tmainwnd.h"
+#include "gui/tmainwnd.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "process_launch.h"
+#include "gui/process_launch.h"
 #include "support/clock.h"
 #include "testutil/temp_dir.h"
 

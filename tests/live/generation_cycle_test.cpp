@@ -1,4 +1,4 @@
-#include "generator/generation_cycle.h"
+#include "live/generation_cycle.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "counting/day_file_writer.h"
-#include "generator/default_layout.h"
-#include "generator/generation_timer.h"
+#include "flat/default_layout.h"
+#include "live/generation_timer.h"
 #include "support/clock.h"
 #include "support/date_time.h"
 #include "testutil/draw_model.h"

@@ -14,9 +14,9 @@
 #include <string>
 #include <system_error>
 
-#include "generator/backfill.h"
-#include "generator/generation_cycle.h"
-#include "generator/generation_timer.h"
+#include "backfill/backfill.h"
+#include "live/generation_cycle.h"
+#include "live/generation_timer.h"
 #include "support/clock.h"
 #include "support/debug_log.h"
 #include "support/safe_file.h"

@@ -1,7 +1,7 @@
 // Scenario files: what they may say, and every way they can be wrong, each
 // refused with the file, the line and the key.
 
-#include "generator/scenario_file.h"
+#include "scenario/scenario_file.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "generator/fault_table.h"
+#include "faults/fault_table.h"
 
 namespace tly {
 namespace {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "generator/fault_table.h"
-#include "generator/scenario_backfill.h"
-#include "generator/scenario_file.h"
+#include "faults/fault_table.h"
+#include "backfill/scenario_backfill.h"
+#include "scenario/scenario_file.h"
 #include "testutil/scenario_request.h"
 #include "testutil/sha1.h"
 #include "testutil/temp_dir.h"

@@ -3,7 +3,7 @@
 // site is closed, nobody leaves who did not come, and the clock changes come
 // out as on a device that stamps local time.
 
-#include "generator/site_day.h"
+#include "scenario/site_day.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 #include <numeric>
 #include <vector>
 
-#include "generator/backfill.h"
-#include "generator/random_source.h"
-#include "generator/scenario_backfill.h"
-#include "generator/scenario_file.h"
+#include "backfill/backfill.h"
+#include "flat/random_source.h"
+#include "backfill/scenario_backfill.h"
+#include "scenario/scenario_file.h"
 
 namespace tly {
 namespace {

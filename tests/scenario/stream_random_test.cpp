@@ -1,7 +1,7 @@
 // The scenario streams: the same key gives the same numbers, other keys
 // other numbers, and the draws follow the distributions they claim.
 
-#include "generator/stream_random.h"
+#include "scenario/stream_random.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "generator/generation_cycle.h"
-#include "generator/generation_timer.h"
+#include "live/generation_cycle.h"
+#include "live/generation_timer.h"
 #include "support/clock.h"
 #include "support/date_time.h"
 

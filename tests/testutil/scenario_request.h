@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "generator/scenario_backfill.h"
-#include "generator/scenario_file.h"
+#include "backfill/scenario_backfill.h"
+#include "scenario/scenario_file.h"
 
 namespace tly::testing {
 
