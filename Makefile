@@ -11,7 +11,8 @@ CMAKE_GEN := -G "Unix Makefiles" -DTLY_WERROR=$(TLY_WERROR)
 # misses an include of its own.
 UNITY := -DCMAKE_UNITY_BUILD=ON
 
-.PHONY: deps run test test-stress test-sanitize test-arm64 bench fuzz memcheck package package-check format clean
+.PHONY: deps run test test-stress test-sanitize test-tsan test-arm64 bench fuzz memcheck package package-check \
+  format format-check tidy clean
 
 deps:
 	@sh tools/install-deps.sh
@@ -38,6 +39,16 @@ test-sanitize: deps
 	  -DTLY_SANITIZE=ON
 	cmake --build build/sanitize -j $(JOBS)
 	cd build/sanitize && ctest --output-on-failure -j $(JOBS)
+
+# The tests that run threads (the backfills' pipelines, the commands that start
+# them, the reader polling a file being replaced) under ThreadSanitizer. The
+# library alone: Qt's own threads are not ours to check.
+TSAN_SUITES := backfill_tests reliability_tests
+test-tsan: deps
+	cmake -S . -B build/tsan $(CMAKE_GEN) $(UNITY) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
+	  -DTLY_TSAN=ON -DTLY_BUILD_APP=OFF
+	cmake --build build/tsan -j $(JOBS) --target $(TSAN_SUITES)
+	cd build/tsan && ctest --output-on-failure -j $(JOBS) -R '^(Backfill|ScenarioBackfill|Reliability|PollingReader)'
 
 # The library and its tests cross-compiled for 64-bit ARM (no program, no Qt)
 # and run under qemu-user, where src/port gives no x86-64 kernels (not in CI).
@@ -95,8 +106,24 @@ package-check: package
 	desktop-file-validate packaging/tly-generator.desktop
 	@echo "package-check: lintian and desktop-file-validate found no error"
 
+CLANG_FORMAT ?= clang-format-14
+CLANG_TIDY ?= clang-tidy-14
+FORMATTED = $$(find src tests bench fuzz -name '*.cpp' -o -name '*.h')
 format:
-	clang-format -i $$(find src tests bench -name '*.cpp' -o -name '*.h')
+	$(CLANG_FORMAT) -i $(FORMATTED)
+
+# Fails on any file that clang-format would change.
+format-check:
+	$(CLANG_FORMAT) --dry-run -Werror $(FORMATTED)
+
+# clang-tidy with .clang-tidy over every file of src/ (file by file, so a
+# build tree of its own; only the toolkit's generated headers are built).
+tidy: deps
+	cmake -S . -B build/tidy $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTLY_BUILD_TESTS=OFF
+	cmake --build build/tidy -j $(JOBS) --target tly_plot_autogen tly_gui_autogen tly_cli_autogen \
+	  tly_app_autogen
+	run-clang-tidy-14 -quiet -j $(JOBS) -p build/tidy -clang-tidy-binary $(CLANG_TIDY) '/src/.*\.cpp$$'
+
 
 clean:
 	rm -rf build

@@ -14,6 +14,10 @@ __attribute__((used, visibility("default"))) const char* __ubsan_default_options
   return "halt_on_error=1:print_stacktrace=1";
 }
 
+__attribute__((used, visibility("default"))) const char* __tsan_default_options() {
+  return "halt_on_error=1:second_deadlock_stack=1";
+}
+
 // Leaks inside system libraries, never in our own code: the desktop libraries
 // that Qt's X11 platform loads (D-Bus keeps a buffer for the life of the
 // process), and glibc's copy of LOCPATH, made when a locale is loaded from
