@@ -7,16 +7,15 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <limits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
 
+#include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
 #include "backfill/backfill.h"
-#include "support/directory_lock.h"
 
 namespace tly {
 
@@ -35,10 +34,7 @@ BackfillRequest ParseRequest(const BackfillOptions& options) {
   request.out_dir = options.out_dir;
   request.from = ParseDateOption("--from", options.from);
   request.to = ParseDateOption("--to", options.to);
-  request.seed = options.seed.empty()
-                     ? 0
-                     : static_cast<uint32_t>(ParseDecimalOption(
-                           "--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
+  request.seed = ParseSeedOption(options.seed, 0);
   request.existing = ParseExisting(options.existing);
   request.jobs = ParseJobsOption(options.jobs);
   try {
@@ -100,12 +96,9 @@ int RunBackfillCommand(const BackfillOptions& options) {
   BackfillRequest request;
   try {
     request = ParseRequest(options);
-    request.existing_noticed = [&output](const std::string& file, const std::string& problem) {
-      output.Error("continuing " + file + ", which is not sound: " + problem);
-    };
-  } catch (const UsageError& problem) {
-    output.Error(problem.what());
-    return kExitUsage;
+    request.existing_noticed = UnsoundFileNotice(output);
+  } catch (const UsageError&) {
+    return ReportCommandFailure(output);
   }
 
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
@@ -124,26 +117,17 @@ int RunBackfillCommand(const BackfillOptions& options) {
                     static_cast<double>(progress.ticks_done) / SecondsSince(start));
       output.Partial(text);
     });
-  } catch (const DayFilesExist& existing) {
-    output.Error(std::string(existing.what()) + " with --existing continue, replace or skip");
-    return kExitUsage;
-  } catch (const std::invalid_argument& refused) {
-    // An entry of the range that is no day file: nothing was written.
-    output.Error(refused.what());
-    return kExitUsage;
-  } catch (const DirectoryBusy& busy) {
-    output.Error(busy.what());
-    return kExitUsage;
   } catch (const DayNotWritten& failure) {
     if (terminal && last.days_done > 0) output.Line("");
     output.Error(std::string(failure.what()) + " (stopped at " + FormatIsoDate(failure.day()) +
                  "; " + CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
                  std::to_string(last.days_total) + " done)");
     return output.Finish(kExitFailed);
-  } catch (const std::system_error& failure) {
+  } catch (...) {
+    // Files that exist, an entry of the range that is no day file, another
+    // writer: nothing was written. Or a file that could not be read.
     if (terminal && last.days_done > 0) output.Line("");
-    output.Error(failure.what());
-    return output.Finish(kExitFailed);
+    return ReportCommandFailure(output);
   }
   const double seconds = SecondsSince(start);
   char timing[96];

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <limits>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -58,6 +60,25 @@ int ParseJobsOption(std::string_view text) {
     return cores == 0 ? 1 : static_cast<int>(std::min(cores, 256u));
   }
   return static_cast<int>(ParseDecimalOption("--jobs", text, 1, 256));
+}
+
+uint32_t ParseSeedOption(std::string_view text, uint32_t fallback) {
+  if (text.empty()) return fallback;
+  return static_cast<uint32_t>(
+      ParseDecimalOption("--seed", text, 0, std::numeric_limits<uint32_t>::max()));
+}
+
+void RequireOutputDirectory(const std::string& dir, std::string_view source) {
+  std::error_code error;
+  if (std::filesystem::is_directory(dir, error)) return;
+  const std::string from = source.empty() ? "" : " (from " + std::string(source) + ")";
+  throw UsageError("the output directory " + dir + from + " does not exist or is not a directory");
+}
+
+ExistingNoticedFn UnsoundFileNotice(CommandOutput& output) {
+  return [&output](const std::string& file, const std::string& problem) {
+    output.Error("continuing " + file + ", which is not sound: " + problem);
+  };
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {

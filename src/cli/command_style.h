@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "counting/existing_day_file_notice.h"
+
 namespace CLI {
 class App;
 class Option;
@@ -53,6 +55,15 @@ CivilDate ParseDateOption(std::string_view option, std::string_view text);
 // Throws UsageError.
 int ParseJobsOption(std::string_view text);
 
+// The value of --seed: 0 to 4294967295, or `fallback` when `text` is empty.
+// Throws UsageError.
+uint32_t ParseSeedOption(std::string_view text, uint32_t fallback);
+
+// Throws UsageError "the output directory DIR (from SOURCE) does not exist or
+// is not a directory" unless `dir` names a directory; without `source`, the
+// words in parentheses are left out.
+void RequireOutputDirectory(const std::string& dir, std::string_view source = {});
+
 // Seconds since `start`, never 0, so that a rate can be taken at once.
 double SecondsSince(std::chrono::steady_clock::time_point start);
 
@@ -92,6 +103,10 @@ class CommandOutput {
   bool err_failed_ = false;
   int err_error_ = 0;
 };
+
+// The notice of a day file continued though it is not sound, for `output`:
+// "continuing FILE, which is not sound: PROBLEM" on stderr.
+ExistingNoticedFn UnsoundFileNotice(CommandOutput& output);
 
 // `text` as it may be shown in a message: printable ASCII stays, a backslash
 // is doubled, every other byte is written \xHH, so that bytes of a file never

@@ -3,9 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
 #include <limits>
 
+#include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
 #include "cli/save_reporter.h"
@@ -84,13 +84,9 @@ int RunGeneration(const RunOptions& options) {
       seconds = static_cast<int64_t>(ParseDecimalOption("--seconds", options.seconds, 0,
                                                         std::numeric_limits<int32_t>::max()));
     }
-    if (!options.seed.empty()) {
-      seed = static_cast<uint32_t>(
-          ParseDecimalOption("--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
-    }
-  } catch (const UsageError& problem) {
-    output.Error(problem.what());
-    return kExitUsage;
+    seed = ParseSeedOption(options.seed, 0);
+  } catch (const UsageError&) {
+    return ReportCommandFailure(output);
   }
 
   std::string out_dir = options.out_dir;
@@ -104,28 +100,24 @@ int RunGeneration(const RunOptions& options) {
       return kExitUsage;
     }
   }
-  std::error_code error;
-  if (!std::filesystem::is_directory(out_dir, error)) {
-    output.Error("the output directory " + out_dir + " (from " + source +
-                 ") does not exist or is not a directory");
-    return kExitUsage;
+  try {
+    RequireOutputDirectory(out_dir, source);
+  } catch (const UsageError&) {
+    return ReportCommandFailure(output);
   }
 
   StopSignals stop_signals;
   FlagTimer timer;
   GenerationCycle cycle(
       timer, [&out_dir] { return out_dir; }, {}, seed, "tly-generator run");
-  cycle.SetExistingNoticed([&output](const std::string& file, const std::string& problem) {
-    output.Error("continuing " + file + ", which is not sound: " + problem);
-  });
+  cycle.SetExistingNoticed(UnsoundFileNotice(output));
   // A failed save leaves nothing behind: the next save tries again anyway.
   cycle.SetDayFileReplacer(
       [](const std::string& file, std::string_view image) { ReplaceFileWith(file, image); });
   try {
     cycle.StartGeneration();
-  } catch (const DirectoryBusy& busy) {
-    output.Error(busy.what());
-    return kExitUsage;
+  } catch (const DirectoryBusy&) {
+    return ReportCommandFailure(output);
   }
   output.Line("Generating into " + cycle.DayFileName() +
               " (a tick every 2 s; Ctrl-C or SIGTERM stops)");

@@ -3,18 +3,17 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <limits>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 
 #include "cli/backfill_command.h"
+#include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
 #include "faults/fault_truth_file.h"
 #include "backfill/scenario_backfill.h"
 #include "scenario/scenario_file.h"
-#include "support/directory_lock.h"
 
 namespace tly {
 namespace {
@@ -45,22 +44,16 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
     request.out_dir = options.out_dir;
     request.from = ParseDateOption("--from", options.from);
     request.to = ParseDateOption("--to", options.to);
-    request.seed = options.seed.empty()
-                       ? scenario.seed
-                       : static_cast<uint32_t>(ParseDecimalOption(
-                             "--seed", options.seed, 0, std::numeric_limits<uint32_t>::max()));
+    request.seed = ParseSeedOption(options.seed, scenario.seed);
     request.existing = ParseExisting(options.existing);
     request.jobs = ParseJobsOption(options.jobs);
     request.shard = ParseShard(options.shard);
-    request.existing_noticed = [&output](const std::string& file, const std::string& problem) {
-      output.Error("continuing " + file + ", which is not sound: " + problem);
-    };
+    request.existing_noticed = UnsoundFileNotice(output);
     // Dates that do not exist must be refused before the days are counted.
     CheckScenarioBackfillRequest(request);
-  } catch (const std::invalid_argument& problem) {
+  } catch (const std::invalid_argument&) {
     // Bad options, a bad scenario file or a request that cannot run.
-    output.Error(problem.what());
-    return kExitUsage;
+    return ReportCommandFailure(output);
   }
 
   const bool terminal = ::isatty(STDOUT_FILENO) == 1;
@@ -89,24 +82,16 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
                         (rate > 0 ? rate : 1));
       output.Partial(text);
     });
-  } catch (const std::invalid_argument& problem) {
+  } catch (...) {
     // Dates, directories or a shard that cannot be; files that exist while
-    // --existing is not given: nothing was written.
-    const bool existing = dynamic_cast<const DayFilesExist*>(&problem) != nullptr;
-    output.Error(std::string(problem.what()) +
-                 (existing ? " with --existing continue, replace or skip" : ""));
-    return kExitUsage;
-  } catch (const DirectoryBusy& busy) {
-    output.Error(busy.what());
-    return kExitUsage;
-  } catch (const std::system_error& failure) {
+    // --existing is not given; another writer: nothing was written. Or a
+    // file that could not be written: the files before it are whole.
     if (terminal && last.files_done > 0) output.Line("");
-    output.Error(std::string(failure.what()) +
-                 (last.files_done == 0
-                      ? " (no site-day was written)"
-                      : " (" + CountOf(last.files_done, "site-day", "site-days") + " of " +
-                            std::to_string(last.files_total) + " done; those files are whole)"));
-    return output.Finish(kExitFailed);
+    return ReportCommandFailure(
+        output, last.files_done == 0
+                    ? " (no site-day was written)"
+                    : " (" + CountOf(last.files_done, "site-day", "site-days") + " of " +
+                          std::to_string(last.files_total) + " done; those files are whole)");
   }
   const double seconds = SecondsSince(start);
   char timing[96];

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
 #include "backfill/backfill.h"
@@ -75,10 +76,9 @@ int RunScenarioCommand(const ScenarioOptions& options) {
       last = EncodeDate(to.Year, to.Month, to.Day);
       if (last < first) throw UsageError("--to " + options.to + " is before --from " + options.from);
     }
-  } catch (const std::invalid_argument& problem) {
+  } catch (const std::invalid_argument&) {
     // Bad options or a bad scenario file.
-    output.Error(problem.what());
-    return kExitUsage;
+    return ReportCommandFailure(output);
   }
 
   output.Line(options.check + ": " + CountOf(scenario.sites.size(), "site", "sites") +

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <limits>
 #include <string>
 #include <system_error>
 
+#include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "dayfile/day_file_name.h"
 #include "cli/exit_codes.h"
@@ -18,7 +18,6 @@
 #include "cli/run_command.h"
 #include "cli/save_reporter.h"
 #include "cli/stop_signals.h"
-#include "support/directory_lock.h"
 
 namespace tly {
 namespace {
@@ -102,10 +101,7 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
   int64_t seconds = -1;
   try {
     scenario = LoadScenario(options.scenario);
-    seed = options.seed.empty()
-               ? scenario.seed
-               : static_cast<uint32_t>(ParseDecimalOption("--seed", options.seed, 0,
-                                                          std::numeric_limits<uint32_t>::max()));
+    seed = ParseSeedOption(options.seed, scenario.seed);
     if (!options.speed.empty()) speed = ParseSpeedOption(options.speed);
     start = options.start.empty()
                 ? std::chrono::duration_cast<std::chrono::seconds>(
@@ -126,34 +122,20 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
                                                         std::numeric_limits<int32_t>::max()));
     }
     if (options.out_dir.empty()) throw UsageError("--scenario needs --out DIR");
-    std::error_code error;
-    if (!std::filesystem::is_directory(options.out_dir, error)) {
-      throw UsageError("the output directory " + options.out_dir +
-                       " does not exist or is not a directory");
-    }
-  } catch (const std::invalid_argument& problem) {
+    RequireOutputDirectory(options.out_dir);
+  } catch (const std::invalid_argument&) {
     // Bad options or a bad scenario file.
-    output.Error(problem.what());
-    return kExitUsage;
+    return ReportCommandFailure(output);
   }
 
   StopSignals stop_signals;
   LiveScenario live(scenario, options.out_dir, seed);
-  live.SetExistingNoticed([&output](const std::string& file, const std::string& problem) {
-    output.Error("continuing " + file + ", which is not sound: " + problem);
-  });
+  live.SetExistingNoticed(UnsoundFileNotice(output));
   try {
     live.Start(start);
-  } catch (const DirectoryBusy& busy) {
-    output.Error(busy.what());
-    return kExitUsage;
-  } catch (const std::invalid_argument& refused) {
-    // A day file of another layout: nothing was written.
-    output.Error(refused.what());
-    return kExitUsage;
-  } catch (const std::system_error& failure) {
-    output.Error(failure.what());
-    return kExitFailed;
+  } catch (...) {
+    // Another writer, a day file of another layout: nothing was written.
+    return ReportCommandFailure(output);
   }
   output.Line("Generating " + CountOf(scenario.sites.size(), "site", "sites") + " of " +
               options.scenario + " into " + options.out_dir + " from " + FormatMoment(start) +
