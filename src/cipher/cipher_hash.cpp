@@ -72,6 +72,7 @@ inline void StepParity2(std::uint32_t a, std::uint32_t& b, std::uint32_t c, std:
 // The SHA compression of one 64-byte block into `state` (five words).
 // kRotateSchedule selects the SHA-1 message schedule; without it, SHA-0's.
 template <bool kRotateSchedule>
+// NOLINTNEXTLINE(readability-function-size): the 80 rounds unrolled, on purpose.
 void CompressSha(std::uint32_t* state, const std::uint8_t* block) {
   std::uint32_t w[80];
   for (int t = 0; t < 16; ++t) w[t] = ReadBigEndian32(block + 4 * t);

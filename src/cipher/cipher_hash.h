@@ -16,6 +16,12 @@
 #include "cipher/cipher_fmt.h"
 #include "cipher/cipher_util.h"
 
+// The class descriptors (Meta) are static objects that are never deleted,
+// and trivially destructible on purpose, so that they outlive every caller at
+// exit: a virtual destructor would make them neither.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
 namespace tly {
 
 // Abstract base of the hashes. An object is used as: Start, any number of
@@ -190,5 +196,7 @@ void SetSha1HardwareEnabled(bool enabled);
 bool Sha1HardwareInUse();
 
 }  // namespace tly
+
+#pragma GCC diagnostic pop
 
 #endif  // TLY_CIPHER_CIPHER_HASH_H_

@@ -5,6 +5,7 @@
 
 namespace tly {
 
+// NOLINTNEXTLINE(readability-function-size): the example file's text, one literal.
 std::string_view ExampleScenario() {
   static const std::string text =
       R"toml(# A scenario for tly-generator: the counting sites to simulate.

@@ -33,7 +33,10 @@ std::string DecodeError(TCipherFormatClass format, std::string_view text) {
 }
 
 // A hexadecimal format with lower-case digits, which accepts nothing but its
-// digits and the two markers.
+// digits and the two markers. Its descriptor is a static object that is never
+// deleted, as the library's are (cipher_fmt.h).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 class TFormat_HEX_Lower : public TFormat_HEX {
  public:
   class Meta : public TFormat_HEX::Meta {
@@ -49,6 +52,7 @@ class TFormat_HEX_Lower : public TFormat_HEX {
   }
   const Meta* ClassType() const override { return Class(); }
 };
+#pragma GCC diagnostic pop
 
 const TCipherFormatClass kHex = TFormat_HEX::Class();
 

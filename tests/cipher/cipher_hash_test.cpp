@@ -87,7 +87,7 @@ class CipherSha1Test : public ::testing::TestWithParam<bool> {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cipher, CipherSha1Test, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Hardware" : "Portable"; });
+                         [](const auto& test) { return test.param ? "Hardware" : "Portable"; });
 
 TEST_P(CipherSha1Test, StandardMessagesMatchFipsAndOpenSsl) {
   EXPECT_EQ(Sha1Hex(""), "DA39A3EE5E6B4B0D3255BFEF95601890AFD80709");

@@ -365,8 +365,8 @@ TEST_P(FaultKindAlone, FilesAreTheirCleanTwinsChangedAsTheTruthSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, FaultKindAlone, ::testing::ValuesIn(AllKinds()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           return info.param;
+                         [](const ::testing::TestParamInfo<std::string>& test) {
+                           return test.param;
                          });
 
 // Every kind at once, at 0.25 and at 1 (the whole-day kinds at 0.25), over a week with a clock
