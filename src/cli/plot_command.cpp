@@ -24,7 +24,8 @@
 #include <system_error>
 
 #include "cli/command_style.h"
-#include "dayfile/day_file_check.h"
+#include "dayfile/day_file_findings.h"
+#include "dayfile/day_file_name.h"
 #include "cli/exit_codes.h"
 #include "plot/plot_chart.h"
 #include "plot/plot_data.h"
@@ -202,15 +203,17 @@ int RunPlotCommand(const PlotOptions& options) {
       too_large |= problem == TooLargeProblem(kMaxDayFileBytes);
       continue;
     }
-    const DayFileCheck check = CheckDayFile(*bytes);
-    if (!check.ok) {
-      Complain(path + " is not a sound day file: " + check.problem + std::string(verdict));
+    // Refused whenever verify calls it bad, with the problem verify names.
+    const std::vector<DayFileFinding> findings = StrictFindings(*bytes, DateFromFileName(path));
+    if (!findings.empty()) {
+      Complain(path + " is not a sound day file: " + findings.front().problem +
+               std::string(verdict));
       refused = true;
     }
     for (const std::string& header_problem : AddPlotDay(data, path, *bytes)) {
       // A file that failed the check is already refused; its details would
       // only repeat the one problem in other words.
-      if (!check.ok) break;
+      if (!findings.empty()) break;
       Complain(path + ": " + header_problem + std::string(verdict));
       refused = true;
     }

@@ -11,7 +11,6 @@
 #include <system_error>
 
 #include "cli/command_style.h"
-#include "dayfile/day_file_check.h"
 #include "dayfile/day_file_findings.h"
 #include "dayfile/day_file_name.h"
 #include "cli/exit_codes.h"
@@ -111,13 +110,7 @@ int RunVerifyCommand(const VerifyOptions& options) {
       exit_code = kExitUnreadable;
       continue;
     }
-    CheckedFile file{path, InspectDayFile(*bytes, DateFromFileName(path)), {}};
-    const DayFileCheck check = CheckDayFile(*bytes);
-    if (!check.ok && file.findings.empty()) {
-      // The strict reading finds all the structure finds; should they ever
-      // part, the file is still bad.
-      file.findings.push_back({0, FindingKind::kHeader, check.problem});
-    }
+    CheckedFile file{path, StrictFindings(*bytes, DateFromFileName(path)), {}};
     for (const DayFileFinding& finding : file.findings) {
       file.quarters.push_back(QuarterShownAt(*bytes, finding.line));
     }
@@ -135,7 +128,8 @@ int RunVerifyCommand(const VerifyOptions& options) {
     } else if (ok) {
       output.Line(path + ": OK");
     } else {
-      output.Line(path + ": BAD: " + (check.ok ? file.findings.front().problem : check.problem));
+      // The first of the problems --json lists.
+      output.Line(path + ": BAD: " + file.findings.front().problem);
     }
     checked.push_back(std::move(file));
   }

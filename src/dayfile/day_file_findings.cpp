@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <map>
 
+#include "dayfile/day_file_check.h"
 #include "dayfile/day_file_lines.h"
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
@@ -398,6 +399,15 @@ std::string FirstProblemOfDayFile(const std::string& path) {
   if (!bytes) return {};
   const std::vector<DayFileFinding> findings = InspectDayFile(*bytes, DateFromFileName(path));
   return findings.empty() ? std::string() : findings.front().problem;
+}
+
+std::vector<DayFileFinding> StrictFindings(std::string_view bytes, TDateTime day) {
+  std::vector<DayFileFinding> findings = InspectDayFile(bytes, day);
+  if (findings.empty()) {
+    const DayFileCheck check = CheckDayFile(bytes);
+    if (!check.ok) findings.push_back({0, FindingKind::kHeader, check.problem});
+  }
+  return findings;
 }
 
 }  // namespace tly

@@ -58,6 +58,13 @@ struct DayFileFinding {
 // Never throws (beyond std::bad_alloc).
 std::vector<DayFileFinding> InspectDayFile(std::string_view bytes, TDateTime day = kNoDate);
 
+// What a strict reader (verify, and plot before it draws) finds in the day
+// file `bytes` named for `day`: InspectDayFile's findings; should they ever
+// be none while CheckDayFile calls the file bad, its problem as the one
+// finding, so that no bad file passes. Empty when the file is sound; the
+// first is the problem to name when one is named.
+std::vector<DayFileFinding> StrictFindings(std::string_view bytes, TDateTime day);
+
 // The first problem InspectDayFile finds in the file `path` (its day taken
 // from its name), or "" when it finds none or there is no such file. Throws
 // std::system_error when the file cannot be read.

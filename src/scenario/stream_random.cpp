@@ -1,10 +1,20 @@
 #include "scenario/stream_random.h"
 
+#include <math.h>
+
 #include <array>
 #include <cmath>
 
 namespace tly {
 namespace {
+
+// ln |Gamma(x)|. std::lgamma also stores the sign in the global signgam, a
+// data race when site-days are drawn on several threads; lgamma_r computes
+// the same value and keeps the sign to itself.
+double LogGamma(double x) {
+  int sign = 0;
+  return ::lgamma_r(x, &sign);
+}
 
 // The probability that a stay of mean 1 is below x: for shape 4 and rate 4,
 // 1 - e^(-4x) (1 + 4x + (4x)^2 / 2 + (4x)^3 / 6).
@@ -80,7 +90,7 @@ int64_t StreamRandom::Poisson(double mean) {
     if (us >= 0.07 && v <= v_r) return static_cast<int64_t>(k);
     if (k < 0 || (us < 0.013 && v > us)) continue;
     if (std::log(v) + std::log(inverse_alpha) - std::log(a / (us * us) + b) <=
-        -mean + k * log_mean - std::lgamma(k + 1)) {
+        -mean + k * log_mean - LogGamma(k + 1)) {
       return static_cast<int64_t>(k);
     }
   }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -293,6 +294,30 @@ TEST_F(PlotCommand, BarsAndOccupancyOfAnSvgAreTheFilesCounts) {
           << "day " << d << ", slot " << slot;
       EXPECT_NEAR(points[slot + 1].first - points[slot].first, slot_width, 1e-2);
     }
+  }
+}
+
+// plot refuses every file verify calls BAD, naming the problem verify names
+// first, which is also the first of verify --json's problems: here files whose
+// structure and seal are sound but whose rows are not (more leave than enter,
+// rows of another day than the file's name).
+TEST_F(PlotCommand, RefusesWhatVerifyCallsBadWithTheProblemVerifyNames) {
+  const std::string negative = dir_.File("261203.tly");
+  testing::WriteBytes(negative,
+                      SealedDayFile(kHeader, {RowText("03/12/2026", {40, {0, 0, 0, 5, 0, 0}})}));
+  const std::string misnamed = dir_.File("261209.tly");
+  std::filesystem::copy_file(files_[0], misnamed);
+  for (const std::string& file : {negative, misnamed}) {
+    const testing::ProgramOutcome text = testing::RunGeneratorToEnd({"verify", file});
+    const testing::ProgramOutcome json = testing::RunGeneratorToEnd({"verify", "--json", file});
+    ASSERT_EQ(text.code, 1) << text.out;
+    const std::string problem = text.out.substr(text.out.find(": BAD: ") + 7);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["problems"][0]["problem"].get<std::string>() + "\n",
+              problem);
+    EXPECT_EQ(Plot({file}), 1) << file;
+    EXPECT_NE(err_.find(file + " is not a sound day file: " + problem.substr(0, problem.size() - 1)),
+              std::string::npos)
+        << err_;
   }
 }
 
