@@ -52,15 +52,17 @@ TEST(VerifyCommand, ReportsEachFileAndTheWorstOutcome) {
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(outcome.out, good + ": OK\n");
 
+  // The first of the problems --json lists: one for all the lines.
+  const std::string lf_problem = "line 1 ends with LF without CR (and 118 more lines)";
   outcome = Verify({bad, good}, scratch);
   EXPECT_EQ(outcome.exit_code, 1);
-  EXPECT_EQ(outcome.out, bad + ": BAD: line 1 ends with LF without CR\n" + good + ": OK\n");
+  EXPECT_EQ(outcome.out, bad + ": BAD: " + lf_problem + "\n" + good + ": OK\n");
 
   // An unreadable file is reported on stderr; the others are still checked.
   const std::string missing = dir.File("261209.tly");
   outcome = Verify({good, missing, bad}, scratch);
   EXPECT_EQ(outcome.exit_code, 2);
-  EXPECT_EQ(outcome.out, good + ": OK\n" + bad + ": BAD: line 1 ends with LF without CR\n");
+  EXPECT_EQ(outcome.out, good + ": OK\n" + bad + ": BAD: " + lf_problem + "\n");
   EXPECT_NE(outcome.err.find("cannot read " + missing), std::string::npos) << outcome.err;
   EXPECT_EQ(Verify({dir.path()}, scratch).exit_code, 2);
 
