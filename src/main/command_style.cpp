@@ -1,6 +1,7 @@
 #include "command_style.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <optional>
 #include <system_error>
 #include <thread>
-#include <algorithm>
 
 #include "exit_codes.h"
 #include "support/date_time.h"
@@ -74,8 +74,8 @@ CommandOutput::CommandOutput(std::string command) : command_(std::move(command))
 
 void CommandOutput::Write(std::FILE* stream, std::string_view text, bool& failed, int& error) {
   errno = 0;
-  const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
-                       std::fflush(stream) == 0;
+  const bool written =
+      std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
   if (!written && !failed) {
     failed = true;
     error = errno != 0 ? errno : EIO;
@@ -92,8 +92,8 @@ void CommandOutput::Partial(std::string_view text) {
 }
 
 void CommandOutput::Error(std::string_view message) {
-  Write(stderr, "tly-generator " + command_ + ": " + std::string(message) + "\n", err_failed_,
-        err_error_);
+  const std::string who = command_.empty() ? "tly-generator" : "tly-generator " + command_;
+  Write(stderr, who + ": " + std::string(message) + "\n", err_failed_, err_error_);
 }
 
 int CommandOutput::Finish(int code) {
