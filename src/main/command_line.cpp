@@ -5,17 +5,22 @@
 #include <CLI/CLI.hpp>
 #include <QApplication>
 #include <cstdio>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include "backfill_command.h"
+#include "command_style.h"
 #include "display_check.h"
 #include "exit_codes.h"
+#include "help_formatter.h"
 #include "plot_command.h"
 #include "quit_signals.h"
 #include "run_command.h"
 #include "scenario_command.h"
 #include "seal_command.h"
 #include "tmainwnd.h"
+#include "usage_message.h"
 #include "verify_command.h"
 #include "version.h"
 
@@ -54,6 +59,14 @@ std::string CommandNamed(int argc, char** argv, const CLI::App& app) {
   return "";
 }
 
+// Prints `text` (a help or the version) on stdout; a text that could not be
+// written is a failure, said on stderr.
+int PrintAnswer(const std::string& command, const std::string& text) {
+  CommandOutput output(command);
+  output.Partial(text);
+  return output.Finish(kExitOk);
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
@@ -61,6 +74,7 @@ int RunCommandLine(int argc, char** argv) {
       "TLY Generator: simulates a people-counting site and keeps its TLY day files (yymmdd.tly) "
       "up to date.\nWithout a command it opens its window.",
       "tly-generator");
+  app.formatter(std::make_shared<HelpFormatter>());
   app.set_version_flag("--version", "tly-generator " TLY_GENERATOR_VERSION);
   app.require_subcommand(0, 1);
 
@@ -84,11 +98,17 @@ int RunCommandLine(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     // Help and version end well; every other error is a usage error.
-    if (error.get_exit_code() == 0) return app.exit(error);
     const std::string command = CommandNamed(argc, argv, app);
+    if (error.get_exit_code() == 0) {
+      std::ostringstream text;
+      app.exit(error, text, text);
+      return PrintAnswer(command, text.str());
+    }
     const std::string who = command.empty() ? "tly-generator" : "tly-generator " + command;
+    const std::string message =
+        UsageMessage(error, app, command.empty() ? nullptr : app.get_subcommand(command));
     std::fprintf(stderr, "%s: %s\nRun 'tly-generator help%s' for the options.\n", who.c_str(),
-                 error.what(), command.empty() ? "" : (" " + command).c_str());
+                 message.c_str(), command.empty() ? "" : (" " + command).c_str());
     return kExitUsage;
   }
 
@@ -97,14 +117,12 @@ int RunCommandLine(int argc, char** argv) {
     // of the command that was parsed, which is `help` itself.
     const auto formatter = app.get_formatter();
     if (help_topic.empty()) {
-      std::fputs(formatter->make_help(&app, "tly-generator", CLI::AppFormatMode::Normal).c_str(),
-                 stdout);
-      return kExitOk;
+      return PrintAnswer("help",
+                         formatter->make_help(&app, "tly-generator", CLI::AppFormatMode::Normal));
     }
     for (CLI::App* command : app.get_subcommands({})) {
       if (command->get_name() == help_topic) {
-        std::fputs(command->help("tly-generator").c_str(), stdout);
-        return kExitOk;
+        return PrintAnswer("help", command->help("tly-generator"));
       }
     }
     std::fprintf(stderr, "tly-generator help: there is no command %s\n", help_topic.c_str());
