@@ -4,7 +4,7 @@
 # the image's user, in its working folder, with its environment. Three shards
 # of the Kubernetes example's scenario, run side by side into one folder, must
 # give what one unsharded backfill of this build gives, day files and truth
-# byte for byte; and the image must keep its hygiene.
+# byte for byte, and draw a chart; and the image must keep its hygiene.
 # Usage: image_chroot_test.sh ARCHIVE VERSION HOST-PROGRAM CONFIGMAP
 # Exit code 77: skipped (no image, not root or no jq), with the reason.
 set -eu
@@ -44,8 +44,8 @@ jq -e --arg version "$version" '.config as $c | ($c.User | test("^[1-9][0-9]*:[0
   and ($c.Labels["org.opencontainers.image.licenses"] | length > 0)' "$config" > /dev/null ||
   fail "the image's configuration is not what it should be: $(jq -c .config "$config")"
 unsafe=$(find "$root" -xdev \( -type f -perm /6000 \) -o \( -type d -perm -0002 ! -perm -1000 \) \
-  -o -path "$root/var/lib/apt/lists/*" -o -path "$root/var/cache/apt/*" -o -name '*.deb' \
-  -o -path "$root/usr/bin/*gcc*" -o -path "$root/usr/bin/*g++*")
+  -o \( -path "$root/var/lib/apt/lists/*" -o -path "$root/var/cache/apt/*" -o -name '*.deb' \) \
+  -type f -size +0 -o -path "$root/usr/bin/*gcc*" -o -path "$root/usr/bin/*g++*")
 [ -z "$unsafe" ] || fail "set-ID files, world-writable folders, caches or compilers in the image: $unsafe"
 
 user=$(jq -r .config.User "$config")
@@ -77,4 +77,10 @@ diff -r -x .tly-generator.lock -x 'faults*.jsonl' "$work/host" "$root/data/tly" 
   fail "the shards' day files differ from the unsharded backfill's"
 LC_ALL=C sort "$root"/data/tly/faults.shard-*-of-3.jsonl | cmp - "$work/host/faults.jsonl" ||
   fail "the shards' truth differs from the unsharded backfill's"
+# The charts need Qt's offscreen platform, without the graphics drivers.
+install -d -o "${user%%:*}" -g "${user#*:}" "$root/data/day"
+{ in_image backfill --out /data/day --from 2027-03-01 --to 2027-03-01 &&
+  in_image plot /data/day/270301.tly --out /data/chart.png; } > "$work/plot.log" 2>&1 ||
+  fail "plot: $(cat "$work/plot.log")"
+[ -s "$root/data/chart.png" ] || fail "plot wrote no chart"
 echo "the image ran --version and three shards equal to one unsharded backfill of this build"
