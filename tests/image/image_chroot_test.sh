@@ -51,8 +51,9 @@ unsafe=$(find "$root" -xdev \( -type f -perm /6000 \) -o \( -type d -perm -0002 
 user=$(jq -r .config.User "$config")
 in_image() {
   # shellcheck disable=SC2046 # the image's environment, one word per variable
-  chroot --userspec="$user" --groups="" "$root" /usr/bin/env -i $(jq -r '.config.Env[]' "$config") \
-    -C "$(jq -r .config.WorkingDir "$config")" $(jq -r '.config.Entrypoint[]' "$config") "$@"
+  chroot --userspec="$user" --groups="" "$root" /usr/bin/env -i \
+    -C "$(jq -r .config.WorkingDir "$config")" $(jq -r '.config.Env[]' "$config") \
+    $(jq -r '.config.Entrypoint[]' "$config") "$@"
 }
 in_image --version | grep -qx "tly-generator $version" || fail "--version: $(in_image --version 2>&1)"
 
