@@ -20,7 +20,8 @@ source_url=${IMAGE_SOURCE:-}
 if [ "$(id -u)" -eq 0 ]; then sudo=""; else sudo="sudo"; fi
 
 # The same inputs give the same image: every time stamp is the changelog's.
-SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(dpkg-parsechangelog -l "$here/../packaging/changelog" -STimestamp)}
+changelog=$here/../packaging/changelog
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(dpkg-parsechangelog -l "$changelog" -STimestamp)}
 export SOURCE_DATE_EPOCH
 created=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ)
 
@@ -42,6 +43,7 @@ mkdir -p "$work/oci/blobs/sha256" "$(dirname "$archive")"
 # the device nodes are the container runtime's business, not the image's, and
 # the host's name and name servers are not the image's either.
 echo "make image: building the root file system from $mirror${sudo:+ (through sudo: it needs root)}"
+# shellcheck disable=SC2016 # the hooks' $1 is the root that mmdebstrap gives them
 $sudo mmdebstrap --variant=minbase --quiet --aptopt='Acquire::Retries "3"' \
   --dpkgopt="$here/image-dpkg.cfg" --hook-dir=/usr/share/mmdebstrap/hooks/merged-usr \
   --hook-dir=/usr/share/mmdebstrap/hooks/file-mirror-automount --include="$deb" \
@@ -67,7 +69,7 @@ layer=$(blob)
 
 labels=$(jq -n --arg version "$version" --arg created "$created" --arg source "$source_url" '{
   "org.opencontainers.image.title": "tly-generator",
-  "org.opencontainers.image.description": "People-counting site simulator that writes TLY day files",
+  "org.opencontainers.image.description": "People-counting simulator that writes TLY day files",
   "org.opencontainers.image.version": $version,
   "org.opencontainers.image.created": $created,
   "org.opencontainers.image.licenses": "LicenseRef-proprietary",
@@ -93,7 +95,8 @@ config=$(blob)
 jq -n -c --arg config "$config" --argjson config_size "$(size "$config")" \
   --arg layer "$layer" --argjson layer_size "$(size "$layer")" --argjson labels "$labels" '{
   schemaVersion: 2, mediaType: "application/vnd.oci.image.manifest.v1+json",
-  config: {mediaType: "application/vnd.oci.image.config.v1+json", digest: $config, size: $config_size},
+  config: {mediaType: "application/vnd.oci.image.config.v1+json", digest: $config,
+           size: $config_size},
   layers: [{mediaType: "application/vnd.oci.image.layer.v1.tar+gzip", digest: $layer,
             size: $layer_size}],
   annotations: $labels
@@ -101,7 +104,8 @@ jq -n -c --arg config "$config" --argjson config_size "$(size "$config")" \
 manifest=$(blob)
 
 name="tly-generator:$version"
-jq -n -c --arg manifest "$manifest" --argjson manifest_size "$(size "$manifest")" --arg name "$name" '{
+jq -n -c --arg manifest "$manifest" --argjson manifest_size "$(size "$manifest")" \
+  --arg name "$name" '{
   schemaVersion: 2, mediaType: "application/vnd.oci.image.index.v1+json",
   manifests: [{mediaType: "application/vnd.oci.image.manifest.v1+json", digest: $manifest,
                size: $manifest_size,

@@ -32,21 +32,24 @@ config=$(blob "$(jq -r .config.digest "$manifest")")
 i=0
 for layer in $(jq -r '.layers[].digest' "$manifest"); do
   file=$(blob "$layer")
-  [ "sha256:$(gzip -dc "$file" | sha256sum | cut -d' ' -f1)" = "$(jq -r ".rootfs.diff_ids[$i]" "$config")" ] ||
+  unpacked=sha256:$(gzip -dc "$file" | sha256sum | cut -d' ' -f1)
+  [ "$unpacked" = "$(jq -r ".rootfs.diff_ids[$i]" "$config")" ] ||
     fail "layer $layer does not unpack to its diff ID"
   tar -xzf "$file" -C "$root"
   i=$((i + 1))
 done
 
 jq -e --arg version "$version" '.config as $c | ($c.User | test("^[1-9][0-9]*:[0-9]+$"))
-  and $c.WorkingDir == "/data" and ($c.Volumes | has("/data")) and $c.Entrypoint == ["tly-generator"]
+  and $c.WorkingDir == "/data" and ($c.Volumes | has("/data"))
+  and $c.Entrypoint == ["tly-generator"]
   and $c.Labels["org.opencontainers.image.version"] == $version
   and ($c.Labels["org.opencontainers.image.licenses"] | length > 0)' "$config" > /dev/null ||
   fail "the image's configuration is not what it should be: $(jq -c .config "$config")"
 unsafe=$(find "$root" -xdev \( -type f -perm /6000 \) -o \( -type d -perm -0002 ! -perm -1000 \) \
   -o \( -path "$root/var/lib/apt/lists/*" -o -path "$root/var/cache/apt/*" -o -name '*.deb' \) \
   -type f -size +0 -o -path "$root/usr/bin/*gcc*" -o -path "$root/usr/bin/*g++*")
-[ -z "$unsafe" ] || fail "set-ID files, world-writable folders, caches or compilers in the image: $unsafe"
+[ -z "$unsafe" ] ||
+  fail "set-ID files, world-writable folders, caches or compilers in the image: $unsafe"
 
 user=$(jq -r .config.User "$config")
 in_image() {
@@ -55,7 +58,8 @@ in_image() {
     -C "$(jq -r .config.WorkingDir "$config")" $(jq -r '.config.Env[]' "$config") \
     $(jq -r '.config.Entrypoint[]' "$config") "$@"
 }
-in_image --version | grep -qx "tly-generator $version" || fail "--version: $(in_image --version 2>&1)"
+in_image --version | grep -qx "tly-generator $version" ||
+  fail "--version: $(in_image --version 2>&1)"
 
 sed -n '/^  shops.toml: |$/,$ { /^  shops.toml/d; s/^    //; p; }' "$configmap" > "$work/shops.toml"
 install -D -m 0644 "$work/shops.toml" "$root/config/shops.toml"
@@ -73,7 +77,8 @@ for pid in $pids; do wait "$pid" || fail "a shard failed: $(cat "$work"/shard-*.
 mkdir "$work/host"
 # shellcheck disable=SC2086
 "$host" backfill --scenario "$work/shops.toml" --out "$work/host" $span > /dev/null
-[ -s "$work/host/faults.jsonl" ] || fail "the scenario planted no fault, so the truth is not compared"
+[ -s "$work/host/faults.jsonl" ] ||
+  fail "the scenario planted no fault, so the truth is not compared"
 diff -r -x .tly-generator.lock -x 'faults*.jsonl' "$work/host" "$root/data/tly" ||
   fail "the shards' day files differ from the unsharded backfill's"
 LC_ALL=C sort "$root"/data/tly/faults.shard-*-of-3.jsonl | cmp - "$work/host/faults.jsonl" ||
