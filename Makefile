@@ -11,7 +11,7 @@ CMAKE_GEN := -G "Unix Makefiles" -DTLY_WERROR=$(TLY_WERROR)
 # misses an include of its own.
 UNITY := -DCMAKE_UNITY_BUILD=ON
 
-.PHONY: deps run test test-stress test-sanitize test-arm64 bench fuzz memcheck package package-check format clean
+.PHONY: deps run test test-stress test-sanitize test-arm64 bench fuzz memcheck package package-check image format clean
 
 deps:
 	@sh tools/install-deps.sh
@@ -94,6 +94,18 @@ package-check: package
 	lintian --fail-on error --display-info build/package/tly-generator_*.deb
 	desktop-file-validate packaging/tly-generator.desktop
 	@echo "package-check: lintian and desktop-file-validate found no error"
+
+# The container image build/image/tly-generator-<version>.oci.tar (for
+# podman load and docker load) from the Debian package and Debian 12's
+# archive, with no base image (not in `make test`: it downloads packages);
+# also into podman's or buildah's image store when one is installed. The root
+# file system is built as root (through sudo otherwise). The chroot test of
+# `make test` runs the image once it is there.
+VERSION := $(shell sed -n '/^project/s/.* VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+image: package
+	@sh tools/install-deps.sh tools/debian-packages-image.txt
+	@sh tools/make-image.sh build/package/tly-generator_$(VERSION)_$$(dpkg --print-architecture).deb \
+	  $(VERSION) build/image/tly-generator-$(VERSION).oci.tar
 
 format:
 	clang-format -i $$(find src tests bench -name '*.cpp' -o -name '*.h')
