@@ -14,6 +14,7 @@
 #include <toml++/toml.h>
 
 #include "config/config_tables.h"
+#include "delivery/delivery_settings_reader.h"
 #include "generator/traffic_profile.h"
 #include "support/file_read.h"
 
@@ -30,7 +31,8 @@ constexpr double kMaxVisitors = 10'000'000;
 // [defaults] too.
 const std::set<std::string, std::less<>> kSiteKeys = {
     "name",    "shop_code", "profile", "visitors", "dwell_minutes", "variation_percent",
-    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights", "faults"};
+    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights", "faults",
+    "delivery"};
 
 // The keys that shape a site's own traffic, which the flat profile (the
 // program's coin flip around the clock) does not have.
@@ -65,11 +67,14 @@ class ScenarioReader {
         defaults = Table(node, "defaults");
       } else if (name == "faults") {
         faults = Faults(node, "faults", faults);
+      } else if (name == "delivery") {
+        delivery_ = Delivery(&node, "delivery");
       } else if (name == "site") {
         sites = node.as_array();
         if (sites == nullptr) Fail(node, "site", "must be written as [[site]] tables");
       } else {
-        Fail(node, name, "is not a key of a scenario (seed, [defaults], [faults], [[site]])");
+        Fail(node, name,
+             "is not a key of a scenario (seed, [defaults], [faults], [delivery], [[site]])");
       }
     }
     if (sites == nullptr || sites->empty()) {
@@ -81,8 +86,9 @@ class ScenarioReader {
         if (name == "name" || name == "shop_code") {
           Fail(node, "defaults." + name, "belongs to each site, not to the defaults");
         }
-        if (name == "faults") {
-          Fail(node, "defaults.faults", "stands at the top as [faults], not in the defaults");
+        if (name == "faults" || name == "delivery") {
+          Fail(node, "defaults." + name,
+               "stands at the top as [" + name + "], not in the defaults");
         }
         if (kSiteKeys.count(name) == 0) Fail(node, "defaults." + name, UnknownSiteKey());
       }
@@ -110,6 +116,18 @@ class ScenarioReader {
                          const std::string& problem) const {
     throw ScenarioError(source_ + ":" + std::to_string(node.source().begin.line) + ": " + key +
                         ": " + problem);
+  }
+
+  // The scenario's [delivery] `node` (when `site_line` is 0), or a site's
+  // delivery on top of it (`node` may then be null).
+  std::optional<DeliverySettings> Delivery(const toml::node* node, const std::string& key,
+                                           int site_line = 0) const {
+    try {
+      if (site_line == 0) return ReadDeliveryTable(*node, key, {});
+      return SiteDelivery(node, key, delivery_, site_line);
+    } catch (const DeliverySettingsError& error) {
+      throw ScenarioError(source_ + ":" + std::to_string(error.line()) + ": " + error.what());
+    }
   }
 
   static std::string UnknownSiteKey() {
@@ -269,6 +287,7 @@ class ScenarioReader {
     if (const toml::node* own = site.get("faults")) {
       settings.faults = Faults(*own, where + ".faults", faults);
     }
+    settings.delivery = Delivery(site.get("delivery"), where + ".delivery", settings.line);
     for (const auto& [key, node] : site) {
       if (kSiteKeys.count(key.str()) == 0) Fail(node, where + "." + std::string(key.str()), UnknownSiteKey());
     }
@@ -517,6 +536,7 @@ class ScenarioReader {
   }
 
   std::string source_;
+  std::optional<DeliverySettings> delivery_;  // the scenario's [delivery]
 };
 
 }  // namespace
