@@ -1,0 +1,265 @@
+#include "delivery/history_delivery.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "dayfile/day_file_name.h"
+#include "delivery/delivery_log.h"
+#include "delivery/delivery_url.h"
+#include "delivery/transfer.h"
+#include "support/file_read.h"
+#include "support/system_error.h"
+
+namespace tly {
+namespace {
+
+constexpr double kMinute = 1.0 / 1440;
+
+// "scheme://host:port" of `url`: what a notice of a failing server names.
+std::string ServerOf(const std::string& url) {
+  const size_t start = url.find("//") + 2;
+  return RedactUrl(url.substr(0, url.find('/', start)));
+}
+
+// What all sites' devices share while they deliver.
+class Delivery {
+ public:
+  explicit Delivery(const HistoryDeliveryRequest& request) : request_(request) {
+    for (const std::vector<DeliveryPush>& pushes : request.pushes) total_ += pushes.size();
+    for (const SpooledFile& file : ReadSpool(SpoolPath())) {
+      const auto site = std::find_if(request.sites.begin(), request.sites.end(),
+                                     [&](const DeliverySite& s) { return s.name == file.site; });
+      if (site == request.sites.end()) {
+        unknown_spooled_.push_back(file);  // kept for a run that delivers that site
+      } else {
+        spooled_[file.site].push_back(file);
+        ++total_;
+      }
+    }
+  }
+
+  std::string SpoolPath() const {
+    return request_.out_dir + "/" + SpoolFileName(request_.shard_index, request_.shard_count);
+  }
+
+  std::vector<SpooledFile> SpooledOf(const std::string& site) {
+    const auto found = spooled_.find(site);
+    return found == spooled_.end() ? std::vector<SpooledFile>{} : found->second;
+  }
+
+  // Says once that a server fails, and once that it is back.
+  void ServerState(const std::string& url, bool ok, const std::string& error) {
+    const std::string server = ServerOf(url);
+    std::lock_guard<std::mutex> lock(mutex_);
+    const bool failing = failing_.count(server) != 0;
+    if (ok == !failing) return;
+    if (ok) {
+      failing_.erase(server);
+    } else {
+      failing_.insert(server);
+    }
+    if (request_.notice) {
+      request_.notice(ok ? server + " is back" : server + " fails: " + error);
+    }
+  }
+
+  void Done(bool delivered) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++done_;
+    if (delivered) ++delivered_;
+    if (request_.progress) request_.progress(done_, total_);
+  }
+
+  const HistoryDeliveryRequest& request() const { return request_; }
+  uint64_t delivered() const { return delivered_; }
+  std::vector<SpooledFile> unknown_spooled() const { return unknown_spooled_; }
+
+ private:
+  const HistoryDeliveryRequest& request_;
+  std::map<std::string, std::vector<SpooledFile>> spooled_;
+  std::vector<SpooledFile> unknown_spooled_;
+  std::mutex mutex_;
+  std::set<std::string> failing_;
+  uint64_t done_ = 0;
+  uint64_t total_ = 0;
+  uint64_t delivered_ = 0;
+};
+
+// One site's device: sends its backlog and its pushes in order.
+class Device {
+ public:
+  Device(Delivery& delivery, const DeliverySite& site, std::string password, Transfer& transfer)
+      : delivery_(delivery),
+        site_(site),
+        password_(std::move(password)),
+        transfer_(transfer),
+        url_(ExpandUrl(site.settings.url, site.name, site.shop_code)) {}
+
+  void Run(const std::vector<DeliveryPush>& pushes) {
+    waiting_ = delivery_.SpooledOf(site_.name);
+    for (const DeliveryPush& push : pushes) {
+      waiting_.push_back({site_.name, push.file_name, push.due});
+      SendWaiting(push.due);
+    }
+    if (pushes.empty() && !waiting_.empty()) SendWaiting(waiting_.back().due);
+  }
+
+  std::vector<DeliveryAttempt>& attempts() { return attempts_; }
+  std::vector<SpooledFile>& waiting() { return waiting_; }
+
+ private:
+  // Sends what waits, oldest first, until one cannot be sent.
+  void SendWaiting(TDateTime now) {
+    while (!waiting_.empty()) {
+      if (!SendWithRetries(waiting_.front(), now)) return;
+      waiting_.erase(waiting_.begin());
+    }
+  }
+
+  // Whether `file` is done with: sent, or gone from OUT so that it cannot be.
+  bool SendWithRetries(const SpooledFile& file, TDateTime now) {
+    const std::string local = delivery_.request().out_dir + "/" + site_.name + "/" + file.file_name;
+    std::optional<std::string> bytes;
+    std::string read_error;
+    try {
+      bytes = ReadWholeFile(local);
+    } catch (const std::system_error& error) {
+      read_error = error.what();
+    }
+    const bool temp = site_.settings.temp_name;
+    const RemoteTarget target = TargetOf(url_, file.file_name, temp);
+    if (!bytes) {
+      Record(
+          file, target, now,
+          {UploadOutcome::kFailed, 0, read_error.empty() ? "the local file is gone" : read_error});
+      delivery_.Done(false);
+      return true;
+    }
+    const int retry = site_.settings.retry_minutes;
+    std::vector<int> offsets = {0};
+    if (retry / 2 > 0) offsets.push_back(retry / 2);
+    if (retry > 0) offsets.push_back(retry);
+    for (size_t k = 0; k < offsets.size(); ++k) {
+      if (k > 0) std::this_thread::sleep_for(delivery_.request().retry_pause);
+      const UploadResult result = transfer_.Send({&site_.settings, target, password_, *bytes, {}});
+      Record(file, target, now + offsets[k] * kMinute, result);
+      delivery_.ServerState(url_, result.outcome == UploadOutcome::kOk, result.error);
+      if (result.outcome == UploadOutcome::kOk) {
+        delivery_.Done(true);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void Record(const SpooledFile& file, const RemoteTarget& target, TDateTime made,
+              const UploadResult& result) {
+    DeliveryAttempt attempt;
+    attempt.site = site_.name;
+    attempt.file = site_.name + "/" + file.file_name;
+    attempt.remote = target.name;
+    attempt.due = file.due;
+    attempt.made = made;
+    attempt.bytes = result.bytes_sent;
+    attempt.outcome = result.outcome == UploadOutcome::kOk    ? "ok"
+                      : result.outcome == UploadOutcome::kCut ? "cut"
+                                                              : "failed";
+    attempt.error = result.error;
+    attempts_.push_back(std::move(attempt));
+  }
+
+  Delivery& delivery_;
+  const DeliverySite& site_;
+  std::string password_;
+  Transfer& transfer_;
+  std::string url_;
+  std::vector<SpooledFile> waiting_;
+  std::vector<DeliveryAttempt> attempts_;
+};
+
+// The password of every site, from its variable. Throws DeliveryRefused.
+std::vector<std::string> Passwords(const std::vector<DeliverySite>& sites) {
+  std::vector<std::string> passwords;
+  for (const DeliverySite& site : sites) {
+    const std::string& name = site.settings.password_env;
+    const char* value = name.empty() ? "" : std::getenv(name.c_str());
+    if (value == nullptr) {
+      throw DeliveryRefused("site " + site.name + ": its delivery's password_env names " + name +
+                            ", which is not set");
+    }
+    passwords.emplace_back(value);
+  }
+  return passwords;
+}
+
+}  // namespace
+
+HistoryDeliveryResult DeliverHistory(const HistoryDeliveryRequest& request) {
+  const std::vector<std::string> passwords = Passwords(request.sites);
+  InitTransfers();
+  Delivery delivery(request);
+  std::vector<std::unique_ptr<Device>> devices(request.sites.size());
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    Transfer transfer;
+    for (size_t i = next++; i < request.sites.size(); i = next++) {
+      devices[i] = std::make_unique<Device>(delivery, request.sites[i], passwords[i], transfer);
+      devices[i]->Run(i < request.pushes.size() ? request.pushes[i] : std::vector<DeliveryPush>{});
+    }
+  };
+  const size_t threads = std::clamp<size_t>(static_cast<size_t>(std::max(request.connections, 1)),
+                                            1, std::max<size_t>(request.sites.size(), 1));
+  std::vector<std::thread> pool;
+  for (size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& thread : pool) thread.join();
+
+  HistoryDeliveryResult result;
+  std::vector<DeliveryAttempt> attempts;
+  for (const std::unique_ptr<Device>& device : devices) {
+    attempts.insert(attempts.end(), device->attempts().begin(), device->attempts().end());
+    result.spooled.insert(result.spooled.end(), device->waiting().begin(), device->waiting().end());
+  }
+  result.attempts = attempts.size();
+  result.delivered = delivery.delivered();
+  AppendToDeliveryLog(
+      request.out_dir + "/" + DeliveryLogFileName(request.shard_index, request.shard_count),
+      attempts);
+  std::vector<SpooledFile> spool = delivery.unknown_spooled();
+  spool.insert(spool.end(), result.spooled.begin(), result.spooled.end());
+  WriteSpool(delivery.SpoolPath(), spool);
+  return result;
+}
+
+std::vector<DeliveryPush> FinalDayFilePushes(const std::string& site_dir,
+                                             std::optional<TDateTime> from,
+                                             std::optional<TDateTime> to) {
+  std::vector<DeliveryPush> pushes;
+  DIR* dir = ::opendir(site_dir.c_str());
+  if (dir == nullptr) {
+    if (errno == ENOENT) return pushes;
+    ThrowSystemError(errno, site_dir);
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() != 10 || name.substr(6) != ".tly") continue;
+    const TDateTime date = DateFromFileName(name);
+    if (date == kNoDate || (from && date < *from) || (to && date > *to)) continue;
+    pushes.push_back({name, date + 1});
+  }
+  ::closedir(dir);
+  std::sort(pushes.begin(), pushes.end(),
+            [](const DeliveryPush& a, const DeliveryPush& b) { return a.due < b.due; });
+  return pushes;
+}
+
+}  // namespace tly
