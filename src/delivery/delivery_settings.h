@@ -27,12 +27,15 @@ struct DeliverySettings {
   std::string key_file;      // sftp://: the private key to log in with
   std::string known_hosts;   // sftp://: the host keys to trust (default ~/.ssh/known_hosts)
   bool insecure = false;     // trust any certificate or host key (test servers)
-  bool temp_name = true;     // upload as NAME.part, then rename to NAME
+  bool temp_name = true;     // FTP and SFTP: upload as NAME.part, then rename to NAME
   int retry_minutes = 10;    // how long a push is retried before its file waits in the spool
 };
 
 // The name of `protocol` as a url starts with ("ftp", ..., "https").
 const char* ProtocolName(DeliveryProtocol protocol);
+
+// http:// or https://.
+bool IsHttp(DeliveryProtocol protocol);
 
 }  // namespace tly
 

@@ -50,6 +50,10 @@ const char* ProtocolName(DeliveryProtocol protocol) {
   return "";
 }
 
+bool IsHttp(DeliveryProtocol protocol) {
+  return protocol == DeliveryProtocol::kHttp || protocol == DeliveryProtocol::kHttps;
+}
+
 std::optional<DeliveryProtocol> ProtocolOfUrl(std::string_view url) {
   for (const auto& [scheme, protocol] : kSchemes) {
     if (url.substr(0, scheme.size()) == scheme) return protocol;

@@ -34,7 +34,6 @@ std::string ServerOf(const std::string& url) {
 class Delivery {
  public:
   explicit Delivery(const HistoryDeliveryRequest& request) : request_(request) {
-    for (const std::vector<DeliveryPush>& pushes : request.pushes) total_ += pushes.size();
     for (const SpooledFile& file : ReadSpool(SpoolPath())) {
       const auto site = std::find_if(request.sites.begin(), request.sites.end(),
                                      [&](const DeliverySite& s) { return s.name == file.site; });
@@ -43,6 +42,14 @@ class Delivery {
       } else {
         spooled_[file.site].push_back(file);
         ++total_;
+      }
+    }
+    for (size_t i = 0; i < request.pushes.size() && i < request.sites.size(); ++i) {
+      const std::vector<SpooledFile>& spooled = spooled_[request.sites[i].name];
+      for (const DeliveryPush& push : request.pushes[i]) {
+        total_ += std::none_of(spooled.begin(), spooled.end(), [&](const SpooledFile& file) {
+          return file.file_name == push.file_name;
+        });
       }
     }
   }
@@ -106,8 +113,14 @@ class Device {
 
   void Run(const std::vector<DeliveryPush>& pushes) {
     waiting_ = delivery_.SpooledOf(site_.name);
+    // A file that waited in the spool goes with the first push, not again
+    // with its own.
+    std::set<std::string> spooled;
+    for (const SpooledFile& file : waiting_) spooled.insert(file.file_name);
     for (const DeliveryPush& push : pushes) {
-      waiting_.push_back({site_.name, push.file_name, push.due});
+      if (spooled.count(push.file_name) == 0) {
+        waiting_.push_back({site_.name, push.file_name, push.due});
+      }
       SendWaiting(push.due);
     }
     if (pushes.empty() && !waiting_.empty()) SendWaiting(waiting_.back().due);
@@ -126,7 +139,9 @@ class Device {
   }
 
   // Whether `file` is done with: sent, or gone from OUT so that it cannot be.
-  bool SendWithRetries(const SpooledFile& file, TDateTime now) {
+  bool SendWithRetries(const SpooledFile& file, TDateTime push_time) {
+    // A file from the spool of an earlier run may be due after this push.
+    const TDateTime now = std::max(push_time, file.due);
     const std::string local = delivery_.request().out_dir + "/" + site_.name + "/" + file.file_name;
     std::optional<std::string> bytes;
     std::string read_error;
@@ -135,8 +150,14 @@ class Device {
     } catch (const std::system_error& error) {
       read_error = error.what();
     }
-    const bool temp = site_.settings.temp_name;
-    const RemoteTarget target = TargetOf(url_, file.file_name, temp);
+    // An HTTP server takes a request's body whole before it shows the file,
+    // so HTTP needs no temporary name (and has no rename but WebDAV's).
+    const bool temp = site_.settings.temp_name && !IsHttp(site_.settings.protocol);
+    RemoteTarget target = TargetOf(url_, file.file_name, temp);
+    if (IsHttp(site_.settings.protocol) && site_.settings.method == HttpMethod::kPost) {
+      // A form is posted to the url itself and names the file.
+      target = {url_, url_, file.file_name};
+    }
     if (!bytes) {
       Record(
           file, target, now,

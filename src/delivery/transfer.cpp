@@ -48,10 +48,6 @@ class Lines {
   curl_slist* list_ = nullptr;
 };
 
-bool IsHttp(DeliveryProtocol protocol) {
-  return protocol == DeliveryProtocol::kHttp || protocol == DeliveryProtocol::kHttps;
-}
-
 // The decoded path of `url` ("/up/site/261207.tly").
 std::string PathOf(const std::string& url) {
   CURLU* parsed = curl_url();
@@ -138,7 +134,7 @@ UploadResult Transfer::Send(const Upload& upload) {
   const DeliverySettings& settings = *upload.settings;
   const bool http = IsHttp(settings.protocol);
   const bool post = http && settings.method == HttpMethod::kPost;
-  const bool renames = upload.target.upload_url != upload.target.url && !post;
+  const bool renames = upload.target.upload_url != upload.target.url && !http;
   char error[CURL_ERROR_SIZE] = "";
   Source source{upload.bytes, 0, upload.cut_after, false};
   Lines after;
@@ -167,7 +163,7 @@ UploadResult Transfer::Send(const Upload& upload) {
     curl_easy_setopt(curl, CURLOPT_READDATA, &source);
     curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.bytes.size()));
   }
-  if (renames && !http) {
+  if (renames) {
     const std::string part_name = upload.target.name + ".part";
     if (settings.protocol == DeliveryProtocol::kSftp) {
       const std::string path = PathOf(upload.target.url);
@@ -196,18 +192,6 @@ UploadResult Transfer::Send(const Upload& upload) {
     return result;
   }
   if (http) result.error = StatusProblem(curl);
-  if (result.error.empty() && renames && http) {
-    // WebDAV's MOVE puts the uploaded file under its name in one step.
-    headers.Add("Destination: " + upload.target.url);
-    headers.Add("Overwrite: T");
-    curl_easy_reset(curl);
-    SetCommon(curl, upload, error);
-    curl_easy_setopt(curl, CURLOPT_URL, upload.target.upload_url.c_str());
-    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "MOVE");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-    const CURLcode moved = curl_easy_perform(curl);
-    result.error = moved != CURLE_OK ? ErrorOf(moved, error) : StatusProblem(curl);
-  }
   result.outcome = result.error.empty() ? UploadOutcome::kOk : UploadOutcome::kFailed;
   return result;
 }

@@ -41,8 +41,8 @@ class Transfer {
 
   // Uploads `upload.bytes` to `upload.target.upload_url` and, when that is a
   // temporary name, renames it to the target's name (FTP RNFR/RNTO, SFTP
-  // rename, HTTP MOVE); a POST sends the file as a multipart form under its
-  // name. Never throws for a failure of the server or the network.
+  // rename); a POST sends the file as a multipart form under its name. Never
+  // throws for a failure of the server or the network.
   UploadResult Send(const Upload& upload);
 
  private:

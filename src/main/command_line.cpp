@@ -8,6 +8,7 @@
 #include <string>
 
 #include "backfill_command.h"
+#include "deliver_command.h"
 #include "display_check.h"
 #include "exit_codes.h"
 #include "plot_command.h"
@@ -76,6 +77,8 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* plot = AddPlotCommand(app, plot_options);
   ScenarioOptions scenario_options;
   CLI::App* scenario = AddScenarioCommand(app, scenario_options);
+  DeliverOptions deliver_options;
+  CLI::App* deliver = AddDeliverCommand(app, deliver_options);
   std::string help_topic;
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
   help->add_option("COMMAND", help_topic, "The command to describe")->type_name("");
@@ -121,6 +124,7 @@ int RunCommandLine(int argc, char** argv) {
   if (seal->parsed()) return RunSealCommand(seal_options);
   if (plot->parsed()) return RunPlotCommand(plot_options);
   if (scenario->parsed()) return RunScenarioCommand(scenario_options);
+  if (deliver->parsed()) return RunDeliverCommand(deliver_options);
   return RunWindow(argc, argv);
 }
 
