@@ -102,6 +102,10 @@ TEST_P(DeliveryTo, EverySiteFolderArrivesByteForByteAgainAndAgain) {
     settings.protocol = DeliveryProtocol::kSftp;
     settings.user = sftp->user();
     settings.key_file = sftp->key();
+    settings.known_hosts = dir.File("no_known_hosts");
+    testing::WriteBytes(settings.known_hosts, "");
+    EXPECT_EQ(DeliverHistory(history.Request(settings)).delivered, 0u) << "a host it does not know";
+    std::filesystem::remove(history.out + "/deliveries.jsonl");
     settings.known_hosts = sftp->known_hosts();
   } else {
     http = std::make_unique<testing::HttpReceiver>(history.root);
