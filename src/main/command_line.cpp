@@ -16,6 +16,7 @@
 #include "run_command.h"
 #include "scenario_command.h"
 #include "seal_command.h"
+#include "serve_command.h"
 #include "tmainwnd.h"
 #include "verify_command.h"
 #include "version.h"
@@ -79,6 +80,8 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* scenario = AddScenarioCommand(app, scenario_options);
   DeliverOptions deliver_options;
   CLI::App* deliver = AddDeliverCommand(app, deliver_options);
+  ServeOptions serve_options;
+  CLI::App* serve = AddServeCommand(app, serve_options);
   std::string help_topic;
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
   help->add_option("COMMAND", help_topic, "The command to describe")->type_name("");
@@ -125,6 +128,7 @@ int RunCommandLine(int argc, char** argv) {
   if (plot->parsed()) return RunPlotCommand(plot_options);
   if (scenario->parsed()) return RunScenarioCommand(scenario_options);
   if (deliver->parsed()) return RunDeliverCommand(deliver_options);
+  if (serve->parsed()) return RunServeCommand(serve_options);
   return RunWindow(argc, argv);
 }
 
