@@ -150,14 +150,7 @@ class Device {
     } catch (const std::system_error& error) {
       read_error = error.what();
     }
-    // An HTTP server takes a request's body whole before it shows the file,
-    // so HTTP needs no temporary name (and has no rename but WebDAV's).
-    const bool temp = site_.settings.temp_name && !IsHttp(site_.settings.protocol);
-    RemoteTarget target = TargetOf(url_, file.file_name, temp);
-    if (IsHttp(site_.settings.protocol) && site_.settings.method == HttpMethod::kPost) {
-      // A form is posted to the url itself and names the file.
-      target = {url_, url_, file.file_name};
-    }
+    const RemoteTarget target = PushTarget(site_.settings, url_, file.file_name);
     if (!bytes) {
       Record(
           file, target, now,
@@ -184,18 +177,7 @@ class Device {
 
   void Record(const SpooledFile& file, const RemoteTarget& target, TDateTime made,
               const UploadResult& result) {
-    DeliveryAttempt attempt;
-    attempt.site = site_.name;
-    attempt.file = site_.name + "/" + file.file_name;
-    attempt.remote = target.name;
-    attempt.due = file.due;
-    attempt.made = made;
-    attempt.bytes = result.bytes_sent;
-    attempt.outcome = result.outcome == UploadOutcome::kOk    ? "ok"
-                      : result.outcome == UploadOutcome::kCut ? "cut"
-                                                              : "failed";
-    attempt.error = result.error;
-    attempts_.push_back(std::move(attempt));
+    attempts_.push_back(AttemptOf(file, target, made, result));
   }
 
   Delivery& delivery_;
@@ -207,8 +189,36 @@ class Device {
   std::vector<DeliveryAttempt> attempts_;
 };
 
-// The password of every site, from its variable. Throws DeliveryRefused.
-std::vector<std::string> Passwords(const std::vector<DeliverySite>& sites) {
+}  // namespace
+
+RemoteTarget PushTarget(const DeliverySettings& settings, const std::string& url,
+                        const std::string& file_name) {
+  if (IsHttp(settings.protocol) && settings.method == HttpMethod::kPost) {
+    // A form is posted to the url itself and names the file.
+    return {url, url, file_name};
+  }
+  // An HTTP server takes a request's body whole before it shows the file, so
+  // HTTP needs no temporary name (and has no rename but WebDAV's).
+  return TargetOf(url, file_name, settings.temp_name && !IsHttp(settings.protocol));
+}
+
+DeliveryAttempt AttemptOf(const SpooledFile& file, const RemoteTarget& target, TDateTime made,
+                          const UploadResult& result) {
+  DeliveryAttempt attempt;
+  attempt.site = file.site;
+  attempt.file = file.site + "/" + file.file_name;
+  attempt.remote = target.name;
+  attempt.due = file.due;
+  attempt.made = made;
+  attempt.bytes = result.bytes_sent;
+  attempt.outcome = result.outcome == UploadOutcome::kOk    ? "ok"
+                    : result.outcome == UploadOutcome::kCut ? "cut"
+                                                            : "failed";
+  attempt.error = result.error;
+  return attempt;
+}
+
+std::vector<std::string> DeliveryPasswords(const std::vector<DeliverySite>& sites) {
   std::vector<std::string> passwords;
   for (const DeliverySite& site : sites) {
     const std::string& name = site.settings.password_env;
@@ -222,10 +232,8 @@ std::vector<std::string> Passwords(const std::vector<DeliverySite>& sites) {
   return passwords;
 }
 
-}  // namespace
-
 HistoryDeliveryResult DeliverHistory(const HistoryDeliveryRequest& request) {
-  const std::vector<std::string> passwords = Passwords(request.sites);
+  const std::vector<std::string> passwords = DeliveryPasswords(request.sites);
   InitTransfers();
   Delivery delivery(request);
   std::vector<std::unique_ptr<Device>> devices(request.sites.size());

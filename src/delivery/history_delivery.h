@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "delivery/delivery_log.h"
 #include "delivery/delivery_settings.h"
 #include "delivery/delivery_spool.h"
+#include "delivery/transfer.h"
 #include "support/date_time.h"
 
 // Delivering day files that are already written: each site's device pushes
@@ -70,6 +72,17 @@ class DeliveryRefused : public std::invalid_argument {
 // end is left in the spool. Throws DeliveryRefused before any upload;
 // std::system_error when the log or the spool cannot be written.
 HistoryDeliveryResult DeliverHistory(const HistoryDeliveryRequest& request);
+
+// The password of every site, from its variable. Throws DeliveryRefused.
+std::vector<std::string> DeliveryPasswords(const std::vector<DeliverySite>& sites);
+
+// Where the device of `settings` sends `file_name` for the expanded `url`.
+RemoteTarget PushTarget(const DeliverySettings& settings, const std::string& url,
+                        const std::string& file_name);
+
+// The log line of one attempt to send `file` to `target`.
+DeliveryAttempt AttemptOf(const SpooledFile& file, const RemoteTarget& target, TDateTime made,
+                          const UploadResult& result);
 
 // The pushes of the day files in `site_dir` from `from` to `to` (local dates
 // as day numbers, inclusive; none: no bound): each one sent whole at the end

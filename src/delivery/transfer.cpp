@@ -37,6 +37,10 @@ size_t Discard(char*, size_t size, size_t count, void*) {
   return size * count;
 }
 
+int AbortWhenAsked(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
 // curl_slist owned for the length of one request.
 class Lines {
  public:
@@ -74,6 +78,11 @@ void SetCommon(CURL* curl, const Upload& upload, char* error) {
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 30L);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Discard);
+  if (upload.abort != nullptr) {
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, AbortWhenAsked);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, upload.abort);
+  }
   if (!settings.user.empty()) curl_easy_setopt(curl, CURLOPT_USERNAME, settings.user.c_str());
   if (!upload.password.empty()) curl_easy_setopt(curl, CURLOPT_PASSWORD, upload.password.c_str());
   if (!settings.ca_file.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, settings.ca_file.c_str());

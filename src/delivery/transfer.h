@@ -1,6 +1,7 @@
 #ifndef TLY_DELIVERY_TRANSFER_H_
 #define TLY_DELIVERY_TRANSFER_H_
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@ struct Upload {
   std::string password;  // "" for none
   std::string_view bytes;
   std::optional<uint64_t> cut_after;  // stop after this many bytes, as a dropped line does
+  const std::atomic<bool>* abort = nullptr;  // when it turns true the upload is given up
 };
 
 enum class UploadOutcome { kOk, kFailed, kCut };

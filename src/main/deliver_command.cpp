@@ -14,6 +14,7 @@
 #include "delivery/delivery_log.h"
 #include "delivery/delivery_spool.h"
 #include "delivery/history_delivery.h"
+#include "delivery/live_delivery.h"
 #include "exit_codes.h"
 #include "generator/scenario_backfill.h"
 #include "generator/scenario_file.h"
@@ -23,7 +24,20 @@ namespace tly {
 namespace {
 
 constexpr int kDefaultConnections = 4;
-constexpr size_t kSpooledNamed = 10;  // files named one by one before "and N more"
+constexpr size_t kSpooledNamed = 10;            // files named one by one before "and N more"
+constexpr std::chrono::seconds kFinalWait{30};  // for the last files of a live run
+
+void NameSpooled(const std::vector<SpooledFile>& spooled, const std::string& spool,
+                 CommandOutput& output) {
+  for (size_t i = 0; i < spooled.size() && i < kSpooledNamed; ++i) {
+    output.Error(spooled[i].site + "/" + spooled[i].file_name + " was not delivered; it waits in " +
+                 spool + " for the next run");
+  }
+  if (spooled.size() > kSpooledNamed) {
+    output.Error("and " + CountOf(spooled.size() - kSpooledNamed, "file", "files") +
+                 " more wait there");
+  }
+}
 
 // The sites of `scenario` that deliver, with the pushes `pushes_of` gives.
 template <typename PushesOf>
@@ -87,14 +101,7 @@ int Deliver(HistoryDeliveryRequest& request, CommandOutput& output) {
   if (result.spooled.empty()) return output.Finish(kExitOk);
   const std::string spool =
       request.out_dir + "/" + SpoolFileName(request.shard_index, request.shard_count);
-  for (size_t i = 0; i < result.spooled.size() && i < kSpooledNamed; ++i) {
-    output.Error(result.spooled[i].site + "/" + result.spooled[i].file_name +
-                 " was not delivered; it waits in " + spool + " for the next run");
-  }
-  if (result.spooled.size() > kSpooledNamed) {
-    output.Error("and " + CountOf(result.spooled.size() - kSpooledNamed, "file", "files") +
-                 " more wait there");
-  }
+  NameSpooled(result.spooled, spool, output);
   return output.Finish(kExitFailed);
 }
 
@@ -179,6 +186,41 @@ int DeliverBackfill(const Scenario& scenario, const std::string& out_dir, const 
   request.shard_index = shard.index;
   request.shard_count = shard.count;
   return Deliver(request, output);
+}
+
+std::unique_ptr<LiveDelivery> StartLiveDelivery(const Scenario& scenario,
+                                                const std::string& out_dir, int64_t unix_seconds,
+                                                CommandOutput& output, bool& failed) {
+  std::vector<LiveDelivery::Site> sites;
+  for (const SiteSettings& site : scenario.sites) {
+    if (site.delivery)
+      sites.push_back({{site.name, site.shop_code, *site.delivery}, site.time_zone});
+  }
+  failed = false;
+  if (sites.empty()) return nullptr;
+  try {
+    auto delivery =
+        std::make_unique<LiveDelivery>(out_dir, std::move(sites), kDefaultConnections,
+                                       [&output](const std::string& text) { output.Error(text); });
+    delivery->Start(unix_seconds);
+    return delivery;
+  } catch (const std::exception& problem) {
+    output.Error(problem.what());
+    failed = true;
+    return nullptr;
+  }
+}
+
+bool FinishLiveDelivery(LiveDelivery& delivery, const std::string& out_dir, int64_t unix_seconds,
+                        CommandOutput& output) {
+  try {
+    const std::vector<SpooledFile> left = delivery.Finish(unix_seconds, kFinalWait);
+    NameSpooled(left, out_dir + "/" + SpoolFileName(1, 1), output);
+    return left.empty();
+  } catch (const std::system_error& failure) {
+    output.Error(failure.what());
+    return false;
+  }
 }
 
 }  // namespace tly

@@ -1,6 +1,8 @@
 #ifndef TLY_MAIN_DELIVER_COMMAND_H_
 #define TLY_MAIN_DELIVER_COMMAND_H_
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 namespace CLI {
@@ -40,6 +42,21 @@ struct CivilDate;
 // RunDeliverCommand.
 int DeliverBackfill(const Scenario& scenario, const std::string& out_dir, const CivilDate& from,
                     const CivilDate& to, const Shard& shard, CommandOutput& output);
+
+class LiveDelivery;
+
+// `run --scenario`: the live delivery of the sites that deliver, started at
+// the simulated `unix_seconds`; none when no site delivers or when it cannot
+// start (said through `output`, with `failed` set).
+std::unique_ptr<LiveDelivery> StartLiveDelivery(const Scenario& scenario,
+                                                const std::string& out_dir, int64_t unix_seconds,
+                                                CommandOutput& output, bool& failed);
+
+// The end of a live run at `unix_seconds`: every site's last file delivered,
+// with a bounded wait; names what could not be, which stays in the spool.
+// Returns whether everything arrived.
+bool FinishLiveDelivery(LiveDelivery& delivery, const std::string& out_dir, int64_t unix_seconds,
+                        CommandOutput& output);
 
 }  // namespace tly
 
