@@ -6,13 +6,16 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "delivery/delivery_log.h"
 #include "delivery/history_delivery.h"
+#include "delivery/live_delivery.h"
 #include "delivery/test_servers.h"
+#include "generator/live_scenario.h"
 #include "generator/scenario_backfill.h"
 #include "generator/scenario_file.h"
 #include "testutil/temp_dir.h"
@@ -213,6 +216,66 @@ TEST(Delivery, PasswordsComeFromTheEnvironmentAndAreNeverShown) {
   const std::string log = ReadBytes(history.out + "/deliveries.jsonl");
   EXPECT_NE(log.find("HTTP 401"), std::string::npos);
   EXPECT_EQ(log.find(secret), std::string::npos);
+}
+
+// Live, across midnight, with a server that refuses the first pushes: every
+// file arrives once it takes them, and the log is the server's history.
+TEST(Delivery, LiveDevicesPushOnTheirScheduleAndCatchUpAfterAnOutage) {
+  TempDir dir;
+  const std::string out = dir.File("out");
+  const std::string root = dir.File("server");
+  std::filesystem::create_directories(out);
+  testing::HttpReceiver http(root);
+  http.Refuse(3);
+  const Scenario scenario = ParseScenario(kScenario, "s.toml");
+  DeliverySettings settings;
+  settings.url = http.Url();
+  settings.protocol = DeliveryProtocol::kHttp;
+  settings.every_minutes = 60;
+  std::vector<LiveDelivery::Site> sites;
+  for (const SiteSettings& site : scenario.sites) {
+    sites.push_back({{site.name, site.shop_code, settings}, site.time_zone});
+  }
+  LiveScenario live(scenario, out, scenario.seed);
+  LiveDelivery delivery(out, sites, 2, {});
+  const int64_t start = 1804449600;  // 2027-03-08T20:00 UTC
+  live.Start(start);
+  delivery.Start(start);
+  int64_t now = start;
+  for (; now < start + 6 * 3600; now += 60) {
+    live.AdvanceTo(now);
+    delivery.AdvanceTo(now);
+  }
+  ASSERT_TRUE(live.SaveAll());
+  EXPECT_TRUE(delivery.Finish(now, std::chrono::minutes(3)).empty());
+
+  for (const SiteSettings& site : scenario.sites) {
+    for (const char* name : {"270308.tly", "270309.tly"}) {
+      EXPECT_EQ(ReadBytes(root + "/" + site.name + "/" + name),
+                ReadBytes(out + "/" + site.name + "/" + name))
+          << site.name << "/" << name;
+    }
+  }
+  std::map<std::string, std::vector<std::string>> logged;
+  std::istringstream log(ReadBytes(out + "/deliveries.jsonl"));
+  int failed = 0;
+  for (std::string text; std::getline(log, text);) {
+    const nlohmann::json line = nlohmann::json::parse(text);
+    if (line["outcome"] == "ok") {
+      logged[line["site"]].push_back(line["file"]);
+    } else {
+      ++failed;
+    }
+  }
+  EXPECT_EQ(failed, 3);
+  std::map<std::string, std::vector<std::string>> arrived;
+  for (const testing::HttpReceiver::Arrival& arrival : http.arrivals()) {
+    arrived[arrival.path.substr(0, arrival.path.find('/'))].push_back(arrival.path);
+  }
+  EXPECT_EQ(arrived, logged);
+  // Pushes that come while the last is still being sent are one: as many
+  // as the server took, but both days at least.
+  EXPECT_GE(logged["north"].size(), 2u);
 }
 
 }  // namespace
