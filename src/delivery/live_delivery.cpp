@@ -20,7 +20,6 @@
 namespace tly {
 namespace {
 
-constexpr int64_t kUnixEpochDay = 25569;  // 1 January 1970 as a day number
 
 // A site's local date (day number) and minute of the day at a UTC instant.
 struct LocalMinute {
