@@ -20,7 +20,6 @@
 namespace tly {
 namespace {
 
-
 // A site's local date (day number) and minute of the day at a UTC instant.
 struct LocalMinute {
   int64_t day = 0;
