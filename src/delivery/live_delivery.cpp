@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -61,7 +62,28 @@ struct LiveDelivery::State {
   std::atomic<bool> abort{false};
   int64_t now = 0;  // the simulated instant reached
   bool stopping = false;
-  bool finishing = false;  // the end of the run: what fails stays waiting
+  bool spool_dirty = false;                      // the spool on disk may differ from what waits
+  std::optional<std::system_error> write_error;  // the first the workers met
+
+  // What waits, and what waited for sites this run does not deliver.
+  std::vector<SpooledFile> Spool() const {
+    std::vector<SpooledFile> spool = unknown_spooled;
+    for (const Device& device : devices) {
+      spool.insert(spool.end(), device.waiting.begin(), device.waiting.end());
+    }
+    return spool;
+  }
+
+  // Writes the spool while the run goes on (the mutex held).
+  void SaveSpool() {
+    try {
+      const std::vector<SpooledFile> spool = Spool();
+      WriteSpool(out_dir + "/" + SpoolFileName(1, 1), spool);
+      spool_dirty = !spool.empty();
+    } catch (const std::system_error& error) {
+      if (!write_error) write_error = error;
+    }
+  }
 
   // Adds `file` to the device's queue; a version of the same file that
   // waits already is replaced (the device sends its file as it stands).
@@ -96,11 +118,17 @@ struct LiveDelivery::State {
         lock.unlock();
         const bool sent = Send(device, file, transfer);
         lock.lock();
-        if (!sent) break;
+        if (!sent) {
+          // Kept on disk at once, so that a run that is killed still knows.
+          spool_dirty = true;
+          SaveSpool();
+          break;
+        }
         if (!device.waiting.empty() && device.waiting.front().file_name == file.file_name &&
             device.waiting.front().due == file.due) {
           device.waiting.pop_front();
         }
+        if (spool_dirty) SaveSpool();
       }
       device.busy = false;
       idle.notify_all();
@@ -128,8 +156,12 @@ struct LiveDelivery::State {
     const bool ok = result.outcome == UploadOutcome::kOk;
     std::lock_guard<std::mutex> lock(mutex);
     const LocalMinute made = LocalAt(device.zone, now);
-    AppendToDeliveryLog(out_dir + "/" + DeliveryLogFileName(1, 1),
-                        {AttemptOf(file, target, made.day + made.minute / 1440.0, result)});
+    try {
+      AppendToDeliveryLog(out_dir + "/" + DeliveryLogFileName(1, 1),
+                          {AttemptOf(file, target, made.day + made.minute / 1440.0, result)});
+    } catch (const std::system_error& error) {
+      if (!write_error) write_error = error;
+    }
     if (bytes) Tell(device.url, ok, result.error);
     return ok || !bytes;
   }
@@ -262,9 +294,8 @@ std::vector<SpooledFile> LiveDelivery::Finish(int64_t unix_seconds,
   for (const State::Device& device : state_->devices) {
     left.insert(left.end(), device.waiting.begin(), device.waiting.end());
   }
-  std::vector<SpooledFile> spool = state_->unknown_spooled;
-  spool.insert(spool.end(), left.begin(), left.end());
-  WriteSpool(state_->out_dir + "/" + SpoolFileName(1, 1), spool);
+  WriteSpool(state_->out_dir + "/" + SpoolFileName(1, 1), state_->Spool());
+  if (state_->write_error) throw *state_->write_error;
   return left;
 }
 
