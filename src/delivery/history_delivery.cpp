@@ -112,24 +112,41 @@ class Device {
         url_(ExpandUrl(site.settings.url, site.name, site.shop_code)) {}
 
   void Run(const std::vector<DeliveryPush>& pushes) {
-    waiting_ = delivery_.SpooledOf(site_.name);
+    for (const SpooledFile& file : delivery_.SpooledOf(site_.name))
+      waiting_.push_back({file, std::nullopt, 0, false});
     // A file that waited in the spool goes with the first push, not again
     // with its own.
     std::set<std::string> spooled;
-    for (const SpooledFile& file : waiting_) spooled.insert(file.file_name);
-    for (const DeliveryPush& push : pushes) {
+    for (const Pending& item : waiting_) spooled.insert(item.file.file_name);
+    std::vector<std::pair<std::string, TDateTime>> schedule;
+    for (const DeliveryPush& push : pushes) schedule.emplace_back(push.file_name, push.due);
+    plan_ = PlanDeliveries(schedule, site_.faults, delivery_.request().seed, site_.name);
+    for (const PlannedPush& push : plan_.pushes) {
       if (spooled.count(push.file_name) == 0) {
-        waiting_.push_back({site_.name, push.file_name, push.due});
+        waiting_.push_back(
+            {{site_.name, push.file_name, push.due}, push.fault, push.cut_after, false});
       }
-      SendWaiting(push.due);
+      SendWaiting(push.send_at);
     }
-    if (pushes.empty() && !waiting_.empty()) SendWaiting(waiting_.back().due);
+    if (pushes.empty() && !waiting_.empty()) SendWaiting(waiting_.back().file.due);
   }
 
   std::vector<DeliveryAttempt>& attempts() { return attempts_; }
-  std::vector<SpooledFile>& waiting() { return waiting_; }
+  std::vector<SpooledFile> waiting() const {
+    std::vector<SpooledFile> files;
+    for (const Pending& item : waiting_) files.push_back(item.file);
+    return files;
+  }
 
  private:
+  // A file the device has to send, and the fault that shapes its sending.
+  struct Pending {
+    SpooledFile file;
+    std::optional<DeliveryFault> fault;
+    uint64_t cut_after = 0;  // per 1000 bytes, for kCutUpload
+    bool cut_done = false;
+  };
+
   // Sends what waits, oldest first, until one cannot be sent.
   void SendWaiting(TDateTime now) {
     while (!waiting_.empty()) {
@@ -138,8 +155,15 @@ class Device {
     }
   }
 
-  // Whether `file` is done with: sent, or gone from OUT so that it cannot be.
-  bool SendWithRetries(const SpooledFile& file, TDateTime push_time) {
+  bool InOutage(TDateTime time) const {
+    return std::any_of(plan_.outages.begin(), plan_.outages.end(), [&](const auto& window) {
+      return window.first <= time && time < window.second;
+    });
+  }
+
+  // Whether `item` is done with: sent, or gone from OUT so that it cannot be.
+  bool SendWithRetries(Pending& item, TDateTime push_time) {
+    const SpooledFile& file = item.file;
     // A file from the spool of an earlier run may be due after this push.
     const TDateTime now = std::max(push_time, file.due);
     const std::string local = delivery_.request().out_dir + "/" + site_.name + "/" + file.file_name;
@@ -150,11 +174,14 @@ class Device {
     } catch (const std::system_error& error) {
       read_error = error.what();
     }
-    const RemoteTarget target = PushTarget(site_.settings, url_, file.file_name);
+    DeliverySettings settings = site_.settings;
+    if (item.fault == DeliveryFault::kInPlace) settings.temp_name = false;
+    const RemoteTarget target = PushTarget(settings, url_, file.file_name);
     if (!bytes) {
       Record(
           file, target, now,
-          {UploadOutcome::kFailed, 0, read_error.empty() ? "the local file is gone" : read_error});
+          {UploadOutcome::kFailed, 0, read_error.empty() ? "the local file is gone" : read_error},
+          std::nullopt);
       delivery_.Done(false);
       return true;
     }
@@ -163,11 +190,28 @@ class Device {
     if (retry / 2 > 0) offsets.push_back(retry / 2);
     if (retry > 0) offsets.push_back(retry);
     for (size_t k = 0; k < offsets.size(); ++k) {
+      const TDateTime made = now + offsets[k] * kMinute;
+      if (InOutage(made)) {
+        Record(file, target, made, {UploadOutcome::kFailed, 0, "the server cannot be reached"},
+               DeliveryFault::kServerOutage);
+        continue;
+      }
       if (k > 0) std::this_thread::sleep_for(delivery_.request().retry_pause);
-      const UploadResult result = transfer_.Send({&site_.settings, target, password_, *bytes, {}});
-      Record(file, target, now + offsets[k] * kMinute, result);
+      const bool cut = item.fault == DeliveryFault::kCutUpload && !item.cut_done;
+      Upload upload{&settings, target, password_, *bytes, {}, nullptr};
+      if (cut) upload.cut_after = bytes->size() * item.cut_after / 1000;
+      const UploadResult result = transfer_.Send(upload);
+      const bool shaped = item.fault && item.fault != DeliveryFault::kDuplicateDelivery &&
+                          (item.fault != DeliveryFault::kCutUpload || cut);
+      Record(file, target, made, result, shaped ? item.fault : std::nullopt);
+      if (result.outcome == UploadOutcome::kCut) {
+        item.cut_done = true;  // never completed until the next push
+        return false;
+      }
       delivery_.ServerState(url_, result.outcome == UploadOutcome::kOk, result.error);
       if (result.outcome == UploadOutcome::kOk) {
+        if (item.fault == DeliveryFault::kDuplicateDelivery)
+          SendAgain(file, settings, *bytes, made);
         delivery_.Done(true);
         return true;
       }
@@ -175,9 +219,19 @@ class Device {
     return false;
   }
 
+  // The same file once more, under the name a device's retry gives it.
+  void SendAgain(const SpooledFile& file, const DeliverySettings& settings,
+                 const std::string& bytes, TDateTime made) {
+    const RemoteTarget target =
+        PushTarget(settings, url_, file.file_name, RetryName(file.file_name));
+    const UploadResult result = transfer_.Send({&settings, target, password_, bytes, {}, nullptr});
+    Record(file, target, made, result, DeliveryFault::kDuplicateDelivery);
+  }
+
   void Record(const SpooledFile& file, const RemoteTarget& target, TDateTime made,
-              const UploadResult& result) {
+              const UploadResult& result, std::optional<DeliveryFault> fault) {
     attempts_.push_back(AttemptOf(file, target, made, result));
+    if (fault) attempts_.back().fault = DeliveryFaultName(*fault);
   }
 
   Delivery& delivery_;
@@ -185,21 +239,23 @@ class Device {
   std::string password_;
   Transfer& transfer_;
   std::string url_;
-  std::vector<SpooledFile> waiting_;
+  DeliveryPlan plan_;
+  std::vector<Pending> waiting_;
   std::vector<DeliveryAttempt> attempts_;
 };
 
 }  // namespace
 
 RemoteTarget PushTarget(const DeliverySettings& settings, const std::string& url,
-                        const std::string& file_name) {
+                        const std::string& file_name, const std::string& remote_name) {
   if (IsHttp(settings.protocol) && settings.method == HttpMethod::kPost) {
     // A form is posted to the url itself and names the file.
-    return {url, url, file_name};
+    const std::string name = remote_name.empty() ? file_name : remote_name;
+    return {url, url, name};
   }
   // An HTTP server takes a request's body whole before it shows the file, so
   // HTTP needs no temporary name (and has no rename but WebDAV's).
-  return TargetOf(url, file_name, settings.temp_name && !IsHttp(settings.protocol));
+  return TargetOf(url, file_name, settings.temp_name && !IsHttp(settings.protocol), remote_name);
 }
 
 DeliveryAttempt AttemptOf(const SpooledFile& file, const RemoteTarget& target, TDateTime made,
@@ -256,7 +312,8 @@ HistoryDeliveryResult DeliverHistory(const HistoryDeliveryRequest& request) {
   std::vector<DeliveryAttempt> attempts;
   for (const std::unique_ptr<Device>& device : devices) {
     attempts.insert(attempts.end(), device->attempts().begin(), device->attempts().end());
-    result.spooled.insert(result.spooled.end(), device->waiting().begin(), device->waiting().end());
+    const std::vector<SpooledFile> waiting = device->waiting();
+    result.spooled.insert(result.spooled.end(), waiting.begin(), waiting.end());
   }
   result.attempts = attempts.size();
   result.delivered = delivery.delivered();

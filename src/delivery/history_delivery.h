@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "delivery/delivery_faults.h"
 #include "delivery/delivery_log.h"
 #include "delivery/delivery_settings.h"
 #include "delivery/delivery_spool.h"
@@ -26,6 +27,7 @@ struct DeliverySite {
   std::string name;
   std::string shop_code;
   DeliverySettings settings;
+  DeliveryFaultRates faults = {};
 };
 
 // One push of a device: the file it sends and the simulated local time the
@@ -40,6 +42,7 @@ struct HistoryDeliveryRequest {
   std::vector<DeliverySite> sites;
   std::vector<std::vector<DeliveryPush>> pushes;  // per site, in the order they are sent
   int connections = 4;  // sites delivering at once, each on one connection
+  uint32_t seed = 0;    // of the delivery faults' streams
   int shard_index = 1;  // the log and the spool of share K of N
   int shard_count = 1;
   // Told, one call at a time, when a server starts failing and when it is
@@ -68,7 +71,8 @@ class DeliveryRefused : public std::invalid_argument {
 // (OUT/SpoolFileName), then its push; an upload that fails is tried again
 // after half the site's retry_minutes and after all of them (simulated
 // time), then it and the files after it wait for the next push. Every
-// attempt is added to OUT/DeliveryLogFileName; what is still waiting at the
+// attempt is added to OUT/DeliveryLogFileName, with the delivery fault that
+// shaped it (delivery_faults.h); what is still waiting at the
 // end is left in the spool. Throws DeliveryRefused before any upload;
 // std::system_error when the log or the spool cannot be written.
 HistoryDeliveryResult DeliverHistory(const HistoryDeliveryRequest& request);
@@ -76,9 +80,10 @@ HistoryDeliveryResult DeliverHistory(const HistoryDeliveryRequest& request);
 // The password of every site, from its variable. Throws DeliveryRefused.
 std::vector<std::string> DeliveryPasswords(const std::vector<DeliverySite>& sites);
 
-// Where the device of `settings` sends `file_name` for the expanded `url`.
+// Where the device of `settings` sends `file_name` for the expanded `url`,
+// under `remote_name` when one is given and the url is a folder.
 RemoteTarget PushTarget(const DeliverySettings& settings, const std::string& url,
-                        const std::string& file_name);
+                        const std::string& file_name, const std::string& remote_name = "");
 
 // The log line of one attempt to send `file` to `target`.
 DeliveryAttempt AttemptOf(const SpooledFile& file, const RemoteTarget& target, TDateTime made,

@@ -22,7 +22,7 @@ struct Upload {
   RemoteTarget target;
   std::string password;  // "" for none
   std::string_view bytes;
-  std::optional<uint64_t> cut_after;  // stop after this many bytes, as a dropped line does
+  std::optional<uint64_t> cut_after;         // stop after this many bytes, as a dropped line does
   const std::atomic<bool>* abort = nullptr;  // when it turns true the upload is given up
 };
 

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "delivery/delivery_faults.h"
 #include "delivery/delivery_settings.h"
 #include "generator/fault_kind.h"
 #include "support/date_time.h"
@@ -62,6 +63,7 @@ struct SiteSettings {
   std::string time_zone = "UTC";  // a name of the system's zone database
   FaultRates faults;              // the scenario's [faults], each replaced by the site's own
   std::optional<DeliverySettings> delivery;  // none: its files stay in OUT/<name>/
+  DeliveryFaultRates delivery_faults;        // from [faults], each replaced by the site's own
   int line = 0;                   // where the scenario file declares it
 
   // The highest channel number the layout uses: the rows' count fields.

@@ -14,6 +14,7 @@
 #include <toml++/toml.h>
 
 #include "config/config_tables.h"
+#include "delivery/delivery_faults.h"
 #include "delivery/delivery_settings_reader.h"
 #include "generator/traffic_profile.h"
 #include "support/file_read.h"
@@ -66,7 +67,7 @@ class ScenarioReader {
       } else if (name == "defaults") {
         defaults = Table(node, "defaults");
       } else if (name == "faults") {
-        faults = Faults(node, "faults", faults);
+        faults = Faults(node, "faults", faults, delivery_faults_);
       } else if (name == "delivery") {
         delivery_ = Delivery(&node, "delivery");
       } else if (name == "site") {
@@ -261,16 +262,24 @@ class ScenarioReader {
     return defaults != nullptr ? defaults->get(key) : nullptr;
   }
 
-  // The rates of a faults table `node`, on top of `rates`: each key a fault
-  // kind, each value a probability.
-  FaultRates Faults(const toml::node& node, const std::string& key, FaultRates rates) const {
+  // The rates of a faults table `node`, on top of `rates` and of `delivery`
+  // (the faults of delivery): each key a fault kind, each value a probability.
+  FaultRates Faults(const toml::node& node, const std::string& key, FaultRates rates,
+                    DeliveryFaultRates& delivery) const {
     const toml::table* table = Table(node, key);
     for (const auto& [name, value] : *table) {
+      if (const std::optional<DeliveryFault> fault = DeliveryFaultOfName(name.str())) {
+        delivery[*fault] = Number(value, key + "." + std::string(name.str()), 0, 1);
+        continue;
+      }
       const std::optional<FaultKind> kind = FaultKindOfName(name.str());
       if (!kind) {
         std::string known;
         for (size_t i = 0; i < kFaultKindCount; ++i) {
           known += (i == 0 ? "" : ", ") + std::string(FaultKindName(static_cast<FaultKind>(i)));
+        }
+        for (size_t i = 0; i < kDeliveryFaultCount; ++i) {
+          known += ", " + std::string(DeliveryFaultName(static_cast<DeliveryFault>(i)));
         }
         Fail(value, key + "." + std::string(name.str()), "is not a fault kind (" + known + ")");
       }
@@ -284,8 +293,9 @@ class ScenarioReader {
     SiteSettings settings;
     settings.line = static_cast<int>(site.source().begin.line);
     settings.faults = faults;
+    settings.delivery_faults = delivery_faults_;
     if (const toml::node* own = site.get("faults")) {
-      settings.faults = Faults(*own, where + ".faults", faults);
+      settings.faults = Faults(*own, where + ".faults", faults, settings.delivery_faults);
     }
     settings.delivery = Delivery(site.get("delivery"), where + ".delivery", settings.line);
     for (const auto& [key, node] : site) {
@@ -537,6 +547,7 @@ class ScenarioReader {
 
   std::string source_;
   std::optional<DeliverySettings> delivery_;  // the scenario's [delivery]
+  DeliveryFaultRates delivery_faults_;        // the scenario's [faults] of delivery
 };
 
 }  // namespace

@@ -45,9 +45,10 @@ HistoryDeliveryRequest RequestOf(const Scenario& scenario, const std::string& ou
                                  PushesOf pushes_of) {
   HistoryDeliveryRequest request;
   request.out_dir = out_dir;
+  request.seed = scenario.seed;
   for (const SiteSettings& site : scenario.sites) {
     if (!site.delivery) continue;
-    request.sites.push_back({site.name, site.shop_code, *site.delivery});
+    request.sites.push_back({site.name, site.shop_code, *site.delivery, site.delivery_faults});
     request.pushes.push_back(pushes_of(site));
   }
   if (request.sites.empty()) {
@@ -162,8 +163,9 @@ int RunDeliverCommand(const DeliverOptions& options) {
   return Deliver(request, output);
 }
 
-int DeliverBackfill(const Scenario& scenario, const std::string& out_dir, const CivilDate& from,
-                    const CivilDate& to, const Shard& shard, CommandOutput& output) {
+int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& out_dir,
+                    const CivilDate& from, const CivilDate& to, const Shard& shard,
+                    CommandOutput& output) {
   const TDateTime first = EncodeDate(from.Year, from.Month, from.Day);
   const TDateTime last = EncodeDate(to.Year, to.Month, to.Day);
   HistoryDeliveryRequest request;
@@ -183,6 +185,7 @@ int DeliverBackfill(const Scenario& scenario, const std::string& out_dir, const 
     return output.Finish(kExitFailed);
   }
   request.connections = kDefaultConnections;
+  request.seed = seed;
   request.shard_index = shard.index;
   request.shard_count = shard.count;
   return Deliver(request, output);
@@ -194,7 +197,7 @@ std::unique_ptr<LiveDelivery> StartLiveDelivery(const Scenario& scenario,
   std::vector<LiveDelivery::Site> sites;
   for (const SiteSettings& site : scenario.sites) {
     if (site.delivery)
-      sites.push_back({{site.name, site.shop_code, *site.delivery}, site.time_zone});
+      sites.push_back({{site.name, site.shop_code, *site.delivery, {}}, site.time_zone});
   }
   failed = false;
   if (sites.empty()) return nullptr;

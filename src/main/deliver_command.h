@@ -38,10 +38,11 @@ struct Shard;
 struct CivilDate;
 
 // `backfill --deliver`: delivers the site-days of `shard` from `from` to `to`
-// that the backfill has just written into `out_dir`. The exit codes of
-// RunDeliverCommand.
-int DeliverBackfill(const Scenario& scenario, const std::string& out_dir, const CivilDate& from,
-                    const CivilDate& to, const Shard& shard, CommandOutput& output);
+// that the backfill has just written into `out_dir`, its delivery faults
+// drawn from `seed`. The exit codes of RunDeliverCommand.
+int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& out_dir,
+                    const CivilDate& from, const CivilDate& to, const Shard& shard,
+                    CommandOutput& output);
 
 class LiveDelivery;
 

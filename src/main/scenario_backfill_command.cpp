@@ -130,8 +130,8 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
   }
   output.Line((terminal ? "\n" : "") + summary);
   if (options.deliver) {
-    return DeliverBackfill(scenario, request.out_dir, request.from, request.to, request.shard,
-                           output);
+    return DeliverBackfill(scenario, request.seed, request.out_dir, request.from, request.to,
+                           request.shard, output);
   }
   return output.Finish(kExitOk);
 }

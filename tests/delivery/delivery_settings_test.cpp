@@ -48,6 +48,14 @@ TEST(DeliverySettings, SiteTablesOverrideTheScenarioKeyByKey) {
   EXPECT_TRUE(b.insecure);
   EXPECT_EQ(scenario.sites[2].delivery->url, "ftp://127.0.0.1:2121/{site}/");
   EXPECT_FALSE(ParseScenario(kSite, "s.toml").sites[0].delivery) << "no table, no delivery";
+
+  // Delivery faults stand in [faults] beside the others.
+  const Scenario faulty = ParseScenario(
+      "[faults]\nlate_delivery = 0.5\nspike = 0.1\n" + kSite + "[site.faults]\nin_place = 1\n",
+      "s.toml");
+  EXPECT_EQ(faulty.sites[0].delivery_faults[DeliveryFault::kLateDelivery], 0.5);
+  EXPECT_EQ(faulty.sites[0].delivery_faults[DeliveryFault::kInPlace], 1);
+  EXPECT_EQ(faulty.sites[0].faults[FaultKind::kSpike], 0.1);
 }
 
 TEST(DeliverySettings, BadTablesAreRefusedWithLineAndKeyAndNoSecret) {

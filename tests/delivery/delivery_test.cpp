@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "delivery/delivery_log.h"
@@ -33,7 +34,8 @@ const char kScenario[] =
 
 // Three days of two sites in OUT, and a delivery request for them.
 struct History {
-  explicit History(const TempDir& dir) : out(dir.File("out")), root(dir.File("server")) {
+  explicit History(const TempDir& dir, int last_day = 10)
+      : out(dir.File("out")), root(dir.File("server")) {
     std::filesystem::create_directories(out);
     std::filesystem::create_directories(root);
     scenario = ParseScenario(kScenario, "s.toml");
@@ -41,7 +43,7 @@ struct History {
     backfill.scenario = &scenario;
     backfill.out_dir = out;
     backfill.from = {2027, 3, 8};
-    backfill.to = {2027, 3, 10};
+    backfill.to = {2027, 3, last_day};
     backfill.seed = scenario.seed;
     ScenarioBackfill(backfill);
   }
@@ -216,6 +218,60 @@ TEST(Delivery, PasswordsComeFromTheEnvironmentAndAreNeverShown) {
   const std::string log = ReadBytes(history.out + "/deliveries.jsonl");
   EXPECT_NE(log.find("HTTP 401"), std::string::npos);
   EXPECT_EQ(log.find(secret), std::string::npos);
+}
+
+// Every delivery fault at 0.2: the server's history (what arrived, under
+// which name, in which order) is what the log says, each kind is there, and
+// the log is the same on any number of connections.
+TEST(Delivery, WithDeliveryFaultsTheLogIsTheServersHistory) {
+  TempDir dir;
+  History history(dir, 27);
+  DeliverySettings settings;
+  settings.protocol = DeliveryProtocol::kHttp;
+  std::string logs[2];
+  for (int run = 0; run < 2; ++run) {
+    const std::string root = history.root + std::to_string(run);
+    testing::HttpReceiver http(root);
+    settings.url = http.Url();
+    HistoryDeliveryRequest request = history.Request(settings);
+    request.connections = 1 + run;
+    request.seed = 7;
+    for (DeliverySite& site : request.sites) site.faults.rate.fill(0.2);
+    const HistoryDeliveryResult result = DeliverHistory(request);
+    logs[run] = ReadBytes(history.out + "/deliveries.jsonl");
+    std::filesystem::remove(history.out + "/deliveries.jsonl");
+    std::filesystem::remove(history.out + "/deliveries.spool");
+
+    std::map<std::string, std::vector<std::string>> arrived;
+    for (const testing::HttpReceiver::Arrival& arrival : http.arrivals()) {
+      arrived[arrival.path.substr(0, arrival.path.find('/'))].push_back(arrival.path);
+    }
+    std::map<std::string, std::vector<std::string>> logged;
+    std::set<std::string> kinds;
+    std::istringstream log(logs[run]);
+    for (std::string text; std::getline(log, text);) {
+      const nlohmann::json line = nlohmann::json::parse(text);
+      if (line["outcome"] == "ok") {
+        logged[line["site"]].push_back(line["site"].get<std::string>() + "/" +
+                                       line["remote"].get<std::string>());
+      }
+      if (!line["fault"].is_null()) kinds.insert(line["fault"]);
+    }
+    EXPECT_EQ(arrived, logged);
+    EXPECT_EQ(kinds.size(), kDeliveryFaultCount) << logs[run];
+    for (const SiteSettings& site : history.scenario.sites) {
+      for (const std::string& name : testing::EntriesOf(history.out + "/" + site.name)) {
+        const bool waits = std::any_of(
+            result.spooled.begin(), result.spooled.end(),
+            [&](const SpooledFile& f) { return f.site == site.name && f.file_name == name; });
+        if (waits) continue;
+        EXPECT_EQ(ReadBytes(root + "/" + site.name + "/" + name),
+                  ReadBytes(history.out + "/" + site.name + "/" + name))
+            << site.name << "/" << name;
+      }
+    }
+  }
+  EXPECT_EQ(logs[0], logs[1]);
 }
 
 // Live, across midnight, with a server that refuses the first pushes: every
