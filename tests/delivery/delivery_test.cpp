@@ -121,6 +121,9 @@ TEST_P(DeliveryTo, EverySiteFolderArrivesByteForByteAgainAndAgain) {
   // The second time every file is there already and is replaced.
   for (int round = 1; round <= 2; ++round) {
     const HistoryDeliveryResult result = DeliverHistory(history.Request(settings));
+    if (sftp && result.delivered == 0 && !sftp->Refusal().empty()) {
+      GTEST_SKIP() << sftp->Refusal();
+    }
     EXPECT_EQ(result.delivered, 6u) << "round " << round;
     EXPECT_TRUE(result.spooled.empty());
   }

@@ -150,8 +150,17 @@ class SftpServer {
                            "Subsystem sftp internal-sftp\n");
     const passwd* user = ::getpwuid(::getuid());
     user_ = user != nullptr ? user->pw_name : "";
-    up_ = process_.Start({"/usr/sbin/sshd", "-D", "-e", "-f", config}, dir.File("sshd.log"), port_,
-                         why_);
+    log_ = dir.File("sshd.log");
+    up_ = process_.Start({"/usr/sbin/sshd", "-D", "-e", "-f", config}, log_, port_, why_);
+  }
+  // The line where sshd says why it lets the test's user not in (a locked
+  // account, as some test users have), or "".
+  std::string Refusal() const {
+    const std::string log = ReadBytes(log_);
+    const size_t at = log.find(" not allowed because ");
+    if (at == std::string::npos) return "";
+    const size_t start = log.rfind('\n', at) == std::string::npos ? 0 : log.rfind('\n', at) + 1;
+    return log.substr(start, log.find('\n', at) - start);
   }
   bool up() const { return up_; }
   const std::string& why() const { return why_; }
@@ -167,6 +176,7 @@ class SftpServer {
   std::string key_;
   std::string known_hosts_;
   std::string user_;
+  std::string log_;
   ServerProcess process_;
   bool up_ = false;
   std::string why_;
