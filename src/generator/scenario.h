@@ -3,11 +3,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "delivery/delivery_faults.h"
+#include "delivery/delivery_settings.h"
 #include "generator/fault_kind.h"
 #include "support/date_time.h"
 
@@ -59,6 +62,8 @@ struct SiteSettings {
   std::set<int64_t> closed_days;  // day numbers (TDateTime date parts) the site is closed
   std::string time_zone = "UTC";  // a name of the system's zone database
   FaultRates faults;              // the scenario's [faults], each replaced by the site's own
+  std::optional<DeliverySettings> delivery;  // none: its files stay in OUT/<name>/
+  DeliveryFaultRates delivery_faults;        // from [faults], each replaced by the site's own
   int line = 0;                   // where the scenario file declares it
 
   // The highest channel number the layout uses: the rows' count fields.

@@ -16,6 +16,8 @@
 #include "config/config_tables.h"
 #include "dayfile/day_file_lines.h"
 #include "dayfile/row_text.h"
+#include "delivery/delivery_faults.h"
+#include "delivery/delivery_settings_reader.h"
 #include "generator/fault_truth_file.h"
 #include "generator/traffic_profile.h"
 #include "support/file_read.h"
@@ -33,7 +35,8 @@ constexpr double kMaxVisitors = 10'000'000;
 // [defaults] too.
 const std::set<std::string, std::less<>> kSiteKeys = {
     "name",    "shop_code", "profile", "visitors", "dwell_minutes", "variation_percent",
-    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights", "faults"};
+    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights", "faults",
+    "delivery"};
 
 // The keys that shape a site's own traffic, which the flat profile (the
 // program's coin flip around the clock) does not have.
@@ -89,12 +92,15 @@ class ScenarioReader {
       } else if (name == "defaults") {
         defaults = Table(node, "defaults");
       } else if (name == "faults") {
-        faults = Faults(node, "faults", faults);
+        faults = Faults(node, "faults", faults, delivery_faults_);
+      } else if (name == "delivery") {
+        delivery_ = Delivery(&node, "delivery");
       } else if (name == "site") {
         sites = node.as_array();
         if (sites == nullptr) Fail(node, "site", "must be written as [[site]] tables");
       } else {
-        Fail(node, name, "is not a key of a scenario (seed, [defaults], [faults], [[site]])");
+        Fail(node, name,
+             "is not a key of a scenario (seed, [defaults], [faults], [delivery], [[site]])");
       }
     }
     if (sites == nullptr || sites->empty()) {
@@ -106,8 +112,9 @@ class ScenarioReader {
         if (name == "name" || name == "shop_code") {
           Fail(node, "defaults." + name, "belongs to each site, not to the defaults");
         }
-        if (name == "faults") {
-          Fail(node, "defaults.faults", "stands at the top as [faults], not in the defaults");
+        if (name == "faults" || name == "delivery") {
+          Fail(node, "defaults." + name,
+               "stands at the top as [" + name + "], not in the defaults");
         }
         if (kSiteKeys.count(name) == 0) Fail(node, "defaults." + name, UnknownSiteKey());
       }
@@ -135,6 +142,18 @@ class ScenarioReader {
                          const std::string& problem) const {
     throw ScenarioError(source_ + ":" + std::to_string(node.source().begin.line) + ": " + key +
                         ": " + problem);
+  }
+
+  // The scenario's [delivery] `node` (when `site_line` is 0), or a site's
+  // delivery on top of it (`node` may then be null).
+  std::optional<DeliverySettings> Delivery(const toml::node* node, const std::string& key,
+                                           int site_line = 0) const {
+    try {
+      if (site_line == 0) return ReadDeliveryTable(*node, key, {});
+      return SiteDelivery(node, key, delivery_, site_line);
+    } catch (const DeliverySettingsError& error) {
+      throw ScenarioError(source_ + ":" + std::to_string(error.line()) + ": " + error.what());
+    }
   }
 
   static std::string UnknownSiteKey() {
@@ -274,16 +293,24 @@ class ScenarioReader {
     return defaults != nullptr ? defaults->get(key) : nullptr;
   }
 
-  // The rates of a faults table `node`, on top of `rates`: each key a fault
-  // kind, each value a probability.
-  FaultRates Faults(const toml::node& node, const std::string& key, FaultRates rates) const {
+  // The rates of a faults table `node`, on top of `rates` and of `delivery`
+  // (the faults of delivery): each key a fault kind, each value a probability.
+  FaultRates Faults(const toml::node& node, const std::string& key, FaultRates rates,
+                    DeliveryFaultRates& delivery) const {
     const toml::table* table = Table(node, key);
     for (const auto& [name, value] : *table) {
+      if (const std::optional<DeliveryFault> fault = DeliveryFaultOfName(name.str())) {
+        delivery[*fault] = Number(value, key + "." + std::string(name.str()), 0, 1);
+        continue;
+      }
       const std::optional<FaultKind> kind = FaultKindOfName(name.str());
       if (!kind) {
         std::string known;
         for (size_t i = 0; i < kFaultKindCount; ++i) {
           known += (i == 0 ? "" : ", ") + std::string(FaultKindName(static_cast<FaultKind>(i)));
+        }
+        for (size_t i = 0; i < kDeliveryFaultCount; ++i) {
+          known += ", " + std::string(DeliveryFaultName(static_cast<DeliveryFault>(i)));
         }
         Fail(value, key + "." + std::string(name.str()), "is not a fault kind (" + known + ")");
       }
@@ -297,9 +324,11 @@ class ScenarioReader {
     SiteSettings settings;
     settings.line = static_cast<int>(site.source().begin.line);
     settings.faults = faults;
+    settings.delivery_faults = delivery_faults_;
     if (const toml::node* own = site.get("faults")) {
-      settings.faults = Faults(*own, where + ".faults", faults);
+      settings.faults = Faults(*own, where + ".faults", faults, settings.delivery_faults);
     }
+    settings.delivery = Delivery(site.get("delivery"), where + ".delivery", settings.line);
     for (const auto& [key, node] : site) {
       if (kSiteKeys.count(key.str()) == 0) Fail(node, where + "." + std::string(key.str()), UnknownSiteKey());
     }
@@ -558,6 +587,8 @@ class ScenarioReader {
   }
 
   std::string source_;
+  std::optional<DeliverySettings> delivery_;  // the scenario's [delivery]
+  DeliveryFaultRates delivery_faults_;        // the scenario's [faults] of delivery
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "backfill_command.h"
 #include "command_style.h"
+#include "deliver_command.h"
 #include "display_check.h"
 #include "exit_codes.h"
 #include "help_formatter.h"
@@ -19,6 +20,7 @@
 #include "run_command.h"
 #include "scenario_command.h"
 #include "seal_command.h"
+#include "serve_command.h"
 #include "tmainwnd.h"
 #include "usage_message.h"
 #include "verify_command.h"
@@ -90,6 +92,10 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* plot = AddPlotCommand(app, plot_options);
   ScenarioOptions scenario_options;
   CLI::App* scenario = AddScenarioCommand(app, scenario_options);
+  DeliverOptions deliver_options;
+  CLI::App* deliver = AddDeliverCommand(app, deliver_options);
+  ServeOptions serve_options;
+  CLI::App* serve = AddServeCommand(app, serve_options);
   std::string help_topic;
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
   help->add_option("COMMAND", help_topic, "The command to describe")->type_name("");
@@ -139,6 +145,8 @@ int RunCommandLine(int argc, char** argv) {
   if (seal->parsed()) return RunSealCommand(seal_options);
   if (plot->parsed()) return RunPlotCommand(plot_options);
   if (scenario->parsed()) return RunScenarioCommand(scenario_options);
+  if (deliver->parsed()) return RunDeliverCommand(deliver_options);
+  if (serve->parsed()) return RunServeCommand(serve_options);
   return RunWindow(argc, argv);
 }
 

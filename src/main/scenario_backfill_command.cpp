@@ -10,6 +10,7 @@
 
 #include "backfill_command.h"
 #include "command_style.h"
+#include "deliver_command.h"
 #include "exit_codes.h"
 #include "generator/fault_truth_file.h"
 #include "generator/scenario_backfill.h"
@@ -132,6 +133,10 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
     summary += "; " + CountOf(last.files_skipped, "file", "files") + " kept as they were";
   }
   output.Line((terminal ? "\n" : "") + summary);
+  if (options.deliver) {
+    return DeliverBackfill(scenario, request.seed, request.out_dir, request.from, request.to,
+                           request.shard, output);
+  }
   return output.Finish(kExitOk);
 }
 

@@ -65,7 +65,7 @@ TEST(CommandLine, EveryCommandReadsItsValuesAlikeAndNamesItselfInErrors) {
        "tly-generator verify: there is no option --json-please\n"},
       {{"no-such-command", "x"},
        "tly-generator: no-such-command is not a command (run, backfill, verify, seal, plot, "
-       "scenario, help)\n"},
+       "scenario, deliver, serve, help)\n"},
       {{"--bogus"}, "tly-generator: there is no option --bogus\n"},
       {{"help", "no-such-command"}, "tly-generator help: there is no command no-such-command"},
       // The parser's own texts, in the program's words; words it could not

@@ -163,7 +163,7 @@ TEST_F(Installed, CompletionFollowsTheProgramsOwnHelp) {
                                "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '";
     return Capture("bash -c " + Quoted(script)).second;
   };
-  EXPECT_EQ(complete("''"), "backfill help plot run scenario seal verify ");
+  EXPECT_EQ(complete("''"), "backfill deliver help plot run scenario seal serve verify ");
   EXPECT_EQ(complete("p"), "plot ");
   EXPECT_EQ(complete("plot --"), "--force --help --out --size ");
   EXPECT_EQ(complete("run --se"), "--seconds --seed ");
