@@ -21,9 +21,9 @@ const std::string* TextAt(const Json& json, const char* key) {
 std::optional<int64_t> NumberAt(const Json& json, const char* key, int64_t low, int64_t high) {
   const auto found = json.find(key);
   if (found == json.end() || !found->is_number_integer()) return std::nullopt;
-  const int64_t number = found->is_number_unsigned() && found->get<uint64_t>() > INT64_MAX
-                             ? high + 1
-                             : found->get<int64_t>();
+  // Beyond int64_t is beyond every range asked for.
+  if (found->is_number_unsigned() && found->get<uint64_t>() > INT64_MAX) return std::nullopt;
+  const int64_t number = found->get<int64_t>();
   if (number < low || number > high) return std::nullopt;
   return number;
 }
@@ -55,7 +55,9 @@ TruthEntry ParseLine(std::string_view line, const std::string& where) {
   }
   const std::optional<FaultKind> kind = FaultKindOfName(*kind_name);
   if (!kind) throw std::invalid_argument(where + ": no fault kind " + json["kind"].dump());
-  TruthEntry entry{*file, *kind, std::nullopt, false};
+  TruthEntry entry;
+  entry.file = *file;
+  entry.kind = *kind;
   const auto seal = json.find("seal_matches");
   entry.no_file = seal != json.end() && seal->is_null();
   entry.first_quarter = QuarterAt(json, "first_quarter");

@@ -89,7 +89,10 @@ StudioWindow::StudioWindow(QWidget* parent)
   }
 }
 
-StudioWindow::~StudioWindow() = default;
+StudioWindow::~StudioWindow() {
+  // Before the form goes: the dialog tells the window when it is gone.
+  delete history_;
+}
 
 void StudioWindow::OpenScenarioFile(const QString& path) {
   std::string problem;
