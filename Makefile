@@ -89,10 +89,10 @@ package: deps
 	@ls -l build/package/*.deb
 
 # The package as Debian's checkers see it (not in CI): lintian fails on any
-# error, and the menu entry must satisfy desktop-file-validate.
+# error, and the menu entries must satisfy desktop-file-validate.
 package-check: package
 	lintian --fail-on error --display-info build/package/tly-generator_*.deb
-	desktop-file-validate packaging/tly-generator.desktop
+	desktop-file-validate packaging/tly-generator.desktop packaging/tly-generator-studio.desktop
 	@echo "package-check: lintian and desktop-file-validate found no error"
 
 format:

@@ -211,6 +211,9 @@ TEST(CommandLine, WithoutADisplayTheWindowSaysHowToGenerateWithoutOne) {
   const Outcome unreachable = RunProgram({}, -1, {"DISPLAY=:97"});
   EXPECT_EQ(unreachable.code, 2);
   EXPECT_NE(unreachable.err.find(":97 does not answer"), std::string::npos) << unreachable.err;
+  const Outcome studio = RunProgram({"studio"}, -1, {"QT_QPA_PLATFORM=bogus"});
+  EXPECT_EQ(studio.code, 2);
+  EXPECT_NE(studio.err.find("studio: the studio needs a display"), std::string::npos) << studio.err;
 }
 
 }  // namespace
