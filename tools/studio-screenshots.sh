@@ -7,15 +7,16 @@ set -eu
 exe=$(realpath "$1")
 docs=$(realpath "$(dirname "$0")/../doc")
 work=$(mktemp -d)
-trap 'kill "$studio" "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
+studio=
+trap 'kill $studio "$xvfb" 2>/dev/null || true; wait; rm -rf "$work"' EXIT
 export DISPLAY=:91 XDG_CONFIG_HOME="$work/config" TZ=UTC
 Xvfb "$DISPLAY" -screen 0 1200x760x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 until xdotool getdisplaygeometry >/dev/null 2>&1; do sleep 0.1; done
 
 # The example with faults in every site-day, so that the day shows some.
-"$exe" scenario > "$work/example.toml"
-sed -i 's/^outage = 0 /outage = 0.8/; s/^spike = 0 /spike = 0.5/; s/^truncated = 0 /truncated = 0.3/' \
+"$exe" scenario --example > "$work/example.toml"
+sed -i 's/^outage = 0 /outage = 0.8/; s/^spike = 0 /spike = 0.5/; s/^lf_line_ends = 0 /lf_line_ends = 0.2/' \
   "$work/example.toml"
 mkdir "$work/out"
 mkdir -p "$XDG_CONFIG_HOME/tly-generator"
@@ -31,10 +32,15 @@ JSON
 
 shot() {
   sleep 1
-  import -window root "$docs/studio-$1.png"
+  # 256 colours are all a screen of widgets needs, at a third of the size.
+  import -window root -colors 256 "png8:$docs/studio-$1.png"
 }
+# Xvfb has no window manager: the window gets the focus directly.
 key() {
-  xdotool search --sync --name "$1" windowactivate --sync key --clearmodifiers "$2"
+  window=$(xdotool search --sync --onlyvisible --name "$1" | head -n 1)
+  # A key that closes its window leaves xdotool without one to report on.
+  xdotool windowfocus --sync "$window" key --window "$window" "$2" 2>/dev/null || true
+  sleep 0.3
 }
 
 "$exe" studio "$work/example.toml" &

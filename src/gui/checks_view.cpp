@@ -45,6 +45,7 @@ ChecksView::ChecksView(QWidget* parent)
   layout->addWidget(splitter, 1);
   connect(&watcher_, &QFutureWatcher<FolderCheck>::finished, this, &ChecksView::ShowResult);
   connect(results_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { ShowRow(row); });
+  connect(results_, &QTableWidget::cellActivated, this, [this](int row, int) { ShowRow(row); });
 }
 
 ChecksView::~ChecksView() {
@@ -65,6 +66,7 @@ void ChecksView::ShowResult() {
   result_ = watcher_.result();
   results_->setRowCount(static_cast<int>(result_.files.size()));
   int bad = 0;
+  int first_bad = -1;
   const QDir base(folder_);
   for (int row = 0; row < results_->rowCount(); ++row) {
     const FolderFileCheck& file = result_.files[static_cast<size_t>(row)];
@@ -81,7 +83,7 @@ void ChecksView::ShowResult() {
                  QString::fromStdString(file.verified.first_problem);
       for (const DayFileFinding& finding : findings) all << QString::fromStdString(finding.problem);
     }
-    if (verdict != QLatin1String("OK")) ++bad;
+    if (verdict != QLatin1String("OK") && bad++ == 0) first_bad = row;
     const QStringList cells = {base.relativeFilePath(QString::fromStdString(file.path)), verdict,
                                problems};
     for (int column = 0; column < 3; ++column) {
@@ -97,6 +99,12 @@ void ChecksView::ShowResult() {
   QStringList lines;
   for (const std::string& line : result_.truth_lines) lines << QString::fromStdString(line);
   scores_->setPlainText(lines.join('\n'));
+  // What is wrong is what one looks at first.
+  file_text_->clear();
+  if (first_bad >= 0) {
+    results_->selectRow(first_bad);
+    ShowRow(first_bad);
+  }
   emit Checked();
 }
 
