@@ -1,6 +1,7 @@
 #include "gui/studio_window.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QAction>
 #include <QDateEdit>
@@ -189,6 +190,9 @@ TEST_F(StudioTest, HistoryThenTheDayAndTheChecksOfTheFiles) {
   const std::string broken = out_ + "/south/270104.tly";
   const std::string bytes = testing::ReadBytes(broken);
   testing::WriteBytes(broken, bytes.substr(0, bytes.size() - 5));
+  // A named pipe under a day file's name is reported, never waited for.
+  const std::string pipe = out_ + "/south/270106.tly";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   QSignalSpy checked(window->Checks(), &ChecksView::Checked);
   window->Form().actionVerify->trigger();
   ASSERT_TRUE(checked.wait(kDeadlineMs));
@@ -198,6 +202,10 @@ TEST_F(StudioTest, HistoryThenTheDayAndTheChecksOfTheFiles) {
   int broken_row = -1;
   for (int row = 0; row < results->rowCount(); ++row) {
     const std::string path = out_ + "/" + results->item(row, 0)->text().toStdString();
+    if (path == pipe) {
+      EXPECT_EQ(results->item(row, 1)->text(), "UNREADABLE");
+      continue;
+    }
     EXPECT_EQ(results->item(row, 1)->text() == "OK", FirstProblem(path).empty()) << path;
     if (path == broken) broken_row = row;
   }
@@ -257,7 +265,7 @@ TEST_F(StudioTest, LiveRunFollowedByTheDayPageAndStoppedWithASave) {
   window->Scenarios()->SetDay(day);
   window->Scenarios()->SelectSite(0);
   window->Live()->StartEdit()->setDateTime(QDateTime(day, QTime(9, 0), QTimeZone::utc()));
-  window->Live()->SpeedEdit()->setValue(3600);
+  window->Live()->SpeedEdit()->setValue(20000);
   QSignalSpy stopped(window.get(), &StudioWindow::LiveStopped);
   window->Form().actionStartLive->trigger();
   ASSERT_TRUE(window->LiveRunning());
@@ -272,6 +280,31 @@ TEST_F(StudioTest, LiveRunFollowedByTheDayPageAndStoppedWithASave) {
   EXPECT_EQ(files.size(), 2u);
   for (const std::string& file : files) EXPECT_EQ(FirstProblem(file), "") << file;
   EXPECT_FALSE(AnyTemporaryFileUnder(out_));
+}
+
+// A live run that ends by itself after midnight finishes the day with its
+// faults: their truth is written at once and the day page marks them.
+TEST_F(StudioTest, LiveRunOverMidnightWritesTheTruthOfTheDayItFinished) {
+  fs::create_directory(out_);
+  auto window = Open();
+  OpenScenario(*window, kTwoSites);
+  window->SetOutDir(QString::fromStdString(out_));
+  window->Live()->StartEdit()->setDateTime(
+      QDateTime(QDate(2027, 1, 4), QTime(23, 30), QTimeZone::utc()));
+  window->Live()->SpeedEdit()->setValue(100000);
+  window->Live()->HoursEdit()->setValue(1);
+  QSignalSpy stopped(window.get(), &StudioWindow::LiveStopped);
+  window->Form().actionStartLive->trigger();
+  ASSERT_TRUE(stopped.wait(kDeadlineMs));
+  EXPECT_EQ(stopped.front().front().toString(), "Stopped; every site saved.");
+  const std::vector<TruthEntry> truth =
+      ParseFaultTruth(testing::ReadBytes(out_ + "/faults.jsonl"), "faults.jsonl");
+  ASSERT_EQ(truth.size(), 1u);
+  EXPECT_EQ(truth[0].file, "north/270104.tly");
+  window->Scenarios()->SetDay(QDate(2027, 1, 4));
+  window->Scenarios()->SelectSite(0);
+  EXPECT_EQ(window->Day()->Chart()->Faults().size(), 1u);
+  EXPECT_TRUE(fs::exists(out_ + "/north/270105.tly"));
 }
 
 }  // namespace
