@@ -55,8 +55,9 @@ test-arm64: deps
 
 bench: deps
 	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTLY_BUILD_TESTS=OFF -DTLY_BUILD_BENCH=ON
-	cmake --build build/bench -j $(JOBS) --target tly_bench tly-generator
+	cmake --build build/bench -j $(JOBS) --target tly_bench tly-generator studio_stall_bench
 	@sh tools/bench.sh build/bench
+	build/bench/bench/studio/studio_stall_bench
 
 # Every fuzz target for FUZZ_SECONDS each, built with clang, libFuzzer,
 # AddressSanitizer and UndefinedBehaviorSanitizer; a failing input fails the run.

@@ -1,6 +1,7 @@
 #include "gui/studio_window.h"
 
 #include <QCloseEvent>
+#include <QDateEdit>
 #include <QFileDialog>
 #include <QLabel>
 #include <QSettings>
