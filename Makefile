@@ -55,8 +55,9 @@ test-arm64: deps
 
 bench: deps
 	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTLY_BUILD_TESTS=OFF -DTLY_BUILD_BENCH=ON
-	cmake --build build/bench -j $(JOBS) --target tly_bench tly-generator
+	cmake --build build/bench -j $(JOBS) --target tly_bench tly-generator studio_stall_bench
 	@sh tools/bench.sh build/bench
+	build/bench/bench/studio/studio_stall_bench
 
 # Every fuzz target for FUZZ_SECONDS each, built with clang, libFuzzer,
 # AddressSanitizer and UndefinedBehaviorSanitizer; a failing input fails the run.
@@ -89,10 +90,10 @@ package: deps
 	@ls -l build/package/*.deb
 
 # The package as Debian's checkers see it (not in CI): lintian fails on any
-# error, and the menu entry must satisfy desktop-file-validate.
+# error, and the menu entries must satisfy desktop-file-validate.
 package-check: package
 	lintian --fail-on error --display-info build/package/tly-generator_*.deb
-	desktop-file-validate packaging/tly-generator.desktop
+	desktop-file-validate packaging/tly-generator.desktop packaging/tly-generator-studio.desktop
 	@echo "package-check: lintian and desktop-file-validate found no error"
 
 # The container image build/image/tly-generator-<version>.oci.tar (for

@@ -71,7 +71,7 @@ int PrintAnswer(const std::string& command, const std::string& text) {
 
 }  // namespace
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv, const StudioOpener& studio) {
   CLI::App app(
       "TLY Generator: simulates a people-counting site and keeps its TLY day files (yymmdd.tly) "
       "up to date.\nWithout a command it opens its window.",
@@ -96,6 +96,10 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* deliver = AddDeliverCommand(app, deliver_options);
   ServeOptions serve_options;
   CLI::App* serve = AddServeCommand(app, serve_options);
+  std::string studio_scenario;
+  CLI::App* studio_command = app.add_subcommand(
+      "studio", "Open the studio window: scenarios, day charts, history, checks and deliveries");
+  studio_command->add_option("SCENARIO", studio_scenario, "A scenario file to open")->type_name("");
   std::string help_topic;
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
   help->add_option("COMMAND", help_topic, "The command to describe")->type_name("");
@@ -134,6 +138,7 @@ int RunCommandLine(int argc, char** argv) {
     std::fprintf(stderr, "tly-generator help: there is no command %s\n", help_topic.c_str());
     return kExitUsage;
   }
+  if (studio_command->parsed()) return studio(argc, argv, studio_scenario);
   if (!app.get_subcommands().empty()) {
     // A reader that went away (a closed pipe) must not kill a command that is
     // generating; the write fails instead and the command says so at the end.

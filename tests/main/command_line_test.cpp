@@ -65,7 +65,7 @@ TEST(CommandLine, EveryCommandReadsItsValuesAlikeAndNamesItselfInErrors) {
        "tly-generator verify: there is no option --json-please\n"},
       {{"no-such-command", "x"},
        "tly-generator: no-such-command is not a command (run, backfill, verify, seal, plot, "
-       "scenario, deliver, serve, help)\n"},
+       "scenario, deliver, serve, studio, help)\n"},
       {{"--bogus"}, "tly-generator: there is no option --bogus\n"},
       {{"help", "no-such-command"}, "tly-generator help: there is no command no-such-command"},
       // The parser's own texts, in the program's words; words it could not
@@ -233,6 +233,9 @@ TEST(CommandLine, WithoutADisplayTheWindowSaysHowToGenerateWithoutOne) {
   const Outcome unreachable = RunProgram({}, -1, {"DISPLAY=:97"});
   EXPECT_EQ(unreachable.code, 2);
   EXPECT_NE(unreachable.err.find(":97 does not answer"), std::string::npos) << unreachable.err;
+  const Outcome studio = RunProgram({"studio"}, -1, {"QT_QPA_PLATFORM=bogus"});
+  EXPECT_EQ(studio.code, 2);
+  EXPECT_NE(studio.err.find("studio: the studio needs a display"), std::string::npos) << studio.err;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testutil/program_process.h"
@@ -125,15 +126,19 @@ TEST_F(Installed, DesktopEntryIconManualAndCompletionAreInPlace) {
   EXPECT_TRUE(fs::exists(Path("share/bash-completion/completions/tly-generator")));
   EXPECT_TRUE(fs::exists(Path("share/doc/tly-generator/copyright")));
 
-  const std::string desktop = testing::ReadBytes(Path("share/applications/tly-generator.desktop"));
-  EXPECT_NE(desktop.find("\nExec=tly-generator\n"), std::string::npos) << desktop;
-  EXPECT_NE(desktop.find("\nIcon=tly-generator\n"), std::string::npos) << desktop;
-  const std::string validate = TLY_DESKTOP_FILE_VALIDATE;
-  if (validate.find("NOTFOUND") == std::string::npos && !validate.empty()) {
-    const auto [status, output] = Capture(
-        validate + " " + Quoted(Path("share/applications/tly-generator.desktop")) + " 2>&1");
-    EXPECT_EQ(status, 0) << output;
-    EXPECT_EQ(output, "");
+  // The window's entry and the studio's.
+  for (const auto& [name, exec] : {std::pair{"tly-generator", "tly-generator"},
+                                   std::pair{"tly-generator-studio", "tly-generator studio"}}) {
+    const std::string entry = Path("share/applications/" + std::string(name) + ".desktop");
+    const std::string desktop = testing::ReadBytes(entry);
+    EXPECT_NE(desktop.find("\nExec=" + std::string(exec) + "\n"), std::string::npos) << desktop;
+    EXPECT_NE(desktop.find("\nIcon=tly-generator\n"), std::string::npos) << desktop;
+    const std::string validate = TLY_DESKTOP_FILE_VALIDATE;
+    if (validate.find("NOTFOUND") == std::string::npos && !validate.empty()) {
+      const auto [status, output] = Capture(validate + " " + Quoted(entry) + " 2>&1");
+      EXPECT_EQ(status, 0) << output;
+      EXPECT_EQ(output, "");
+    }
   }
 
   const auto [status, manual] =
@@ -147,11 +152,11 @@ TEST_F(Installed, DesktopEntryIconManualAndCompletionAreInPlace) {
 }
 
 // Completion offers the commands, a command's options from its own --help,
-// pictures after plot's --out, day files for verify, seal and plot, directories
-// for --out of run.
+// pictures after plot's --out, day files for verify, seal and plot, scenario
+// files for studio, directories for --out of run.
 TEST_F(Installed, CompletionFollowsTheProgramsOwnHelp) {
   testing::TempDir files;
-  for (const char* name : {"a.png", "b.SVG", "c.tly", "d.txt"})
+  for (const char* name : {"a.png", "b.SVG", "c.tly", "d.txt", "e.toml"})
     testing::WriteBytes(files.File(name), "");
   fs::create_directory(files.File("sub"));
   const auto complete = [&](const std::string& words) {
@@ -163,13 +168,14 @@ TEST_F(Installed, CompletionFollowsTheProgramsOwnHelp) {
                                "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '";
     return Capture("bash -c " + Quoted(script)).second;
   };
-  EXPECT_EQ(complete("''"), "backfill deliver help plot run scenario seal serve verify ");
+  EXPECT_EQ(complete("''"), "backfill deliver help plot run scenario seal serve studio verify ");
   EXPECT_EQ(complete("p"), "plot ");
   EXPECT_EQ(complete("plot --"), "--force --help --out --size ");
   EXPECT_EQ(complete("run --se"), "--seconds --seed ");
   EXPECT_EQ(complete("plot --out ''"), "a.png b.SVG sub ");
   EXPECT_EQ(complete("verify ''"), "c.tly sub ");
   EXPECT_EQ(complete("seal ''"), "c.tly sub ");
+  EXPECT_EQ(complete("studio ''"), "e.toml sub ");
   EXPECT_EQ(complete("plot c.tly ''"), "c.tly sub ");
   EXPECT_EQ(complete("run --out ''"), "sub ");
   EXPECT_EQ(complete("backfill --from ''"), " ");
