@@ -21,10 +21,10 @@ uint64_t HashOfName(std::string_view name);
 // The key of one stream.
 struct StreamKey {
   uint32_t seed = 0;
-  uint64_t site = 0;     // HashOfName of the site's name
-  int64_t day = 0;       // the day number of the local date
-  int32_t quarter = 0;   // real quarter hour of the day, or a negative number for day-wide draws
-  int32_t channel = 0;   // the channel (from 1), or 0 for draws of the whole site
+  uint64_t site = 0;    // HashOfName of the site's name
+  int64_t day = 0;      // the day number of the local date
+  int32_t quarter = 0;  // real quarter hour of the day, or a negative number for day-wide draws
+  int32_t channel = 0;  // the channel (from 1), or 0 for draws of the whole site
 };
 
 // One stream: splitmix64 steps from a state derived from its key.
@@ -55,6 +55,10 @@ class StreamRandom {
   }
   // A Poisson-distributed count of mean `mean` (>= 0).
   int64_t Poisson(double mean);
+  // A standard normal number.
+  double Normal();
+  // A gamma-distributed number of shape `shape` (> 0) and mean `shape`.
+  double Gamma(double shape);
   // A stay of mean `mean` drawn from a gamma distribution of shape 4 (the sum
   // of four exponential parts): rarely very short, rarely far beyond the mean.
   double Stay(double mean) {
@@ -64,8 +68,7 @@ class StreamRandom {
     const size_t index = static_cast<size_t>(bits >> (64 - kStayPointBits));
     if (index + 1 == kStayPoints) return StayTail(mean);
     const double fraction =
-        static_cast<double>(bits & ((uint64_t{1} << (64 - kStayPointBits)) - 1)) *
-        0x1.0p-54;
+        static_cast<double>(bits & ((uint64_t{1} << (64 - kStayPointBits)) - 1)) * 0x1.0p-54;
     return mean * (stay_quantiles_[index] +
                    fraction * (stay_quantiles_[index + 1] - stay_quantiles_[index]));
   }
