@@ -30,9 +30,9 @@ enum class TrafficProfile {
 // as in the day file's header).
 struct DoorSettings {
   std::string name;
-  char kind = 'D';      // 'D' door, 'C' passage, 'P'
-  double weight = 1;    // share of the site's traffic, relative to the other doors
-  int in_channel = 0;   // counts the entries
+  char kind = 'D';     // 'D' door, 'C' passage, 'P'
+  double weight = 1;   // share of the site's traffic, relative to the other doors
+  int in_channel = 0;  // counts the entries
   int out_channel = 0;  // counts the exits
 };
 
@@ -80,18 +80,18 @@ struct SiteSettings {
   bool default_layout = true;  // the program's four doors and a passage
   std::vector<DoorSettings> doors;
   TrafficProfile profile = TrafficProfile::kRetail;
-  std::array<double, 24> hourly{};             // relative entries per hour of the day
-  std::array<double, kDaysPerWeek> weekday{};  // day factor, Monday first
-  double visitors = 0;                         // expected entries on a day of weekday factor 1
-  double dwell_minutes = 0;                    // mean stay
-  double variation_percent = 0;                // a day's visitors vary uniformly by up to this much
-  std::array<double, 12> seasonal{};           // month factors, January first
+  std::array<double, 24> hourly{};               // relative entries per hour of the day
+  std::array<double, kDaysPerWeek> weekday{};    // day factor, Monday first
+  double visitors = 0;           // expected entries on a day of weekday factor 1
+  double dwell_minutes = 0;      // mean stay
+  double variation_percent = 0;  // a day's visitors vary uniformly by up to this much
+  std::array<double, 12> seasonal{};             // month factors, January first
   std::array<DayHours, kDaysPerWeek> hours;
   std::set<int64_t> closed_days;  // day numbers (TDateTime date parts) the site is closed
   std::string time_zone = "UTC";  // a name of the system's zone database
-  TrafficRealism realism;
-  FaultRates faults;  // the scenario's [faults], each replaced by the site's own
-  int line = 0;       // where the scenario file declares it
+  TrafficRealism realism;         // how much like a real counter's its traffic looks
+  FaultRates faults;              // the scenario's [faults], each replaced by the site's own
+  int line = 0;                   // where the scenario file declares it
 
   // The highest channel number the layout uses: the rows' count fields.
   int ChannelCount() const;
@@ -121,8 +121,8 @@ double EventFactor(const SiteSettings& site, TDateTime date);
 
 // Expected entries of `site` on the local date `date` (closed days and
 // closed weekdays give 0): visitors x weekday factor x month factor x the
-// factor of its events. Flat
-// sites have no expectation of their own and give 0.
+// factor of its events. Flat sites have no expectation of their own and
+// give 0.
 double ExpectedVisitors(const SiteSettings& site, TDateTime date);
 
 }  // namespace tly
