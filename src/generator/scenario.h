@@ -62,7 +62,8 @@ struct TrafficRealism {
   double dwell_spread = 0.5;      // the stays' coefficient of variation
   double walk_through_share = 0;  // share of visits of half a minute to five minutes
   int staff_per_day = 0;          // staff who come before opening and leave after closing
-  std::pair<int, int> staff_hours{0, 0};  // their local interval [start, end) in minutes
+  std::pair<int, int> staff_hours{0, 0};  // their local [start, end) in minutes; {0, 0}: an
+                                          // hour either side of the opening hours
   double count_error_percent = 0;  // each passage missed by the counter with this probability
   double occlusion = 0;            // extra probability of a miss in the day's busiest quarter hour
   std::vector<SiteEvent> events;

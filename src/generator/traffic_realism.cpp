@@ -15,6 +15,7 @@ constexpr double kForgottenWeight = 0.01;
 // A step out of a member of staff lasts from 5 minutes to an hour.
 constexpr int kShortestStepOut = 5 * 60;
 constexpr int kLongestStepOut = 60 * 60;
+constexpr int kStaffHour = 60 * 60;
 
 // The uniform draw in [-1, 1) of `site` on `date`.
 double DayNoise(const SiteSettings& site, uint32_t seed, TDateTime date) {
@@ -107,14 +108,19 @@ std::vector<StaffPassage> StaffPassages(const SiteSettings& site, uint32_t seed,
   const int closing = static_cast<int>(clock.open.rend() - last) * kQuarterSeconds;
   // Before opening and after closing within staff_hours; where the hours
   // leave no time there, the first and the last quarter hour of opening.
-  int arrive_from = SecondOfMinute(clock, realism.staff_hours.first);
+  // Without staff_hours, the hour before opening and the hour after closing.
+  const bool own_hours = realism.staff_hours.second > 0;
+  const int day_end = static_cast<int>(clock.slot.size()) * kQuarterSeconds;
+  int arrive_from = own_hours ? SecondOfMinute(clock, realism.staff_hours.first)
+                              : std::max(0, opening - kStaffHour);
   int arrive_to = opening;
   if (arrive_from >= arrive_to) {
     arrive_from = opening;
     arrive_to = std::min(closing, opening + kQuarterSeconds);
   }
   int leave_from = closing;
-  int leave_to = SecondOfMinute(clock, realism.staff_hours.second);
+  int leave_to = own_hours ? SecondOfMinute(clock, realism.staff_hours.second)
+                           : std::min(day_end, closing + kStaffHour);
   if (leave_to <= leave_from) {
     leave_from = std::max(opening, closing - kQuarterSeconds);
     leave_to = closing;
@@ -127,12 +133,13 @@ std::vector<StaffPassage> StaffPassages(const SiteSettings& site, uint32_t seed,
     const int in = between(arrive_from, arrive_to);
     const int out = std::max(in, between(leave_from, leave_to));
     passages.push_back({in, stream.Uniform(), false});
-    // A few steps out (for lunch, a delivery, a smoke), each back in before
-    // the end of the day's work.
+    // A few steps out while open (for lunch, a delivery, a smoke), each back
+    // in before closing.
     for (int64_t steps = stream.Poisson(1); steps > 0; --steps) {
-      const int away = between(in, out);
+      const int until = std::min(out, closing);
+      const int away = between(std::max(in, opening), until);
       const int back = away + between(kShortestStepOut, kLongestStepOut);
-      if (back >= out) continue;
+      if (back >= until) continue;
       const double door = stream.Uniform();
       passages.push_back({away, door, true});
       passages.push_back({back, door, false});
