@@ -61,7 +61,8 @@ const tly::Scenario& HundredSites() {
 const tly::Scenario& HundredRealisticSites() {
   static const tly::Scenario scenario = tly::ParseScenario(
       "seed = 1\n[defaults]\nsmooth = true\ndispersion = 4\ngroup_size_mean = 1.8\n"
-      "closing_taper_minutes = 45\ndwell_spread = 0.7\nwalk_through_share = 0.2\nstaff_per_day = 12\n"
+      "closing_taper_minutes = 45\ndwell_spread = 0.7\nwalk_through_share = 0.2\n"
+      "staff_per_day = 12\n"
       "staff_hours = \"07:00-22:00\"\ncount_error_percent = 2\nocclusion = 0.05\n"
       "weather_correlation = 0.7\nholidays = [\"2027-05-13\", \"2027-08-15\"]\n"
       "events = [{ from = \"2027-11-26\", to = \"2027-11-28\", factor = 1.8 }]\n" +

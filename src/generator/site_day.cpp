@@ -13,6 +13,7 @@
 #include "generator/default_layout.h"
 #include "generator/flat_tick.h"
 #include "generator/random_source.h"
+#include "generator/stay_distribution.h"
 #include "generator/stream_random.h"
 #include "generator/traffic_realism.h"
 
@@ -208,9 +209,12 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
   if (expected <= 0 || total_weight <= 0) return;
 
   const double mean_stay = site.dwell_minutes * 60;
-  const bool spread_stays = realism.dwell_spread != TrafficRealism{}.dwell_spread;
-  const double stay_shape = spread_stays ? 1 / (realism.dwell_spread * realism.dwell_spread) : 0;
+  // Stays of another spread than the usual one from a table of their own.
+  const StayDistribution* spread = realism.dwell_spread != TrafficRealism{}.dwell_spread
+                                       ? &StayDistribution::Of(realism.dwell_spread)
+                                       : nullptr;
   const bool grouped = realism.group_size_mean > 1;
+  const double others_limit = std::exp(1 - realism.group_size_mean);  // of 1 + Poisson(mean - 1)
   const int taper = realism.closing_taper_minutes * 60;
   const StreamKey day_key = KeyOf(seed, site, date, 0, 0);
   for (int q = 0; q < quarters; ++q) {
@@ -244,7 +248,7 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
       const DoorSettings& in = door_at(static_cast<double>(bits & 0xFFFFFFFFu) * 0x1.0p-32);
       const int entry = q * kQuarterSeconds + static_cast<int>(((bits >> 32) * kQuarterSeconds) >> 32);
       double drawn_stay =
-          spread_stays ? stays.Gamma(stay_shape) * mean_stay / stay_shape : stream.Stay(mean_stay);
+          spread != nullptr ? spread->Draw(stays, mean_stay) : stream.Stay(mean_stay);
       if (realism.walk_through_share > 0 && stays.Uniform() < realism.walk_through_share) {
         drawn_stay = kShortestVisit + stays.Uniform() * (kLongestWalkThrough - kShortestVisit);
       }
@@ -258,7 +262,7 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
         exit = std::max(exit, entry);
       }
       const DoorSettings& out = door_at(stream.Uniform());
-      const int64_t members = grouped ? 1 + groups.Poisson(realism.group_size_mean - 1) : 1;
+      const int64_t members = grouped ? 1 + groups.SmallPoisson(others_limit) : 1;
       for (int64_t m = 0; m < members; ++m) {
         if (!missed.Next()) passage(entry, clock.slot[q], in.in_channel);
         if (!missed.Next()) passage(exit, clock.slot[exit / kQuarterSeconds], out.out_channel);

@@ -60,10 +60,7 @@ int64_t StreamRandom::Poisson(double mean) {
   if (mean <= 0) return 0;
   if (mean < 12) {
     // Multiplying uniforms until the product falls below e^-mean.
-    const double limit = std::exp(-mean);
-    int64_t count = 0;
-    for (double product = Uniform(); product > limit; product *= Uniform()) ++count;
-    return count;
+    return SmallPoisson(std::exp(-mean));
   }
   // Hörmann's transformed rejection with squeeze (PTRS), exact for any mean.
   const double root = std::sqrt(mean);

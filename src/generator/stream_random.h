@@ -55,6 +55,13 @@ class StreamRandom {
   }
   // A Poisson-distributed count of mean `mean` (>= 0).
   int64_t Poisson(double mean);
+  // A Poisson-distributed count of a small mean (below 12) given as
+  // e^-mean, for many draws of one mean.
+  int64_t SmallPoisson(double exp_minus_mean) {
+    int64_t count = 0;
+    for (double product = Uniform(); product > exp_minus_mean; product *= Uniform()) ++count;
+    return count;
+  }
   // A standard normal number.
   double Normal();
   // A gamma-distributed number of shape `shape` (> 0) and mean `shape`.
