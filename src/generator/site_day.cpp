@@ -255,10 +255,12 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
       const int stay = static_cast<int>(drawn_stay + 0.5);
       int exit = std::min(entry + stay, stretch_end[q] - 1);
       if (taper > 0 && entry + stay >= stretch_end[q] && ClosesAt(clock, stretch_end[q])) {
-        // Sent home by closing time: before it, more the earlier, over the
-        // taper (a density falling to nothing at closing).
+        // Sent home by closing time: within the taper before it, most in its
+        // middle (a density rising from nothing at its start and falling to
+        // nothing at closing, so that neither end shows a step).
         const int span = std::min(taper, stretch_end[q] - entry);
-        exit = stretch_end[q] - 1 - static_cast<int>(span * std::sqrt(stays.Uniform()));
+        const double before_closing = (stays.Uniform() + stays.Uniform()) / 2;
+        exit = stretch_end[q] - 1 - static_cast<int>(span * before_closing);
         exit = std::max(exit, entry);
       }
       const DoorSettings& out = door_at(stream.Uniform());
