@@ -107,9 +107,9 @@ std::vector<std::pair<std::string, std::string>> YearFiles(const tly::Scenario& 
     for (tly::TDateTime date = first; date <= last; date += 1) {
       auto day = std::make_unique<tly::DayCounts>();
       tly::InitDayCountsFor(*day, date);
-      made.emplace_back(site.name + "/" + tly::DayFileBaseName(date),
-                        tly::SiteDayFile(site, scenario.seed, date, *day,
-                                         date + tly::EncodeTime(23, 59, 58, 0)));
+      made.emplace_back(
+          site.name + "/" + tly::DayFileBaseName(date),
+          tly::SiteDayFile(site, scenario.seed, date, *day, date + tly::EncodeTime(23, 59, 58, 0)));
     }
   }
   return made;
@@ -138,7 +138,9 @@ void ScenarioYearReference(benchmark::State& state) {
   WriteYear(state, HundredSites(), files);
 }
 
-void RealismYearOurs(benchmark::State& state) { BackfillYear(state, 1, HundredRealisticSites()); }
+void RealismYearOurs(benchmark::State& state) {
+  BackfillYear(state, 1, HundredRealisticSites());
+}
 
 void RealismYearReference(benchmark::State& state) {
   static const auto files = YearFiles(HundredRealisticSites());
