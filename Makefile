@@ -11,7 +11,7 @@ CMAKE_GEN := -G "Unix Makefiles" -DTLY_WERROR=$(TLY_WERROR)
 # misses an include of its own.
 UNITY := -DCMAKE_UNITY_BUILD=ON
 
-.PHONY: deps run test test-stress test-sanitize test-tsan test-arm64 bench fuzz memcheck package package-check \
+.PHONY: deps run test test-stress test-sanitize test-tsan test-arm64 bench fuzz memcheck package package-check image \
   format format-check tidy clean
 
 deps:
@@ -69,8 +69,9 @@ test-arm64: deps
 
 bench: deps
 	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DTLY_BUILD_TESTS=OFF -DTLY_BUILD_BENCH=ON
-	cmake --build build/bench -j $(JOBS) --target tly_bench tly-generator
+	cmake --build build/bench -j $(JOBS) --target tly_bench tly-generator studio_stall_bench
 	@sh tools/bench.sh build/bench
+	build/bench/bench/studio/studio_stall_bench
 
 # Every fuzz target for FUZZ_SECONDS each, built with clang, libFuzzer,
 # AddressSanitizer and UndefinedBehaviorSanitizer; a failing input fails the run.
@@ -85,7 +86,7 @@ fuzz: deps
 # The window and program tests and a 30-day backfill under valgrind memcheck.
 memcheck: deps
 	cmake -S . -B build/memcheck $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug
-	cmake --build build/memcheck -j $(JOBS) --target gui_tests cli_tests plot_tests app_tests tly-generator
+	cmake --build build/memcheck -j $(JOBS) --target gui_tests studio_tests cli_tests plot_tests app_tests tly-generator
 	@sh tools/memcheck.sh build/memcheck
 
 # The Debian package build/package/tly-generator_<version>_<arch>.deb, built
@@ -103,11 +104,23 @@ package: deps
 	@ls -l build/package/*.deb
 
 # The package as Debian's checkers see it (not in CI): lintian fails on any
-# error, and the menu entry must satisfy desktop-file-validate.
+# error, and the menu entries must satisfy desktop-file-validate.
 package-check: package
 	lintian --fail-on error --display-info build/package/tly-generator_*.deb
-	desktop-file-validate packaging/tly-generator.desktop
+	desktop-file-validate packaging/tly-generator.desktop packaging/tly-generator-studio.desktop
 	@echo "package-check: lintian and desktop-file-validate found no error"
+
+# The container image build/image/tly-generator-<version>.oci.tar (for
+# podman load and docker load) from the Debian package and Debian 12's
+# archive, with no base image (not in `make test`: it downloads packages);
+# also into podman's or buildah's image store when one is installed. The root
+# file system is built as root (through sudo otherwise). The chroot test of
+# `make test` runs the image once it is there.
+VERSION := $(shell sed -n '/^project/s/.* VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+image: package
+	@sh tools/install-deps.sh tools/debian-packages-image.txt
+	@sh tools/make-image.sh build/package/tly-generator_$(VERSION)_$$(dpkg --print-architecture).deb \
+	  $(VERSION) build/image/tly-generator-$(VERSION).oci.tar
 
 CLANG_FORMAT ?= clang-format-14
 CLANG_TIDY ?= clang-tidy-14

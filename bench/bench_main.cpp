@@ -35,9 +35,12 @@ const std::map<std::string, Target>& Targets() {
       {"backfill_files_100_years", {Measure::kTime, 1.2}},
       {"save_day_full", {Measure::kTime, 1.5}},
       {"scenario_100x365", {Measure::kTime, 1.3}},
+      // Realistic traffic (every knob on) against the same files written bare.
+      {"scenario_realism_100x365", {Measure::kTime, 1.5}},
       // Two threads at least 1.6 times as fast as one.
       {"scenario_jobs2_vs_1", {Measure::kTime, 1 / 1.6}},
       {"scenario_rss_1000_vs_100", {Measure::kMemory, 1.2}},
+      {"deliver_ftp_100x30", {Measure::kTime, 1.5}},
   };
   return targets;
 }

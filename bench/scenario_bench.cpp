@@ -1,7 +1,8 @@
 // Scenario backfills against the file system they write to: a year of a
-// hundred retail sites against a bare loop writing the same files' bytes with
-// the same atomic replacement; two threads against one; and the peak memory
-// of a thousand sites against a hundred.
+// hundred retail sites, plain and with every knob of realistic traffic on,
+// against a bare loop writing the same files' bytes with the same atomic
+// replacement; two threads against one; and the peak memory of a thousand
+// sites against a hundred.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <sys/ptrace.h>
@@ -56,6 +57,20 @@ const tly::Scenario& HundredSites() {
   return scenario;
 }
 
+// The same hundred sites with every knob of realistic traffic on.
+const tly::Scenario& HundredRealisticSites() {
+  static const tly::Scenario scenario = tly::ParseScenario(
+      "seed = 1\n[defaults]\nsmooth = true\ndispersion = 4\ngroup_size_mean = 1.8\n"
+      "closing_taper_minutes = 45\ndwell_spread = 0.7\nwalk_through_share = 0.2\n"
+      "staff_per_day = 12\n"
+      "staff_hours = \"07:00-22:00\"\ncount_error_percent = 2\nocclusion = 0.05\n"
+      "weather_correlation = 0.7\nholidays = [\"2027-05-13\", \"2027-08-15\"]\n"
+      "events = [{ from = \"2027-11-26\", to = \"2027-11-28\", factor = 1.8 }]\n" +
+          SitesText(100).replace(0, std::string("seed = 1\n[defaults]\n").size(), ""),
+      "bench.toml");
+  return scenario;
+}
+
 tly::ScenarioBackfillRequest Request(const tly::Scenario& scenario, const std::string& out,
                                      int jobs) {
   tly::ScenarioBackfillRequest request;
@@ -68,12 +83,13 @@ tly::ScenarioBackfillRequest Request(const tly::Scenario& scenario, const std::s
   return request;
 }
 
-void BackfillYear(benchmark::State& state, int jobs) {
+void BackfillYear(benchmark::State& state, int jobs,
+                  const tly::Scenario& scenario = HundredSites()) {
   for (auto _ : state) {
     state.PauseTiming();
     auto dir = std::make_unique<tly::bench::BenchTempDir>();
     state.ResumeTiming();
-    tly::ScenarioBackfill(Request(HundredSites(), dir->path(), jobs));
+    tly::ScenarioBackfill(Request(scenario, dir->path(), jobs));
     state.PauseTiming();
     dir.reset();
     state.ResumeTiming();
@@ -82,29 +98,31 @@ void BackfillYear(benchmark::State& state, int jobs) {
 
 void ScenarioYearOurs(benchmark::State& state) { BackfillYear(state, 1); }
 
+// The files of a year of `scenario`'s sites, by name under the output folder.
+std::vector<std::pair<std::string, std::string>> YearFiles(const tly::Scenario& scenario) {
+  std::vector<std::pair<std::string, std::string>> made;
+  const tly::TDateTime first = tly::EncodeDate(kYearFrom.Year, kYearFrom.Month, kYearFrom.Day);
+  const tly::TDateTime last = tly::EncodeDate(kYearTo.Year, kYearTo.Month, kYearTo.Day);
+  for (const tly::SiteSettings& site : scenario.sites) {
+    for (tly::TDateTime date = first; date <= last; date += 1) {
+      auto day = std::make_unique<tly::DayCounts>();
+      tly::InitDayCountsFor(*day, date);
+      made.emplace_back(
+          site.name + "/" + tly::DayFileBaseName(date),
+          tly::SiteDayFile(site, scenario.seed, date, *day, date + tly::EncodeTime(23, 59, 58, 0)));
+    }
+  }
+  return made;
+}
+
 // The reference writes the backfill's own files, made before its clock runs:
 // what is left to measure is the file system.
-void ScenarioYearReference(benchmark::State& state) {
-  static const std::vector<std::pair<std::string, std::string>> files = [] {
-    std::vector<std::pair<std::string, std::string>> made;
-    const tly::Scenario& scenario = HundredSites();
-    const tly::TDateTime first = tly::EncodeDate(kYearFrom.Year, kYearFrom.Month, kYearFrom.Day);
-    const tly::TDateTime last = tly::EncodeDate(kYearTo.Year, kYearTo.Month, kYearTo.Day);
-    for (const tly::SiteSettings& site : scenario.sites) {
-      for (tly::TDateTime date = first; date <= last; date += 1) {
-        auto day = std::make_unique<tly::DayCounts>();
-        tly::InitDayCountsFor(*day, date);
-        made.emplace_back(site.name + "/" + tly::DayFileBaseName(date),
-                          tly::SiteDayFile(site, scenario.seed, date, *day,
-                                           date + tly::EncodeTime(23, 59, 58, 0)));
-      }
-    }
-    return made;
-  }();
+void WriteYear(benchmark::State& state, const tly::Scenario& scenario,
+               const std::vector<std::pair<std::string, std::string>>& files) {
   for (auto _ : state) {
     state.PauseTiming();
     auto dir = std::make_unique<tly::bench::BenchTempDir>();
-    for (const tly::SiteSettings& site : HundredSites().sites) {
+    for (const tly::SiteSettings& site : scenario.sites) {
       std::filesystem::create_directory(dir->path() + "/" + site.name);
     }
     state.ResumeTiming();
@@ -113,6 +131,20 @@ void ScenarioYearReference(benchmark::State& state) {
     dir.reset();
     state.ResumeTiming();
   }
+}
+
+void ScenarioYearReference(benchmark::State& state) {
+  static const auto files = YearFiles(HundredSites());
+  WriteYear(state, HundredSites(), files);
+}
+
+void RealismYearOurs(benchmark::State& state) {
+  BackfillYear(state, 1, HundredRealisticSites());
+}
+
+void RealismYearReference(benchmark::State& state) {
+  static const auto files = YearFiles(HundredRealisticSites());
+  WriteYear(state, HundredRealisticSites(), files);
 }
 
 void ScenarioJobsOurs(benchmark::State& state) { BackfillYear(state, 2); }
@@ -174,6 +206,10 @@ const bool registered = [] {
   tly::bench::RegisterInRounds(3,
                                {{"scenario_100x365/ours", ScenarioYearOurs},
                                 {"scenario_100x365/reference", ScenarioYearReference}},
+                               once);
+  tly::bench::RegisterInRounds(3,
+                               {{"scenario_realism_100x365/ours", RealismYearOurs},
+                                {"scenario_realism_100x365/reference", RealismYearReference}},
                                once);
   tly::bench::RegisterInRounds(2,
                                {{"scenario_jobs2_vs_1/ours", ScenarioJobsOurs},

@@ -5,17 +5,24 @@
 #include <CLI/CLI.hpp>
 #include <QApplication>
 #include <cstdio>
+#include <memory>
+#include <sstream>
 #include <string>
 
 #include "cli/backfill_command.h"
+#include "cli/command_style.h"
+#include "cli/deliver_command.h"
 #include "gui/display_check.h"
 #include "cli/exit_codes.h"
+#include "cli/help_formatter.h"
 #include "cli/plot_command.h"
 #include "gui/quit_signals.h"
 #include "cli/run_command.h"
 #include "cli/scenario_command.h"
 #include "cli/seal_command.h"
+#include "cli/serve_command.h"
 #include "gui/tmainwnd.h"
+#include "cli/usage_message.h"
 #include "cli/verify_command.h"
 #include "version.h"
 
@@ -54,13 +61,22 @@ std::string CommandNamed(int argc, char** argv, const CLI::App& app) {
   return "";
 }
 
+// Prints `text` (a help or the version) on stdout; a text that could not be
+// written is a failure, said on stderr.
+int PrintAnswer(const std::string& command, const std::string& text) {
+  CommandOutput output(command);
+  output.Partial(text);
+  return output.Finish(kExitOk);
+}
+
 }  // namespace
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv, const StudioOpener& studio) {
   CLI::App app(
       "TLY Generator: simulates a people-counting site and keeps its TLY day files (yymmdd.tly) "
       "up to date.\nWithout a command it opens its window.",
       "tly-generator");
+  app.formatter(std::make_shared<HelpFormatter>());
   app.set_version_flag("--version", "tly-generator " TLY_GENERATOR_VERSION);
   app.require_subcommand(0, 1);
 
@@ -76,6 +92,14 @@ int RunCommandLine(int argc, char** argv) {
   CLI::App* plot = AddPlotCommand(app, plot_options);
   ScenarioOptions scenario_options;
   CLI::App* scenario = AddScenarioCommand(app, scenario_options);
+  DeliverOptions deliver_options;
+  CLI::App* deliver = AddDeliverCommand(app, deliver_options);
+  ServeOptions serve_options;
+  CLI::App* serve = AddServeCommand(app, serve_options);
+  std::string studio_scenario;
+  CLI::App* studio_command = app.add_subcommand(
+      "studio", "Open the studio window: scenarios, day charts, history, checks and deliveries");
+  studio_command->add_option("SCENARIO", studio_scenario, "A scenario file to open")->type_name("");
   std::string help_topic;
   CLI::App* help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
   help->add_option("COMMAND", help_topic, "The command to describe")->type_name("");
@@ -84,11 +108,17 @@ int RunCommandLine(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     // Help and version end well; every other error is a usage error.
-    if (error.get_exit_code() == 0) return app.exit(error);
     const std::string command = CommandNamed(argc, argv, app);
+    if (error.get_exit_code() == 0) {
+      std::ostringstream text;
+      app.exit(error, text, text);
+      return PrintAnswer(command, text.str());
+    }
     const std::string who = command.empty() ? "tly-generator" : "tly-generator " + command;
+    const std::string message =
+        UsageMessage(error, app, command.empty() ? nullptr : app.get_subcommand(command));
     std::fprintf(stderr, "%s: %s\nRun 'tly-generator help%s' for the options.\n", who.c_str(),
-                 error.what(), command.empty() ? "" : (" " + command).c_str());
+                 message.c_str(), command.empty() ? "" : (" " + command).c_str());
     return kExitUsage;
   }
 
@@ -97,19 +127,18 @@ int RunCommandLine(int argc, char** argv) {
     // of the command that was parsed, which is `help` itself.
     const auto formatter = app.get_formatter();
     if (help_topic.empty()) {
-      std::fputs(formatter->make_help(&app, "tly-generator", CLI::AppFormatMode::Normal).c_str(),
-                 stdout);
-      return kExitOk;
+      return PrintAnswer("help",
+                         formatter->make_help(&app, "tly-generator", CLI::AppFormatMode::Normal));
     }
     for (CLI::App* command : app.get_subcommands({})) {
       if (command->get_name() == help_topic) {
-        std::fputs(command->help("tly-generator").c_str(), stdout);
-        return kExitOk;
+        return PrintAnswer("help", command->help("tly-generator"));
       }
     }
     std::fprintf(stderr, "tly-generator help: there is no command %s\n", help_topic.c_str());
     return kExitUsage;
   }
+  if (studio_command->parsed()) return studio(argc, argv, studio_scenario);
   if (!app.get_subcommands().empty()) {
     // A reader that went away (a closed pipe) must not kill a command that is
     // generating; the write fails instead and the command says so at the end.
@@ -121,6 +150,8 @@ int RunCommandLine(int argc, char** argv) {
   if (seal->parsed()) return RunSealCommand(seal_options);
   if (plot->parsed()) return RunPlotCommand(plot_options);
   if (scenario->parsed()) return RunScenarioCommand(scenario_options);
+  if (deliver->parsed()) return RunDeliverCommand(deliver_options);
+  if (serve->parsed()) return RunServeCommand(serve_options);
   return RunWindow(argc, argv);
 }
 

@@ -83,6 +83,9 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options) {
   AddValueOption(*backfill, "--shard", options.shard, "K/N",
                  "Write only share K of N of a scenario's site-days; the N shares together "
                  "are the whole (default: 1/1)");
+  backfill->add_flag("--deliver", options.deliver,
+                     "With --scenario: then deliver each site's files to its server, in day "
+                     "order (see 'tly-generator help deliver')");
   return backfill;
 }
 
@@ -91,6 +94,10 @@ int RunBackfillCommand(const BackfillOptions& options) {
   if (!options.scenario.empty()) return RunScenarioBackfill(options, output);
   if (!options.shard.empty()) {
     output.Error("--shard needs --scenario");
+    return kExitUsage;
+  }
+  if (options.deliver) {
+    output.Error("--deliver needs --scenario");
     return kExitUsage;
   }
   BackfillRequest request;

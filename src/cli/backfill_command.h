@@ -20,6 +20,7 @@ struct BackfillOptions {
   std::string scenario;  // a scenario file: its sites instead of the program's own
   std::string jobs;      // empty: all cores
   std::string shard;     // "K/N"; empty: the whole
+  bool deliver = false;  // deliver the files written, as the scenario's sites do
 };
 
 // Registers `backfill --out DIR --from YYYY-MM-DD --to YYYY-MM-DD [--seed N]

@@ -113,8 +113,8 @@ void CommandOutput::Partial(std::string_view text) {
 }
 
 void CommandOutput::Error(std::string_view message) {
-  Write(stderr, "tly-generator " + command_ + ": " + std::string(message) + "\n", err_failed_,
-        err_error_);
+  const std::string who = command_.empty() ? "tly-generator" : "tly-generator " + command_;
+  Write(stderr, who + ": " + std::string(message) + "\n", err_failed_, err_error_);
 }
 
 int CommandOutput::Finish(int code) {

@@ -78,7 +78,7 @@ std::string CountOf(uint64_t count, std::string_view one, std::string_view many)
 class CommandOutput {
  public:
   // `command` is the subcommand's name, for the "tly-generator <command>: "
-  // prefix of errors.
+  // prefix of errors ("tly-generator: " when it is empty).
   explicit CommandOutput(std::string command);
 
   // Writes `text` followed by a newline to stdout and flushes it.

@@ -8,12 +8,14 @@
 #include <system_error>
 
 #include "cli/backfill_command.h"
-#include "cli/command_failure.h"
 #include "cli/command_style.h"
+#include "cli/deliver_command.h"
 #include "cli/exit_codes.h"
 #include "faults/fault_truth_file.h"
 #include "backfill/scenario_backfill.h"
 #include "scenario/scenario_file.h"
+#include "support/directory_lock.h"
+#include "cli/command_failure.h"
 
 namespace tly {
 namespace {
@@ -117,6 +119,10 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
     summary += "; " + CountOf(last.files_skipped, "file", "files") + " kept as they were";
   }
   output.Line((terminal ? "\n" : "") + summary);
+  if (options.deliver) {
+    return DeliverBackfill(scenario, request.seed, request.out_dir, request.from, request.to,
+                           request.shard, output);
+  }
   return output.Finish(kExitOk);
 }
 

@@ -10,6 +10,8 @@
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "dayfile/day_file_name.h"
+#include "cli/deliver_command.h"
+#include "delivery/live_delivery.h"
 #include "cli/exit_codes.h"
 #include "faults/fault_truth_file.h"
 #include "live/live_scenario.h"
@@ -18,6 +20,7 @@
 #include "cli/run_command.h"
 #include "cli/save_reporter.h"
 #include "cli/stop_signals.h"
+#include "support/directory_lock.h"
 
 namespace tly {
 namespace {
@@ -137,6 +140,10 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     // Another writer, a day file of another layout: nothing was written.
     return ReportCommandFailure(output);
   }
+  bool delivery_failed = false;
+  const std::unique_ptr<LiveDelivery> delivery =
+      StartLiveDelivery(scenario, options.out_dir, start, output, delivery_failed);
+  if (delivery_failed) return kExitUsage;
   output.Line("Generating " + CountOf(scenario.sites.size(), "site", "sites") + " of " +
               options.scenario + " into " + options.out_dir + " from " + FormatMoment(start) +
               " at " + (options.speed.empty() ? std::string("1") : options.speed) +
@@ -193,6 +200,7 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
                   change.finished_file.substr(change.finished_file.find_last_of('/') + 1) +
                   " finished, now " + change.next_file.substr(change.next_file.find_last_of('/') + 1));
     });
+    if (delivery) delivery->AdvanceTo(now);
     saves.Look(live.SaveCount(), live.SavesOk(), live.LastSaveError());
     add_to_truth();
   }
@@ -211,6 +219,9 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
   output.Line("Stopped at " + FormatMoment(now) + " (simulated) after " +
               CountOf(ticks, "tick", "ticks") + "; saved " +
               CountOf(scenario.sites.size(), "site", "sites"));
+  if (delivery && !FinishLiveDelivery(*delivery, options.out_dir, now, output)) {
+    return output.Finish(kExitFailed);
+  }
   return output.Finish(kExitOk);
 }
 

@@ -46,21 +46,11 @@ void PrintScores(CommandOutput& output, const std::string& truth,
     output.Line(JsonLine({{"truth", truth}, {"kinds", kinds}}));
     return;
   }
-  output.Line("Against " + truth + ":");
-  char line[160];
-  std::snprintf(line, sizeof line, "%-20s %8s %6s %7s %13s  %s", "kind", "planted", "found",
-                "missed", "false alarms", "seen by verify");
-  output.Line(line);
-  for (const KindScore& score : scores) {
-    std::snprintf(line, sizeof line, "%-20s %8d %6d %7d %13d  %s", score.kind.c_str(),
-                  score.planted, score.found, score.planted - score.found, score.false_alarms,
-                  !score.seen ? "-" : (*score.seen ? "yes" : "no"));
-    output.Line(line);
-  }
+  for (const std::string& line : TruthScoreLines(truth, scores)) output.Line(line);
 }
 
-// The table of the truth file `path` against the files checked. Throws
-// std::invalid_argument saying what is wrong with the truth file.
+}  // namespace
+
 std::vector<KindScore> ScoreTruthFile(const std::string& path,
                                       const std::vector<CheckedFile>& checked) {
   std::string problem;
@@ -69,7 +59,32 @@ std::vector<KindScore> ScoreTruthFile(const std::string& path,
   return ScoreAgainstTruth(ParseFaultTruth(*truth, path), checked);
 }
 
-}  // namespace
+std::vector<std::string> TruthScoreLines(const std::string& truth,
+                                         const std::vector<KindScore>& scores) {
+  std::vector<std::string> lines{"Against " + truth + ":"};
+  char line[160];
+  std::snprintf(line, sizeof line, "%-20s %8s %6s %7s %13s  %s", "kind", "planted", "found",
+                "missed", "false alarms", "seen by verify");
+  lines.emplace_back(line);
+  for (const KindScore& score : scores) {
+    std::snprintf(line, sizeof line, "%-20s %8d %6d %7d %13d  %s", score.kind.c_str(),
+                  score.planted, score.found, score.planted - score.found, score.false_alarms,
+                  !score.seen ? "-" : (*score.seen ? "yes" : "no"));
+    lines.emplace_back(line);
+  }
+  return lines;
+}
+
+VerifiedFile CheckReadDayFile(const std::string& path, std::string_view bytes) {
+  VerifiedFile verified{{path, StrictFindings(bytes, DateFromFileName(path)), {}}, {}};
+  CheckedFile& file = verified.checked;
+  for (const DayFileFinding& finding : file.findings) {
+    file.quarters.push_back(QuarterShownAt(bytes, finding.line));
+  }
+  // The first of the problems --json lists.
+  if (!file.findings.empty()) verified.first_problem = file.findings.front().problem;
+  return verified;
+}
 
 CLI::App* AddVerifyCommand(CLI::App& app, VerifyOptions& options) {
   CLI::App* verify = app.add_subcommand(
@@ -110,10 +125,8 @@ int RunVerifyCommand(const VerifyOptions& options) {
       exit_code = kExitUnreadable;
       continue;
     }
-    CheckedFile file{path, StrictFindings(*bytes, DateFromFileName(path)), {}};
-    for (const DayFileFinding& finding : file.findings) {
-      file.quarters.push_back(QuarterShownAt(*bytes, finding.line));
-    }
+    VerifiedFile verified = CheckReadDayFile(path, *bytes);
+    CheckedFile& file = verified.checked;
     const bool ok = file.findings.empty();
     if (!ok) exit_code = std::max(exit_code, kExitFailed);
     if (options.json) {
@@ -128,8 +141,7 @@ int RunVerifyCommand(const VerifyOptions& options) {
     } else if (ok) {
       output.Line(path + ": OK");
     } else {
-      // The first of the problems --json lists.
-      output.Line(path + ": BAD: " + file.findings.front().problem);
+      output.Line(path + ": BAD: " + verified.first_problem);
     }
     checked.push_back(std::move(file));
   }

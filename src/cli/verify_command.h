@@ -6,7 +6,10 @@ class App;
 }
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "faults/truth_score.h"
 
 namespace tly {
 
@@ -33,6 +36,26 @@ CLI::App* AddVerifyCommand(CLI::App& app, VerifyOptions& options);
 // read, the truth cannot be read, or no file was given. Reads regular files
 // only: a named pipe or a device is reported as unreadable, never waited for.
 int RunVerifyCommand(const VerifyOptions& options);
+
+// One day file as verify judges it: its findings, and the problem its line
+// of plain output names ("" when it is OK).
+struct VerifiedFile {
+  CheckedFile checked;
+  std::string first_problem;
+};
+
+// Checks the day file `bytes` read from `path` as verify does.
+VerifiedFile CheckReadDayFile(const std::string& path, std::string_view bytes);
+
+// The scores of `checked` against the truth file `path`. Throws
+// std::invalid_argument saying what is wrong with the truth file.
+std::vector<KindScore> ScoreTruthFile(const std::string& path,
+                                      const std::vector<CheckedFile>& checked);
+
+// The table of `scores` against the truth file `truth`, line by line, as
+// verify prints it.
+std::vector<std::string> TruthScoreLines(const std::string& truth,
+                                         const std::vector<KindScore>& scores);
 
 }  // namespace tly
 

@@ -361,7 +361,8 @@ class Inspector {
       if (occupancy_known && occupancy < 0 && !occupancy_told) {
         occupancy_told = true;
         add(FindingKind::kNegativeOccupancy,
-            "brings the occupancy (entries minus exits since the day began) to " +
+            "brings the occupancy (entries minus exits since the day began, as if the counter "
+            "missed no passage) to " +
                 std::to_string(occupancy));
       }
     }

@@ -1,7 +1,7 @@
 #include "faults/fault_truth_reader.h"
 
-#include <nlohmann/json.hpp>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <stdexcept>
 
@@ -16,6 +16,36 @@ const std::string* TextAt(const Json& json, const char* key) {
   return found != json.end() && found->is_string() ? found->get_ptr<const std::string*>() : nullptr;
 }
 
+// The whole number at `key` of the object `json`, if it has one from `low`
+// to `high`; out of that range it is no value of its kind and is ignored.
+std::optional<int64_t> NumberAt(const Json& json, const char* key, int64_t low, int64_t high) {
+  const auto found = json.find(key);
+  if (found == json.end() || !found->is_number_integer()) return std::nullopt;
+  // Beyond int64_t is beyond every range asked for.
+  if (found->is_number_unsigned() && found->get<uint64_t>() > INT64_MAX) return std::nullopt;
+  const int64_t number = found->get<int64_t>();
+  if (number < low || number > high) return std::nullopt;
+  return number;
+}
+
+std::optional<int> QuarterAt(const Json& json, const char* key) {
+  const std::optional<int64_t> quarter = NumberAt(json, key, 0, 95);
+  if (!quarter) return std::nullopt;
+  return static_cast<int>(*quarter);
+}
+
+// One entry of a record's "values": a quarter hour, a channel (1 to 64), the
+// true count and, when the row is in the file, the written one.
+std::optional<FaultValue> ValueOf(const Json& json) {
+  if (!json.is_object()) return std::nullopt;
+  const std::optional<int> quarter = QuarterAt(json, "quarter");
+  const std::optional<int64_t> channel = NumberAt(json, "channel", 1, 64);
+  const std::optional<int64_t> true_value = NumberAt(json, "true", INT64_MIN, INT64_MAX);
+  if (!quarter || !channel || !true_value) return std::nullopt;
+  return FaultValue{*quarter, static_cast<int>(*channel), *true_value,
+                    NumberAt(json, "written", INT64_MIN, INT64_MAX)};
+}
+
 TruthEntry ParseLine(std::string_view line, const std::string& where) {
   const Json json = Json::parse(line, nullptr, false);
   const std::string* file = json.is_object() ? TextAt(json, "file") : nullptr;
@@ -25,14 +55,18 @@ TruthEntry ParseLine(std::string_view line, const std::string& where) {
   }
   const std::optional<FaultKind> kind = FaultKindOfName(*kind_name);
   if (!kind) throw std::invalid_argument(where + ": no fault kind " + json["kind"].dump());
-  TruthEntry entry{*file, *kind, std::nullopt, false};
+  TruthEntry entry;
+  entry.file = *file;
+  entry.kind = *kind;
   const auto seal = json.find("seal_matches");
   entry.no_file = seal != json.end() && seal->is_null();
-  const auto first = json.find("first_quarter");
-  if (first != json.end() && first->is_number_integer()) {
-    // Out of int's range is no quarter hour of a day: such a value is ignored.
-    const int64_t quarter = first->get<int64_t>();
-    if (quarter >= 0 && quarter < 96) entry.first_quarter = static_cast<int>(quarter);
+  entry.first_quarter = QuarterAt(json, "first_quarter");
+  entry.last_quarter = QuarterAt(json, "last_quarter");
+  const auto values = json.find("values");
+  if (values != json.end() && values->is_array()) {
+    for (const Json& value : *values) {
+      if (std::optional<FaultValue> read = ValueOf(value)) entry.values.push_back(*read);
+    }
   }
   return entry;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "faults/fault_kind.h"
+#include "faults/fault_record.h"
 
 // The ground truth file of a run with faults read back, as far as a scorer of
 // a reader's findings needs it: which file holds which fault.
@@ -25,7 +26,11 @@ struct TruthEntry {
   std::string file;  // "<site>/<yymmdd>.tly"
   FaultKind kind = FaultKind::kOutage;
   std::optional<int> first_quarter;  // where the fault begins, when it has a span
-  bool no_file = false;  // no seal to match: the day has no file (or an empty one)
+  bool no_file = false;              // no seal to match: the day has no file (or an empty one)
+  std::optional<int> last_quarter;   // where it ends, when it has a span
+  // The counts it changed, for showing what is true and what is written;
+  // values that are no count of a quarter hour and channel are left out.
+  std::vector<FaultValue> values;
 };
 
 // The faults of the truth text `text` (JSON Lines; empty lines are skipped).

@@ -199,8 +199,34 @@ void TMainWnd::FormCreate() {
   cycle_.BuildDayFileName();
   cycle_.ReloadDay();
   RefreshChannelList();
-  if (OutDirExists()) StartGeneration();
+  if (OutDirExists())
+    StartGeneration();
+  else
+    ReportNotStarted();
   UpdateControls();
+}
+
+void TMainWnd::ReportNotStarted() {
+  const std::string dir = GetOutDir();
+  if (dir.empty()) {
+    std::fprintf(stderr,
+                 "tly-generator: generation not started: the settings file %s names no output "
+                 "directory\n",
+                 ini_file_name_.c_str());
+    return;
+  }
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(dir, error);
+  const std::string why = error && error != std::errc::no_such_file_or_directory
+                              ? "cannot be reached: " + error.message()
+                          : std::filesystem::exists(status) ? "is not a directory"
+                                                            : "does not exist";
+  const std::string reason =
+      "the output directory " + dir + " (from the settings file " + ini_file_name_ + ") " + why;
+  std::fprintf(stderr, "tly-generator: generation not started: %s\n", reason.c_str());
+  QTimer::singleShot(0, this, [this, reason] {
+    ShowError(QString::fromStdString("Generation not started: " + reason + "."));
+  });
 }
 
 void TMainWnd::StartGeneration() {

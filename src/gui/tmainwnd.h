@@ -31,8 +31,7 @@ class TMainWnd : public QWidget, public Ui::TMainWnd {
   // Builds the form and runs FormCreate: reads the settings from
   // `ini_file_name`, loads today's day file and, when the output directory
   // exists, starts generating.
-  explicit TMainWnd(std::string ini_file_name = SettingsFileName(),
-                    QWidget* parent = nullptr);
+  explicit TMainWnd(std::string ini_file_name = SettingsFileName(), QWidget* parent = nullptr);
   ~TMainWnd() override;
 
   // What the window asks of the desktop; a test replaces them so that no
@@ -96,6 +95,11 @@ class TMainWnd : public QWidget, public Ui::TMainWnd {
   // Starts generation; when another writer holds the output directory, shows
   // why and leaves generation stopped.
   void StartGeneration();
+  // Says why generation did not start by itself: on stderr, and for a
+  // directory the settings name but that cannot be used, in a message once
+  // the event loop runs (the window is up then, and a test has put its own
+  // ShowError in place).
+  void ReportNotStarted();
 
   std::string ini_file_name_;
   GenerationQTimer TmrMain;

@@ -116,14 +116,14 @@ QColor OccupancyColor() {
   return QColor(0x22, 0x22, 0x22);
 }
 
-void PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
+QRectF PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
   painter.save();
   const double width = size.width();
   const double height = size.height();
   painter.fillRect(QRectF(0, 0, width, height), Qt::white);
   if (data.days.empty()) {
     painter.restore();
-    return;
+    return {};
   }
 
   QFont font = painter.font();
@@ -331,6 +331,7 @@ void PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
   painter.setPen(kTextColor);
   painter.drawText(QPointF(x + 2 * swatch + 6, y + metrics.ascent()), occupancy);
   painter.restore();
+  return plot;
 }
 
 }  // namespace tly

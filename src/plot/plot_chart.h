@@ -2,6 +2,7 @@
 #define TLY_PLOT_PLOT_CHART_H_
 
 #include <QColor>
+#include <QRectF>
 #include <QSize>
 #include <cstddef>
 
@@ -26,7 +27,9 @@ QColor OccupancyColor();
 // that base line; the days side by side, separated and labelled; and a
 // legend. The bars are the only plain rectangles in a door's colour (legend
 // swatches are rounded), so that a reader of an SVG can tell them apart.
-void PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data);
+// Returns the plot area, where the days' quarter hours lie side by side
+// (empty when there is no day), so that a caller can mark spans on it.
+QRectF PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data);
 
 }  // namespace tly
 

@@ -36,10 +36,26 @@ int SiteSettings::ChannelCount() const {
 double ExpectedVisitors(const SiteSettings& site, TDateTime date) {
   if (site.profile == TrafficProfile::kFlat) return 0;
   if (site.closed_days.count(static_cast<int64_t>(DatePart(date))) != 0) return 0;
-  const int weekday = WeekdayIndex(date);
+  const int weekday = ProfileDayOf(site, date);
   if (site.hours[weekday].empty()) return 0;
   const CivilDate civil = DecodeDate(date);
-  return site.visitors * site.weekday[weekday] * site.seasonal[civil.Month - 1];
+  return site.visitors * site.weekday[weekday] * site.seasonal[civil.Month - 1] *
+         EventFactor(site, date);
+}
+
+int ProfileDayOf(const SiteSettings& site, TDateTime date) {
+  constexpr int kSunday = 6;
+  if (site.realism.holidays.count(static_cast<int64_t>(DatePart(date))) != 0) return kSunday;
+  return WeekdayIndex(date);
+}
+
+double EventFactor(const SiteSettings& site, TDateTime date) {
+  const int64_t day = static_cast<int64_t>(DatePart(date));
+  double factor = 1;
+  for (const SiteEvent& event : site.realism.events) {
+    if (day >= event.first_day && day <= event.last_day) factor *= event.factor;
+  }
+  return factor;
 }
 
 int WeekdayIndex(TDateTime date) {

@@ -3,11 +3,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "delivery/delivery_faults.h"
+#include "delivery/delivery_settings.h"
 #include "faults/fault_kind.h"
 #include "support/date_time.h"
 
@@ -42,6 +45,38 @@ using DayHours = std::vector<std::pair<int, int>>;
 
 inline constexpr int kDaysPerWeek = 7;  // Monday first
 
+// Days of a site with more or fewer visitors than the week says: a sale, a
+// holiday rush, a match at the stadium next door.
+struct SiteEvent {
+  int64_t first_day = 0;  // day numbers (TDateTime date parts), both included
+  int64_t last_day = 0;
+  double factor = 1;  // visitors of those days times this
+  std::string name;
+};
+
+// What makes a site's traffic look like a real counter's rather than a clean
+// model's. Every value here at its default leaves the traffic as it is
+// without them, draw for draw.
+struct TrafficRealism {
+  bool smooth = false;            // hourly weights interpolated across quarter hours
+  double dispersion = 0;          // 0: Poisson; k: quarter hours' arrivals Gamma-Poisson, shape k
+  double group_size_mean = 1;     // visitors come and go together in groups of this mean size
+  int closing_taper_minutes = 0;  // arrivals fade out, and stays end, over this span before closing
+  double dwell_spread = 0.5;      // the stays' coefficient of variation
+  double walk_through_share = 0;  // share of visits of half a minute to five minutes
+  int staff_per_day = 0;          // staff who come before opening and leave after closing
+  std::pair<int, int> staff_hours{0, 0};  // their local [start, end) in minutes; {0, 0}: an
+                                          // hour either side of the opening hours
+  double count_error_percent = 0;  // each passage missed by the counter with this probability
+  double occlusion = 0;            // extra probability of a miss in the day's busiest quarter hour
+  std::vector<SiteEvent> events;
+  std::set<int64_t> holidays;      // day numbers that take the profile's Sunday
+  double weather_correlation = 0;  // lag-1 correlation of the day factors across days
+
+  // Whether passages can go uncounted (entries and exits no longer balance).
+  bool Miscounts() const { return count_error_percent > 0 || occlusion > 0; }
+};
+
 struct SiteSettings {
   std::string name;       // its files go to OUT/<name>/
   std::string shop_code;  // the rows' first field
@@ -58,7 +93,10 @@ struct SiteSettings {
   std::array<DayHours, kDaysPerWeek> hours;
   std::set<int64_t> closed_days;  // day numbers (TDateTime date parts) the site is closed
   std::string time_zone = "UTC";  // a name of the system's zone database
+  TrafficRealism realism;         // how much like a real counter's its traffic looks
   FaultRates faults;              // the scenario's [faults], each replaced by the site's own
+  std::optional<DeliverySettings> delivery;  // none: its files stay in OUT/<name>/
+  DeliveryFaultRates delivery_faults;        // from [faults], each replaced by the site's own
   int line = 0;                   // where the scenario file declares it
 
   // The highest channel number the layout uses: the rows' count fields.
@@ -80,9 +118,17 @@ const char* ProfileName(TrafficProfile profile);
 // The weekday of the date part of `date`, 0 for Monday to 6 for Sunday.
 int WeekdayIndex(TDateTime date);
 
+// The day of the week whose weights and hours `site` keeps on `date`: its
+// weekday, or Sunday on one of its holidays.
+int ProfileDayOf(const SiteSettings& site, TDateTime date);
+
+// The product of the factors of the site's events on `date` (1 on other days).
+double EventFactor(const SiteSettings& site, TDateTime date);
+
 // Expected entries of `site` on the local date `date` (closed days and
-// closed weekdays give 0): visitors x weekday factor x month factor. Flat
-// sites have no expectation of their own and give 0.
+// closed weekdays give 0): visitors x weekday factor x month factor x the
+// factor of its events. Flat sites have no expectation of their own and
+// give 0.
 double ExpectedVisitors(const SiteSettings& site, TDateTime date);
 
 }  // namespace tly

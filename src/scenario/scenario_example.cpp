@@ -26,6 +26,21 @@ variation_percent = 10      # a day's visitors vary by up to this much (0 to 100
 # One factor per month, January first: the season on top of the week.
 seasonal = [0.85, 0.85, 0.95, 1.0, 1.0, 1.0, 0.9, 0.8, 1.0, 1.0, 1.1, 1.4]
 
+# Traffic that looks like a real counter's. Each key may stand here or in a
+# site; left out, each is off and the traffic is the clean model's.
+smooth = true               # the hourly weights run smoothly across the quarter hours
+weather_correlation = 0.6   # 0 to 0.95: a good day tends to follow a good day
+                            # (the lag-1 correlation of the day-to-day variation)
+# Days taken like the profile's Sunday (its weight and hours).
+holidays = ["2027-04-05", "2027-05-13", "2027-05-24", "2027-07-14", "2027-08-15",
+            "2027-11-01", "2027-11-11"]
+# The counter misses each passage with this probability, in percent (0 to
+# 50), and up to `occlusion` (0 to 0.5) more in a day's busiest quarter hour:
+# entries and exits then no longer balance, and verify finds occupancies
+# below zero.
+# count_error_percent = 2
+# occlusion = 0.05
+
 # Faults, for testing what reads the files: each value is the probability
 # (0 to 1) that a site-day gets one fault of that kind, drawn from the seed.
 # A site may set its own in [site.faults]; its values replace these. Beside
@@ -35,7 +50,7 @@ seasonal = [0.85, 0.85, 0.95, 1.0, 1.0, 1.0, 0.9, 0.8, 1.0, 1.0, 1.1, 1.4]
 )toml" +
       FaultRatesExample() +
       R"toml(
-# A shop with the program's own layout: four doors and a passage.
+# A shop with the program's own layout (four doors and a passage): a mall.
 [[site]]
 name = "rivoli"            # 1 to 64 letters, digits, '.', '-', '_'
 shop_code = "101"          # the rows' first field: 1 to 10 letters, digits, '-', '_'
@@ -43,6 +58,16 @@ profile = "retail"         # retail, office, transit, flat or custom
 visitors = 2400            # expected entries on a day of weekday factor 1
 dwell_minutes = 25         # the mean stay; everyone has left by closing time
 closed = ["2027-01-01", "2027-05-01", "2027-12-25"]
+dispersion = 8             # 0: Poisson; k: crowds, a quarter hour's variance mean + mean²/k
+group_size_mean = 1.6      # 1 to 6: visitors come and go together (families, friends)
+walk_through_share = 0.3   # 0 to 1: visits of half a minute to five minutes
+closing_taper_minutes = 30 # 0 to 240: arrivals fade out, and visits end, over this span
+staff_per_day = 25         # in before opening, out after closing, a few steps out between
+staff_hours = "08:00-21:00"  # one local interval; default an hour either side of opening
+events = [                 # days of more (or fewer) visitors: factor times the usual
+  { from = "2027-01-12", to = "2027-02-08", factor = 1.3, name = "Winter sales" },
+  { from = "2027-11-26", to = "2027-11-28", factor = 1.8, name = "Black Friday" },
+]
 [site.hours]               # local time; "closed", or intervals; other days keep the profile's
 monday = "10:00-19:00"
 saturday = "09:30-20:00"
@@ -56,6 +81,10 @@ shop_code = "OFF-2"
 profile = "office"
 visitors = 900
 dwell_minutes = 480
+closing_taper_minutes = 90 # the evening exodus from 17:30 rather than at closing
+dwell_spread = 0.3         # the stays' coefficient of variation (0.1 to 3, default 0.5)
+staff_per_day = 6          # cleaners and guards
+staff_hours = "05:30-22:00"
 [site.layout]
 device = "RV9"             # RV9, QDX, TLY08 or TLY01, as the header's #T line says
 doors = [
@@ -65,7 +94,8 @@ doors = [
 ]
 
 # A station in another time zone with a profile of its own: a weight per
-# hour (0 to 23) and per weekday (Monday first).
+# hour (0 to 23) and per weekday (Monday first). Its holidays replace those
+# of the defaults.
 [[site]]
 name = "shinjuku-east"
 shop_code = "T7"
@@ -74,6 +104,10 @@ visitors = 30000
 dwell_minutes = 6
 time_zone = "Asia/Tokyo"
 seasonal = [1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1]
+dispersion = 3             # rush hours come in waves
+holidays = ["2027-01-11", "2027-02-11", "2027-02-23", "2027-04-29", "2027-05-03",
+            "2027-05-04", "2027-05-05"]
+events = [{ from = "2027-08-07", to = "2027-08-07", factor = 1.6, name = "Fireworks" }]
 [site.hours]
 monday = "04:30-24:00"
 tuesday = "04:30-24:00"

@@ -11,11 +11,14 @@
 #include <optional>
 #include <set>
 #include <system_error>
+#include <vector>
 #include <toml++/toml.h>
 
 #include "config/config_tables.h"
 #include "dayfile/day_file_lines.h"
 #include "dayfile/row_text.h"
+#include "delivery/delivery_faults.h"
+#include "delivery/delivery_settings_reader.h"
 #include "faults/fault_truth_file.h"
 #include "scenario/traffic_profile.h"
 #include "support/file_read.h"
@@ -33,13 +36,38 @@ constexpr double kMaxVisitors = 10'000'000;
 // [defaults] too.
 const std::set<std::string, std::less<>> kSiteKeys = {
     "name",    "shop_code", "profile", "visitors", "dwell_minutes", "variation_percent",
-    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights", "faults"};
+    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights", "faults",
+    "delivery"};
+
+// The keys that make a site's traffic look like a real counter's; a site or
+// the defaults may have them too.
+const std::set<std::string, std::less<>> kRealismKeys = {"smooth",
+                                                         "dispersion",
+                                                         "group_size_mean",
+                                                         "closing_taper_minutes",
+                                                         "dwell_spread",
+                                                         "walk_through_share",
+                                                         "staff_per_day",
+                                                         "staff_hours",
+                                                         "count_error_percent",
+                                                         "occlusion",
+                                                         "events",
+                                                         "holidays",
+                                                         "weather_correlation"};
+
+bool IsSiteKey(std::string_view key) {
+  return kSiteKeys.count(key) != 0 || kRealismKeys.count(key) != 0;
+}
 
 // The keys that shape a site's own traffic, which the flat profile (the
 // program's coin flip around the clock) does not have.
 const std::set<std::string, std::less<>> kNotForFlat = {
     "visitors", "dwell_minutes", "variation_percent", "seasonal", "time_zone",
     "hours",    "closed",        "weights",           "layout"};
+
+// Crowds below this shape would put a day's visitors into a handful of
+// quarter hours.
+constexpr double kLeastDispersion = 0.1;
 
 // Whether the rows of `shop_code` read back as data rows that begin with it:
 // a reader drops a line that begins with '#' or holds "CNL" or "Magasin" as a
@@ -89,12 +117,15 @@ class ScenarioReader {
       } else if (name == "defaults") {
         defaults = Table(node, "defaults");
       } else if (name == "faults") {
-        faults = Faults(node, "faults", faults);
+        faults = Faults(node, "faults", faults, delivery_faults_);
+      } else if (name == "delivery") {
+        delivery_ = Delivery(&node, "delivery");
       } else if (name == "site") {
         sites = node.as_array();
         if (sites == nullptr) Fail(node, "site", "must be written as [[site]] tables");
       } else {
-        Fail(node, name, "is not a key of a scenario (seed, [defaults], [faults], [[site]])");
+        Fail(node, name,
+             "is not a key of a scenario (seed, [defaults], [faults], [delivery], [[site]])");
       }
     }
     if (sites == nullptr || sites->empty()) {
@@ -106,10 +137,11 @@ class ScenarioReader {
         if (name == "name" || name == "shop_code") {
           Fail(node, "defaults." + name, "belongs to each site, not to the defaults");
         }
-        if (name == "faults") {
-          Fail(node, "defaults.faults", "stands at the top as [faults], not in the defaults");
+        if (name == "faults" || name == "delivery") {
+          Fail(node, "defaults." + name,
+               "stands at the top as [" + name + "], not in the defaults");
         }
-        if (kSiteKeys.count(name) == 0) Fail(node, "defaults." + name, UnknownSiteKey());
+        if (!IsSiteKey(name)) Fail(node, "defaults." + name, UnknownSiteKey());
       }
     }
 
@@ -137,12 +169,26 @@ class ScenarioReader {
                         ": " + problem);
   }
 
+  // The scenario's [delivery] `node` (when `site_line` is 0), or a site's
+  // delivery on top of it (`node` may then be null).
+  std::optional<DeliverySettings> Delivery(const toml::node* node, const std::string& key,
+                                           int site_line = 0) const {
+    try {
+      if (site_line == 0) return ReadDeliveryTable(*node, key, {});
+      return SiteDelivery(node, key, delivery_, site_line);
+    } catch (const DeliverySettingsError& error) {
+      throw ScenarioError(source_ + ":" + std::to_string(error.line()) + ": " + error.what());
+    }
+  }
+
   static std::string UnknownSiteKey() {
     std::string text = "is not a key of a site (";
     bool first = true;
-    for (const std::string& key : kSiteKeys) {
-      text += (first ? "" : ", ") + key;
-      first = false;
+    for (const auto* keys : {&kSiteKeys, &kRealismKeys}) {
+      for (const std::string& key : *keys) {
+        text += (first ? "" : ", ") + key;
+        first = false;
+      }
     }
     return text + ")";
   }
@@ -274,16 +320,24 @@ class ScenarioReader {
     return defaults != nullptr ? defaults->get(key) : nullptr;
   }
 
-  // The rates of a faults table `node`, on top of `rates`: each key a fault
-  // kind, each value a probability.
-  FaultRates Faults(const toml::node& node, const std::string& key, FaultRates rates) const {
+  // The rates of a faults table `node`, on top of `rates` and of `delivery`
+  // (the faults of delivery): each key a fault kind, each value a probability.
+  FaultRates Faults(const toml::node& node, const std::string& key, FaultRates rates,
+                    DeliveryFaultRates& delivery) const {
     const toml::table* table = Table(node, key);
     for (const auto& [name, value] : *table) {
+      if (const std::optional<DeliveryFault> fault = DeliveryFaultOfName(name.str())) {
+        delivery[*fault] = Number(value, key + "." + std::string(name.str()), 0, 1);
+        continue;
+      }
       const std::optional<FaultKind> kind = FaultKindOfName(name.str());
       if (!kind) {
         std::string known;
         for (size_t i = 0; i < kFaultKindCount; ++i) {
           known += (i == 0 ? "" : ", ") + std::string(FaultKindName(static_cast<FaultKind>(i)));
+        }
+        for (size_t i = 0; i < kDeliveryFaultCount; ++i) {
+          known += ", " + std::string(DeliveryFaultName(static_cast<DeliveryFault>(i)));
         }
         Fail(value, key + "." + std::string(name.str()), "is not a fault kind (" + known + ")");
       }
@@ -297,11 +351,13 @@ class ScenarioReader {
     SiteSettings settings;
     settings.line = static_cast<int>(site.source().begin.line);
     settings.faults = faults;
+    settings.delivery_faults = delivery_faults_;
     if (const toml::node* own = site.get("faults")) {
-      settings.faults = Faults(*own, where + ".faults", faults);
+      settings.faults = Faults(*own, where + ".faults", faults, settings.delivery_faults);
     }
+    settings.delivery = Delivery(site.get("delivery"), where + ".delivery", settings.line);
     for (const auto& [key, node] : site) {
-      if (kSiteKeys.count(key.str()) == 0) Fail(node, where + "." + std::string(key.str()), UnknownSiteKey());
+      if (!IsSiteKey(key.str())) Fail(node, where + "." + std::string(key.str()), UnknownSiteKey());
     }
     const auto key_of = [&](std::string_view key) { return where + "." + std::string(key); };
 
@@ -353,7 +409,7 @@ class ScenarioReader {
       // The program's own traffic: its layout, around the clock. Keys the
       // site sets itself for its traffic would be silently ignored: refuse.
       for (const auto& [key, node] : site) {
-        if (kNotForFlat.count(key.str()) != 0) {
+        if (kNotForFlat.count(key.str()) != 0 || kRealismKeys.count(key.str()) != 0) {
           Fail(node, key_of(key.str()), "does not apply to profile \"flat\"");
         }
       }
@@ -424,20 +480,116 @@ class ScenarioReader {
       }
     }
     if (const toml::node* node = Lookup(site, defaults, "closed")) {
-      const toml::array* dates = node->as_array();
-      if (dates == nullptr) Fail(*node, key_of("closed"), "must be a list of dates YYYY-MM-DD");
-      for (const toml::node& date_node : *dates) {
-        const CivilDate date = Date(date_node, key_of("closed"));
-        settings.closed_days.insert(
-            static_cast<int64_t>(EncodeDate(date.Year, date.Month, date.Day)));
-      }
+      for (const int64_t day : Dates(*node, key_of("closed"))) settings.closed_days.insert(day);
     }
     if (const toml::node* node = Lookup(site, defaults, "layout")) {
       ReadLayout(*node, key_of("layout"), settings);
     } else {
       ApplyDefaultLayoutTo(settings);
     }
+    ReadRealism(site, defaults, key_of, settings.realism);
     return settings;
+  }
+
+  // The knobs that make a site's traffic look like a real counter's.
+  template <typename KeyOf>
+  void ReadRealism(const toml::table& site, const toml::table* defaults, const KeyOf& key_of,
+                   TrafficRealism& realism) const {
+    const auto number = [&](std::string_view key, double min, double max, double& value) {
+      if (const toml::node* node = Lookup(site, defaults, key)) {
+        value = Number(*node, key_of(key), min, max);
+      }
+    };
+    if (const toml::node* node = Lookup(site, defaults, "smooth")) {
+      const std::optional<bool> smooth = node->value_exact<bool>();
+      if (!smooth) Fail(*node, key_of("smooth"), "must be true or false");
+      realism.smooth = *smooth;
+    }
+    number("dispersion", 0, 1000, realism.dispersion);
+    if (realism.dispersion > 0 && realism.dispersion < kLeastDispersion) {
+      Fail(*Lookup(site, defaults, "dispersion"), key_of("dispersion"),
+           "must be 0 (no crowds) or a number from 0.1 to 1000");
+    }
+    number("group_size_mean", 1, 6, realism.group_size_mean);
+    if (const toml::node* node = Lookup(site, defaults, "closing_taper_minutes")) {
+      realism.closing_taper_minutes =
+          static_cast<int>(Integer(*node, key_of("closing_taper_minutes"), 0, 240));
+    }
+    number("dwell_spread", 0.1, 3, realism.dwell_spread);
+    number("walk_through_share", 0, 1, realism.walk_through_share);
+    if (const toml::node* node = Lookup(site, defaults, "staff_per_day")) {
+      realism.staff_per_day = static_cast<int>(Integer(*node, key_of("staff_per_day"), 0, 1000));
+    }
+    if (const toml::node* node = Lookup(site, defaults, "staff_hours")) {
+      const DayHours hours = Hours(*node, key_of("staff_hours"));
+      if (hours.size() != 1) {
+        Fail(*node, key_of("staff_hours"), "must be one interval, such as \"06:00-21:00\"");
+      }
+      realism.staff_hours = hours[0];
+    }
+    number("count_error_percent", 0, 50, realism.count_error_percent);
+    number("occlusion", 0, 0.5, realism.occlusion);
+    if (const toml::node* node = Lookup(site, defaults, "holidays")) {
+      for (const int64_t day : Dates(*node, key_of("holidays"))) realism.holidays.insert(day);
+    }
+    if (const toml::node* node = Lookup(site, defaults, "events")) {
+      realism.events = Events(*node, key_of("events"));
+    }
+    number("weather_correlation", 0, 0.95, realism.weather_correlation);
+  }
+
+  // A list of dates YYYY-MM-DD as day numbers.
+  std::vector<int64_t> Dates(const toml::node& node, const std::string& key) const {
+    const toml::array* dates = node.as_array();
+    if (dates == nullptr) Fail(node, key, "must be a list of dates YYYY-MM-DD");
+    std::vector<int64_t> days;
+    for (const toml::node& date_node : *dates) {
+      const CivilDate date = Date(date_node, key);
+      days.push_back(static_cast<int64_t>(EncodeDate(date.Year, date.Month, date.Day)));
+    }
+    return days;
+  }
+
+  // A list of { from, to, factor, name } tables.
+  std::vector<SiteEvent> Events(const toml::node& node, const std::string& key) const {
+    const toml::array* list = node.as_array();
+    if (list == nullptr) {
+      Fail(node, key,
+           "must be a list such as [{ from = \"2027-11-26\", to = \"2027-11-28\", factor = 1.8, "
+           "name = \"Sale\" }]");
+    }
+    std::vector<SiteEvent> events;
+    int number = 0;
+    for (const toml::node& item : *list) {
+      const std::string where = key + "[" + std::to_string(++number) + "]";
+      const toml::table* table = Table(item, where);
+      for (const auto& [name, value] : *table) {
+        if (name.str() != "from" && name.str() != "to" && name.str() != "factor" &&
+            name.str() != "name") {
+          Fail(value, where + "." + std::string(name.str()),
+               "is not a key of an event (from, to, factor, name)");
+        }
+      }
+      SiteEvent event;
+      for (const char* field : {"from", "to", "factor"}) {
+        if (table->get(field) == nullptr) {
+          Fail(item, where + "." + field, "is missing: every event needs from, to and factor");
+        }
+      }
+      const auto day_of = [&](const char* field) {
+        const CivilDate date = Date(*table->get(field), where + "." + field);
+        return static_cast<int64_t>(EncodeDate(date.Year, date.Month, date.Day));
+      };
+      event.first_day = day_of("from");
+      event.last_day = day_of("to");
+      if (event.last_day < event.first_day) {
+        Fail(*table->get("to"), where + ".to", "comes before from");
+      }
+      event.factor = Number(*table->get("factor"), where + ".factor", 0, 100);
+      if (const toml::node* name = table->get("name")) event.name = String(*name, where + ".name");
+      events.push_back(std::move(event));
+    }
+    return events;
   }
 
   // The program's own layout: four doors and a passage on channels 1 to 10.
@@ -558,6 +710,8 @@ class ScenarioReader {
   }
 
   std::string source_;
+  std::optional<DeliverySettings> delivery_;  // the scenario's [delivery]
+  DeliveryFaultRates delivery_faults_;        // the scenario's [faults] of delivery
 };
 
 }  // namespace

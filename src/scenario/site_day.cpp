@@ -13,7 +13,9 @@
 #include "flat/default_layout.h"
 #include "flat/flat_tick.h"
 #include "flat/random_source.h"
+#include "scenario/stay_distribution.h"
 #include "scenario/stream_random.h"
+#include "scenario/traffic_realism.h"
 
 namespace tly {
 namespace {
@@ -21,9 +23,13 @@ namespace {
 constexpr int kFlatTickSeconds = 2;
 constexpr int kFlatTicksPerDay = 86400 / kFlatTickSeconds;
 
-// Stream quarters below 0 name draws that concern the whole day.
-constexpr int32_t kDayVariationStream = -1;
+// Stream quarters below 0 name draws that concern the whole day (the others
+// are traffic_realism.h's).
 constexpr int32_t kFlatDayStream = -2;
+
+// A walk-through lasts from half a minute to five minutes.
+constexpr double kShortestVisit = 30;
+constexpr double kLongestWalkThrough = 5 * 60;
 
 cctz::time_zone ZoneOf(const SiteSettings& site) {
   // Loading a zone takes the zone database's lock; consecutive site-days of
@@ -66,8 +72,7 @@ bool InHours(const DayHours& hours, int minute) {
 
 StreamKey KeyOf(uint32_t seed, const SiteSettings& site, TDateTime date, int32_t quarter,
                 int32_t channel) {
-  return StreamKey{seed, HashOfName(site.name), static_cast<int64_t>(DatePart(date)), quarter,
-                   channel};
+  return SiteDayKey(seed, site, date, quarter, channel);
 }
 
 // The flat profile: the program's own ticks every 2 seconds around the
@@ -112,7 +117,7 @@ SiteDayClock ClockOfSiteDay(const SiteSettings& site, TDateTime date) {
   const int64_t seconds = clock.end_unix - clock.start_unix;
   const int quarters = static_cast<int>(seconds / kQuarterSeconds);
   const bool closed = site.closed_days.count(static_cast<int64_t>(clock.date)) != 0;
-  const DayHours& hours = site.hours[WeekdayIndex(date)];
+  const DayHours& hours = site.hours[ProfileDayOf(site, date)];
   clock.slot.resize(quarters);
   clock.open.resize(quarters);
   const auto offset_at = [&zone](int64_t unix_seconds) {
@@ -138,31 +143,42 @@ SiteDayClock ClockOfSiteDay(const SiteSettings& site, TDateTime date) {
 
 namespace {
 
-// Calls `passage(second, slot, channel)` for every passage of the visitors of
-// a site of a profile other than flat on the day of `clock`, as drawn.
+// Whether a passage goes uncounted: with the site's error rate, more in the
+// busier quarter hours with occlusion.
+class MissedPassages {
+ public:
+  MissedPassages(const TrafficRealism& realism, double flow_share, const StreamKey& key)
+      : probability_(realism.count_error_percent / 100 + realism.occlusion * flow_share),
+        stream_(key) {}
+  bool Next() { return probability_ > 0 && stream_.Uniform() < probability_; }
+
+ private:
+  double probability_;
+  StreamRandom stream_;
+};
+
+// Calls `passage(second, slot, channel)` for every counted passage of the
+// visitors and the staff of a site of a profile other than flat on the day of
+// `clock`, as drawn.
 template <typename Passage>
 void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& clock,
                   Passage&& passage) {
+  const TrafficRealism& realism = site.realism;
   const TDateTime date = clock.date;
   const int quarters = static_cast<int>(clock.slot.size());
-  StreamRandom day_stream(KeyOf(seed, site, date, kDayVariationStream, 0));
-  const double variation = 1 + site.variation_percent / 100 * (2 * day_stream.Uniform() - 1);
-  const double expected = ExpectedVisitors(site, date) * variation;
+  const double expected = ExpectedVisitors(site, date) * DayFactor(site, seed, date);
 
-  // The day's visitors spread over its open quarter hours by the hour's
-  // weight; each stretch of opening hours ends where the next closed quarter
-  // hour begins, and everyone inside leaves by then.
-  std::vector<double> weight(quarters, 0.0);
-  double total_weight = 0;
+  // The day's visitors spread over its open quarter hours by their weight;
+  // each stretch of opening hours ends where the next closed quarter hour
+  // begins, and everyone inside leaves by then.
   std::vector<int> stretch_end(quarters, quarters * kQuarterSeconds);
-  for (int q = quarters - 1; q >= 0; --q) {
-    if (q + 1 < quarters) {
-      stretch_end[q] = clock.open[q + 1] ? stretch_end[q + 1] : (q + 1) * kQuarterSeconds;
-    }
-    if (!clock.open[q]) continue;
-    weight[q] = site.hourly[clock.slot[q] / 4];
-    total_weight += weight[q];
+  for (int q = quarters - 2; q >= 0; --q) {
+    stretch_end[q] = clock.open[q + 1] ? stretch_end[q + 1] : (q + 1) * kQuarterSeconds;
   }
+  const std::vector<double> weight = ArrivalWeights(site, clock, stretch_end);
+  double total_weight = 0;
+  for (int q = quarters - 1; q >= 0; --q) total_weight += weight[q];
+  const double peak_weight = *std::max_element(weight.begin(), weight.end());
   // Each door's share, as running sums for drawing a door by weight.
   std::vector<double> door_bounds;
   double door_weights = 0;
@@ -179,15 +195,51 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
     for (size_t k = 0; k < last_door; ++k) index += pick >= door_bounds[k] ? 1 : 0;
     return site.doors[index];
   };
+  if (door_weights <= 0) return;
 
-  if (expected <= 0 || total_weight <= 0 || door_weights <= 0) return;
+  if (realism.staff_per_day > 0) {
+    MissedPassages missed(realism, 0, SiteDayKey(seed, site, date, kStaffStream, kMissChannel));
+    for (const StaffPassage& staff : StaffPassages(site, seed, clock)) {
+      if (missed.Next()) continue;
+      const DoorSettings& door = door_at(staff.door_pick);
+      passage(staff.second, clock.slot[staff.second / kQuarterSeconds],
+              staff.exit ? door.out_channel : door.in_channel);
+    }
+  }
+  if (expected <= 0 || total_weight <= 0) return;
+
   const double mean_stay = site.dwell_minutes * 60;
+  // Stays of another spread than the usual one from a table of their own.
+  const StayDistribution* spread = realism.dwell_spread != TrafficRealism{}.dwell_spread
+                                       ? &StayDistribution::Of(realism.dwell_spread)
+                                       : nullptr;
+  const bool grouped = realism.group_size_mean > 1;
+  const double others_limit = std::exp(1 - realism.group_size_mean);  // of 1 + Poisson(mean - 1)
+  const int taper = realism.closing_taper_minutes * 60;
+  const StreamKey day_key = KeyOf(seed, site, date, 0, 0);
   for (int q = 0; q < quarters; ++q) {
     if (weight[q] <= 0) continue;
-    // The quarter hour's visitors of the whole site, each with a door in,
-    // a second, a stay and a door out, from the quarter hour's stream.
-    StreamRandom stream(KeyOf(seed, site, date, q, 0));
-    const int64_t visitors = stream.Poisson(expected * weight[q] / total_weight);
+    // The quarter hour's visitors (or groups of them) of the whole site, each
+    // with a door in, a second, a stay and a door out, from the quarter
+    // hour's stream; the knobs' draws from streams of their own.
+    const auto key = [&day_key, q](int32_t channel) {
+      StreamKey quarter_key = day_key;
+      quarter_key.quarter = q;
+      quarter_key.channel = channel;
+      return quarter_key;
+    };
+    StreamRandom stream(key(0));
+    double mean = expected * weight[q] / total_weight;
+    if (realism.dispersion > 0) {
+      StreamRandom crowd(key(kDispersionChannel));
+      mean *= crowd.Gamma(realism.dispersion) / realism.dispersion;
+    }
+    if (grouped) mean /= realism.group_size_mean;
+    // Streams of knobs that are off are never drawn from.
+    StreamRandom groups(key(kGroupChannel));
+    StreamRandom stays(key(kStayChannel));
+    MissedPassages missed(realism, weight[q] / peak_weight, key(kMissChannel));
+    const int64_t visitors = stream.Poisson(mean);
     for (int64_t v = 0; v < visitors; ++v) {
       // One draw gives the way in (its low half) and the second of the
       // quarter hour (its high half, scaled: a bias below one in four
@@ -195,11 +247,28 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
       const uint64_t bits = stream.Next();
       const DoorSettings& in = door_at(static_cast<double>(bits & 0xFFFFFFFFu) * 0x1.0p-32);
       const int entry = q * kQuarterSeconds + static_cast<int>(((bits >> 32) * kQuarterSeconds) >> 32);
-      const int stay = static_cast<int>(stream.Stay(mean_stay) + 0.5);
-      const int exit = std::min(entry + stay, stretch_end[q] - 1);
+      double drawn_stay =
+          spread != nullptr ? spread->Draw(stays, mean_stay) : stream.Stay(mean_stay);
+      if (realism.walk_through_share > 0 && stays.Uniform() < realism.walk_through_share) {
+        drawn_stay = kShortestVisit + stays.Uniform() * (kLongestWalkThrough - kShortestVisit);
+      }
+      const int stay = static_cast<int>(drawn_stay + 0.5);
+      int exit = std::min(entry + stay, stretch_end[q] - 1);
+      if (taper > 0 && entry + stay >= stretch_end[q] && ClosesAt(clock, stretch_end[q])) {
+        // Sent home by closing time: within the taper before it, most in its
+        // middle (a density rising from nothing at its start and falling to
+        // nothing at closing, so that neither end shows a step).
+        const int span = std::min(taper, stretch_end[q] - entry);
+        const double before_closing = (stays.Uniform() + stays.Uniform()) / 2;
+        exit = stretch_end[q] - 1 - static_cast<int>(span * before_closing);
+        exit = std::max(exit, entry);
+      }
       const DoorSettings& out = door_at(stream.Uniform());
-      passage(entry, clock.slot[q], in.in_channel);
-      passage(exit, clock.slot[exit / kQuarterSeconds], out.out_channel);
+      const int64_t members = grouped ? 1 + groups.SmallPoisson(others_limit) : 1;
+      for (int64_t m = 0; m < members; ++m) {
+        if (!missed.Next()) passage(entry, clock.slot[q], in.in_channel);
+        if (!missed.Next()) passage(exit, clock.slot[exit / kQuarterSeconds], out.out_channel);
+      }
     }
   }
 }

@@ -70,10 +70,7 @@ int64_t StreamRandom::Poisson(double mean) {
   if (mean <= 0) return 0;
   if (mean < 12) {
     // Multiplying uniforms until the product falls below e^-mean.
-    const double limit = std::exp(-mean);
-    int64_t count = 0;
-    for (double product = Uniform(); product > limit; product *= Uniform()) ++count;
-    return count;
+    return SmallPoisson(std::exp(-mean));
   }
   // Hörmann's transformed rejection with squeeze (PTRS), exact for any mean.
   const double root = std::sqrt(mean);
@@ -93,6 +90,39 @@ int64_t StreamRandom::Poisson(double mean) {
         -mean + k * log_mean - LogGamma(k + 1)) {
       return static_cast<int64_t>(k);
     }
+  }
+}
+
+double StreamRandom::Normal() {
+  // Marsaglia's polar method, keeping one of the pair: a stream is short.
+  for (;;) {
+    const double x = 2 * Uniform() - 1;
+    const double y = 2 * Uniform() - 1;
+    const double r = x * x + y * y;
+    if (r > 0 && r < 1) return x * std::sqrt(-2 * std::log(r) / r);
+  }
+}
+
+double StreamRandom::Gamma(double shape) {
+  if (shape < 1) {
+    // Shape below 1 from shape + 1, scaled by U^(1/shape).
+    const double u = Uniform();
+    return Gamma(shape + 1) * std::pow(u > 0 ? u : 0x1.0p-53, 1 / shape);
+  }
+  // Marsaglia and Tsang's squeeze method.
+  const double d = shape - 1.0 / 3;
+  const double c = 1 / std::sqrt(9 * d);
+  for (;;) {
+    double x = 0;
+    double v = 0;
+    do {
+      x = Normal();
+      v = 1 + c * x;
+    } while (v <= 0);
+    v = v * v * v;
+    const double u = Uniform();
+    if (u < 1 - 0.0331 * x * x * x * x) return d * v;
+    if (u > 0 && std::log(u) < 0.5 * x * x + d * (1 - v + std::log(v))) return d * v;
   }
 }
 

@@ -55,6 +55,17 @@ class StreamRandom {
   }
   // A Poisson-distributed count of mean `mean` (>= 0).
   int64_t Poisson(double mean);
+  // A Poisson-distributed count of a small mean (below 12) given as
+  // e^-mean, for many draws of one mean.
+  int64_t SmallPoisson(double exp_minus_mean) {
+    int64_t count = 0;
+    for (double product = Uniform(); product > exp_minus_mean; product *= Uniform()) ++count;
+    return count;
+  }
+  // A standard normal number.
+  double Normal();
+  // A gamma-distributed number of shape `shape` (> 0) and mean `shape`.
+  double Gamma(double shape);
   // A stay of mean `mean` drawn from a gamma distribution of shape 4 (the sum
   // of four exponential parts): rarely very short, rarely far beyond the mean.
   double Stay(double mean) {
@@ -64,8 +75,7 @@ class StreamRandom {
     const size_t index = static_cast<size_t>(bits >> (64 - kStayPointBits));
     if (index + 1 == kStayPoints) return StayTail(mean);
     const double fraction =
-        static_cast<double>(bits & ((uint64_t{1} << (64 - kStayPointBits)) - 1)) *
-        0x1.0p-54;
+        static_cast<double>(bits & ((uint64_t{1} << (64 - kStayPointBits)) - 1)) * 0x1.0p-54;
     return mean * (stay_quantiles_[index] +
                    fraction * (stay_quantiles_[index + 1] - stay_quantiles_[index]));
   }

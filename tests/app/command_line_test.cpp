@@ -58,13 +58,26 @@ TEST(CommandLine, EveryCommandReadsItsValuesAlikeAndNamesItselfInErrors) {
       {{"backfill", "--out", out.path(), "--from", "2026-01-01", "--to", "2026-01-01", "--seed",
         "-1"},
        "tly-generator backfill: --seed -1 is not a whole number from 0 to 4294967295"},
-      {{"backfill", "--out", out.path(), "--from", "2026-01-01"}, "tly-generator backfill: "},
       {{"backfill", "--out", out.path(), "--from", "2026-01-01", "--to", "2026-01-01", "--existing",
         "merge"},
        "tly-generator backfill: --existing merge is not continue, replace or skip"},
-      {{"verify", "--json-please"}, "tly-generator verify: "},
-      {{"no-such-command"}, "tly-generator: "},
+      {{"verify", "--json-please", "a.tly"},
+       "tly-generator verify: there is no option --json-please\n"},
+      {{"no-such-command", "x"},
+       "tly-generator: no-such-command is not a command (run, backfill, verify, seal, plot, "
+       "scenario, deliver, serve, studio, help)\n"},
+      {{"--bogus"}, "tly-generator: there is no option --bogus\n"},
       {{"help", "no-such-command"}, "tly-generator help: there is no command no-such-command"},
+      // The parser's own texts, in the program's words; words it could not
+      // place in the order they were given.
+      {{"run", "--x", "verify", "--y", "z"},
+       "tly-generator run: there are no options --x, --y; unexpected arguments verify z\n"},
+      {{"run", "--seconds", "1", "--seconds=2"},
+       "tly-generator run: --seconds is given more than once\n"},
+      {{"run", "--out"}, "tly-generator run: --out needs a value: --out DIR\n"},
+      {{"verify"}, "tly-generator verify: give at least one FILE\n"},
+      {{"backfill", "--out", out.path(), "--from", "2026-01-01"},
+       "tly-generator backfill: --to YYYY-MM-DD is missing\n"},
   };
   for (const auto& c : cases) {
     const Outcome outcome = RunProgram(c.args);
@@ -81,6 +94,7 @@ TEST(CommandLine, EveryCommandReadsItsValuesAlikeAndNamesItselfInErrors) {
         << help.out;
     EXPECT_EQ(help.out, RunProgram({command, "--help"}).out) << command;
   }
+  EXPECT_NE(RunProgram({"verify", "--help"}).out.find("\n  FILE...  "), std::string::npos);
   const Outcome overview = RunProgram({"help"});
   EXPECT_EQ(overview.code, 0);
   for (const char* command : {"run", "backfill", "verify", "help"}) {
@@ -119,6 +133,14 @@ TEST(CommandLine, LostOutputIsAFailureButNeverStopsGeneration) {
   TempDir run_out;
   const Outcome run = RunProgram({"run", "--out", run_out.path(), "--seconds", "3"}, full);
   EXPECT_EQ(run.code, 1);
+  // Help and version too.
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"--version"}, {"help"}, {"help", "run"}, {"run", "--help"}}) {
+    const Outcome answer = RunProgram(args, full);
+    EXPECT_EQ(answer.code, 1) << args.back();
+    EXPECT_NE(answer.err.find(": could not write to standard output"), std::string::npos)
+        << answer.err;
+  }
   ::close(full);
 
   // A pipe whose reader takes one byte and leaves: no SIGPIPE, the run goes
@@ -211,6 +233,9 @@ TEST(CommandLine, WithoutADisplayTheWindowSaysHowToGenerateWithoutOne) {
   const Outcome unreachable = RunProgram({}, -1, {"DISPLAY=:97"});
   EXPECT_EQ(unreachable.code, 2);
   EXPECT_NE(unreachable.err.find(":97 does not answer"), std::string::npos) << unreachable.err;
+  const Outcome studio = RunProgram({"studio"}, -1, {"QT_QPA_PLATFORM=bogus"});
+  EXPECT_EQ(studio.code, 2);
+  EXPECT_NE(studio.err.find("studio: the studio needs a display"), std::string::npos) << studio.err;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The description of the day file for reader authors, doc/day-file-format.md,
 // held against the program: its example file is sound and is what its
-// documented command writes, its title-line bytes are the program's, and a
-// reader written from the document alone reads what the program's own loader
-// reads.
+// documented command writes, its title-line bytes are the program's, its
+// scenario example writes the files it lists, and a reader written from the
+// document alone reads what the program's own loader reads, of the program's
+// own site and of a scenario's sites.
 
 #include <gtest/gtest.h>
 
@@ -195,6 +196,7 @@ TEST(DayFileFormatDoc, DocumentedCommandWritesTheExample) {
 // with nothing of the program's own code.
 struct ReaderDay {
   int year = 0, month = 0, day = 0;
+  std::string shop_name;                       // of the "# Shop name: " line, if any
   std::map<int, std::vector<int64_t>> counts;  // quarter hour -> counts of channels 1, 2, ...
   std::string problem;                         // empty when the file was read
 };
@@ -231,9 +233,17 @@ ReaderDay ReadAsTheDocumentSays(const std::string& path) {
     start = end + 2;
     if (lines.back().find_first_of("\r\n") != std::string::npos) return fail("a lone CR or LF");
   }
+  // The header: "#T" first, "# Shop name: " right after it if the site has
+  // one; count field n is channel n up to the highest active "#C" line.
   size_t i = 0;
-  while (i < lines.size() && lines[i].rfind("#S", 0) != 0) {
-    if (lines[i++].rfind('#', 0) != 0) return fail("a header line without #");
+  size_t fields_per_row = 0;
+  for (; i < lines.size() && lines[i].rfind("#S", 0) != 0; ++i) {
+    const std::string& line = lines[i];
+    if (line.rfind('#', 0) != 0) return fail("a header line without #");
+    if (i == 1 && line.rfind("# Shop name: ", 0) == 0) read.shop_name = line.substr(13);
+    const size_t state = line.find_first_not_of("0123456789", 2);
+    if (line.rfind("#C", 0) == 0 && state != std::string::npos && line[state] == 'Y')
+      fields_per_row = static_cast<size_t>(number(line.substr(2, state - 2)));
   }
   if (i == lines.size() || lines[0].rfind("#T", 0) != 0) return fail("no header from #T to #S");
   const std::string seal = lines[i].substr(2);
@@ -242,14 +252,21 @@ ReaderDay ReadAsTheDocumentSays(const std::string& path) {
     return fail("not the title lines");
 
   std::string rows;
+  std::string shop_code;
   int previous = -1;
   for (i += 3; i < lines.size(); ++i) {
     std::vector<std::string> fields;
     std::istringstream split(lines[i]);
     for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
     const std::string time = fields.size() >= 3 ? fields[2] : "";
-    if (fields.size() < 3 || fields[1] != date || time.size() != 5 || time[2] != ':')
+    if (fields.size() < 3 || fields[1] != date || time.size() != 5 || time[2] != ':' ||
+        fields.size() != 3 + fields_per_row)
       return fail("row " + lines[i]);
+    if (shop_code.empty()) shop_code = fields[0];
+    if (fields[0] != shop_code || shop_code.size() > 10 ||
+        shop_code.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                    "0123456789-_") != std::string::npos)
+      return fail("shop code of row " + lines[i]);
     const long long hour = number(time.substr(0, 2)), minute = number(time.substr(3, 2));
     const int quarter = static_cast<int>(hour * 4 + minute / 15);
     if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || quarter <= previous)
@@ -270,6 +287,37 @@ ReaderDay ReadAsTheDocumentSays(const std::string& path) {
   return read;
 }
 
+// Reads the day file `path` as the document says and with the program's
+// loader, expects the same day, and returns how many counts it compared.
+int ExpectReaderAgreesWithLoader(const std::string& path) {
+  const ReaderDay read = ReadAsTheDocumentSays(path);
+  EXPECT_EQ(read.problem, "") << path;
+  auto day = std::make_unique<DayCounts>();
+  EXPECT_TRUE(LoadDayFile(path, *day)) << path;
+  if (!read.problem.empty()) return 0;
+
+  EXPECT_EQ(day->Date, EncodeDate(read.year, read.month, read.day)) << path;
+  size_t channels = 0;
+  for (const auto& [quarter, counts] : read.counts) channels = std::max(channels, counts.size());
+  EXPECT_EQ(day->ChannelCount, static_cast<int32_t>(channels)) << path;
+  int compared = 0;
+  for (int quarter = 0; quarter < kSlotsPerDay; ++quarter) {
+    const auto found = read.counts.find(quarter);
+    EXPECT_EQ(day->SlotUsed[quarter] != 0, found != read.counts.end()) << path << " " << quarter;
+    for (int channel = 0; channel < kMaxChannels; ++channel) {
+      const bool given =
+          found != read.counts.end() && static_cast<size_t>(channel) < found->second.size();
+      const int64_t expected = given ? found->second[static_cast<size_t>(channel)] : 0;
+      if (day->Slots[quarter].Counts[channel] != expected) {
+        ADD_FAILURE() << path << " quarter hour " << quarter << " channel " << channel + 1;
+        return compared;
+      }
+      compared += given ? 1 : 0;
+    }
+  }
+  return compared;
+}
+
 TEST(DayFileFormatDoc, ReaderWrittenFromTheDocumentAgreesWithTheLoader) {
   // A week across the turn of the century in the names: 991228.tly to 000103.tly.
   TempDir work;
@@ -282,35 +330,61 @@ TEST(DayFileFormatDoc, ReaderWrittenFromTheDocumentAgreesWithTheLoader) {
   int compared = 0;
   for (const auto& entry : std::filesystem::directory_iterator(work.File("week"))) {
     if (entry.path().extension() != ".tly") continue;  // the writer's lock file
-    const std::string path = entry.path();
     names.insert(entry.path().filename());
-    const ReaderDay read = ReadAsTheDocumentSays(path);
-    ASSERT_EQ(read.problem, "") << path;
-    auto day = std::make_unique<DayCounts>();
-    ASSERT_TRUE(LoadDayFile(path, *day)) << path;
-
-    EXPECT_EQ(day->Date, EncodeDate(read.year, read.month, read.day)) << path;
-    size_t channels = 0;
-    for (const auto& [quarter, counts] : read.counts) channels = std::max(channels, counts.size());
-    EXPECT_EQ(day->ChannelCount, static_cast<int32_t>(channels)) << path;
-    for (int quarter = 0; quarter < kSlotsPerDay; ++quarter) {
-      const auto found = read.counts.find(quarter);
-      ASSERT_EQ(day->SlotUsed[quarter] != 0, found != read.counts.end()) << path << " " << quarter;
-      for (int channel = 0; channel < kMaxChannels; ++channel) {
-        const int64_t expected =
-            found != read.counts.end() && static_cast<size_t>(channel) < found->second.size()
-                ? found->second[static_cast<size_t>(channel)]
-                : 0;
-        ASSERT_EQ(day->Slots[quarter].Counts[channel], expected)
-            << path << " quarter hour " << quarter << " channel " << channel + 1;
-        if (found != read.counts.end() && static_cast<size_t>(channel) < found->second.size())
-          ++compared;
-      }
-    }
+    compared += ExpectReaderAgreesWithLoader(entry.path());
+    EXPECT_EQ(ReadAsTheDocumentSays(entry.path()).shop_name, "");
   }
   EXPECT_EQ(names, (std::set<std::string>{"991228.tly", "991229.tly", "991230.tly", "991231.tly",
                                           "000101.tly", "000102.tly", "000103.tly"}));
   EXPECT_EQ(compared, 7 * 96 * 10);
+}
+
+// The scenario of the document writes the files it lists, the first of which
+// begins as shown; each is sound, named after its site, and read alike by a
+// reader written from the document and by the loader.
+TEST(DayFileFormatDoc, DocumentedScenarioWritesTheListedFiles) {
+  TempDir work;
+  std::string scenario_name;
+  std::string scenario;
+  for (const std::string& line : BlockAfter("scenario-file: ", &scenario_name))
+    scenario += line + "\n";
+  testing::WriteBytes(work.File(scenario_name), scenario);
+  RunCommandBlock(BlockAfter("scenario-command"), work.path());
+  if (HasFatalFailure()) return;
+
+  std::vector<std::string> listed;
+  for (const std::string& line : BlockAfter("scenario-listing")) {
+    std::istringstream words(line);
+    std::string lines, path;
+    words >> lines >> path;
+    listed.push_back(path + " " + lines);
+  }
+  std::vector<std::string> written;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(work.path())) {
+    const std::string path = entry.path().lexically_relative(work.path());
+    if (!entry.is_regular_file() || path == scenario_name) continue;
+    if (entry.path().filename() == ".tly-generator.lock") continue;  // one in each site folder
+    const std::string bytes = ReadBytes(entry.path());
+    size_t lines = 0;
+    for (size_t at = 0; (at = bytes.find("\r\n", at)) != std::string::npos; at += 2) ++lines;
+    written.push_back(path + " " + std::to_string(lines));
+
+    const DayFileCheck check = CheckDayFile(bytes);
+    EXPECT_TRUE(check.ok) << path << ": " << check.problem;
+    const std::string site = entry.path().parent_path().filename();
+    EXPECT_EQ(ReadAsTheDocumentSays(entry.path()).shop_name, site.substr(0, 32)) << path;
+    ExpectReaderAgreesWithLoader(entry.path());
+  }
+  std::sort(written.begin(), written.end());
+  EXPECT_EQ(written, listed);
+
+  std::string excerpt_name;
+  const std::vector<std::string> excerpt = BlockAfter("scenario-excerpt: ", &excerpt_name);
+  const std::vector<std::string> shown = LinesBesidesUpdateLine(FileBytesOf(excerpt));
+  const std::vector<std::string> file = LinesBesidesUpdateLine(ReadBytes(work.File(excerpt_name)));
+  ASSERT_LE(shown.size(), file.size());
+  ASSERT_GE(shown.size(), 25u) << "the header, the title lines and a row at least";
+  for (size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i], file[i]) << "line " << i + 1;
 }
 
 }  // namespace

@@ -135,6 +135,19 @@ TEST_F(WindowTest, WithoutSettingsNothingStartsAndClosingWritesTheTrimmedDirecto
       << testing::ReadBytes(ini_);
 }
 
+// Settings that name a directory the window cannot use: it says so once it
+// is up, instead of waiting without a word for someone to pick another.
+TEST_F(WindowTest, ADirectoryOfTheSettingsThatIsMissingIsReportedOnceTheWindowIsUp) {
+  WriteIni(out_);
+  auto window = OpenWindow();
+  EXPECT_FALSE(window->Cycle().IsGenerating());
+  EXPECT_TRUE(errors_.empty());
+  QApplication::processEvents();
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], "Generation not started: the output directory " + out_ +
+                            " (from the settings file " + ini_ + ") does not exist.");
+}
+
 TEST_F(WindowTest, ListShowsOneRowPerUsedQuarterHourAndSelectsTheLast) {
   auto window = OpenWindow();
   QTreeWidget* list = window->LvChannels;

@@ -98,14 +98,19 @@ TEST(Layering, ToolkitFreeModulesAndTheDependencyRulesOfTheDesign) {
     EXPECT_EQ(Reachable(depends, "dayfile").count(above), 0u) << above;
   }
   EXPECT_EQ(Reachable(depends, "counting").count("config"), 0u);
+  // Delivery knows day files and the system, not the sites that make them.
+  for (const char* above : {"config", "counting", "flat", "scenario"}) {
+    EXPECT_EQ(Reachable(depends, "delivery").count(above), 0u) << above;
+  }
   EXPECT_EQ(Reachable(depends, "config").count("counting"), 0u);
   // The flat generator knows no scenario; live runs and backfills know no
-  // other; only the chart, the window, the commands and the entry use Qt.
+  // other; only the chart, the windows, the commands and the entry use Qt.
   EXPECT_EQ(Reachable(depends, "flat").count("scenario"), 0u);
   EXPECT_EQ(Reachable(depends, "live").count("backfill"), 0u);
   EXPECT_EQ(Reachable(depends, "backfill").count("live"), 0u);
   for (const auto& [module, declared] : depends) {
-    const bool toolkit = module == "plot" || module == "gui" || module == "cli" || module == "app";
+    const bool toolkit = module == "plot" || module == "gui" || module == "studio" ||
+                         module == "cli" || module == "app";
     EXPECT_EQ(Reachable(depends, module).count("Qt") != 0, toolkit) << module;
   }
 }

@@ -158,6 +158,28 @@ TEST(ScenarioFile, BadFilesNameTheFileLineAndKey) {
       {site + "[site.faults]\nbit_flip = 0.1\n", "site[1].faults.bit_flip: is not a fault kind"},
       {"[defaults.faults]\nspike = 0.1\n" + site,
        "defaults.faults: stands at the top as [faults], not in the defaults"},
+      // The realism knobs, one row each.
+      {site + "smooth = 1\n", "s.toml:4: site[1].smooth: must be true or false"},
+      {site + "dispersion = 0.05\n", "s.toml:4: site[1].dispersion: must be 0 (no crowds) or"},
+      {site + "group_size_mean = 7\n",
+       "s.toml:4: site[1].group_size_mean: must be a number from 1 to 6"},
+      {site + "closing_taper_minutes = 30.5\n",
+       "site[1].closing_taper_minutes: must be a whole number from 0 to 240"},
+      {site + "dwell_spread = 0\n", "site[1].dwell_spread: must be a number from 0.1 to 3"},
+      {site + "walk_through_share = 1.5\n",
+       "site[1].walk_through_share: must be a number from 0 to 1"},
+      {"[defaults]\nstaff_per_day = -1\n" + site,
+       "s.toml:2: site[1].staff_per_day: must be a whole number from 0"},
+      {site + "staff_hours = \"06:00-12:00, 13:00-21:00\"\n",
+       "site[1].staff_hours: must be one interval"},
+      {site + "count_error_percent = 60\n",
+       "site[1].count_error_percent: must be a number from 0 to 50"},
+      {site + "occlusion = 0.6\n", "site[1].occlusion: must be a number from 0 to 0.5"},
+      {site + "holidays = [\"2027-13-01\"]\n", "site[1].holidays: \"2027-13-01\" is not a date"},
+      {site + "events = [{ from = \"2027-05-02\", to = \"2027-05-01\", factor = 2 }]\n",
+       "s.toml:4: site[1].events[1].to: comes before from"},
+      {site + "weather_correlation = 0.96\n",
+       "site[1].weather_correlation: must be a number from 0 to 0.95"},
   };
   for (const auto& c : cases) {
     const std::string problem = ProblemOf(c.text);
