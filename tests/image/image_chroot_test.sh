@@ -29,15 +29,19 @@ blob() {
 }
 manifest=$(blob "$(jq -r '.manifests[0].digest' "$oci/index.json")")
 config=$(blob "$(jq -r .config.digest "$manifest")")
-i=0
+i=0 bytes=0
 for layer in $(jq -r '.layers[].digest' "$manifest"); do
   file=$(blob "$layer")
   unpacked=sha256:$(gzip -dc "$file" | sha256sum | cut -d' ' -f1)
   [ "$unpacked" = "$(jq -r ".rootfs.diff_ids[$i]" "$config")" ] ||
     fail "layer $layer does not unpack to its diff ID"
+  bytes=$((bytes + $(gzip -dc "$file" | wc -c)))
   tar -xzf "$file" -C "$root"
   i=$((i + 1))
 done
+# The image is kept under 150 MB unpacked: a package that pulls in graphics
+# drivers or tools again shows here.
+[ "$bytes" -lt 150000000 ] || fail "the image is $bytes bytes unpacked, not under 150 MB"
 
 jq -e --arg version "$version" '.config as $c | ($c.User | test("^[1-9][0-9]*:[0-9]+$"))
   and $c.WorkingDir == "/data" and ($c.Volumes | has("/data"))
@@ -50,6 +54,15 @@ unsafe=$(find "$root" -xdev \( -type f -perm /6000 \) -o \( -type d -perm -0002 
   -type f -size +0 -o -path "$root/usr/bin/*gcc*" -o -path "$root/usr/bin/*g++*")
 [ -z "$unsafe" ] ||
   fail "set-ID files, world-writable folders, caches or compilers in the image: $unsafe"
+
+# Every program and library left in the image must find the libraries it
+# links, or a package removed to slim the image was still needed.
+# shellcheck disable=SC2016 # the loop runs in the image's shell
+unresolved=$(find "$root/usr" -xdev -type f \( -name '*.so*' -o -perm -u+x \) |
+  sed "s|^$root||" | chroot "$root" /bin/sh -c '[ -x /usr/bin/ldd ] &&
+    while read -r f; do if ldd "$f" 2>&1 | grep -q "not found"; then echo "$f"; fi; done') ||
+  fail "ldd does not run in the image"
+[ -z "$unresolved" ] || fail "files whose libraries are not in the image: $unresolved"
 
 user=$(jq -r .config.User "$config")
 in_image() {
