@@ -198,8 +198,10 @@ std::optional<FaultPlace> PlaceOutage(const SiteDayPlan& plan, StreamRandom& ran
   place.record.channels = AllChannels(plan);
   SetSpan(place, first, last);
   Claim(place, first, last, place.record.channels);
-  place.apply = [first, last](FileWork& work, FaultRecord&) {
-    for (int slot = first; slot <= last; ++slot) work.counts.SlotUsed[slot] = 0;
+  // clang 14 (the fuzzing build's compiler) cannot capture structured
+  // bindings; an init-capture copies them with every compiler.
+  place.apply = [from = first, to = last](FileWork& work, FaultRecord&) {
+    for (int slot = from; slot <= to; ++slot) work.counts.SlotUsed[slot] = 0;
   };
   return place;
 }
@@ -218,8 +220,8 @@ std::optional<FaultPlace> PlaceStuckChannel(const SiteDayPlan& plan, StreamRando
   place.record.channels = {channel};
   SetSpan(place, first, last);
   Claim(place, first, last, {channel});
-  place.apply = [first, last, channel](FileWork& work, FaultRecord&) {
-    for (int slot = first; slot <= last; ++slot) work.counts.Slots[slot].Counts[channel - 1] = 0;
+  place.apply = [from = first, to = last, stuck = channel](FileWork& work, FaultRecord&) {
+    for (int slot = from; slot <= to; ++slot) work.counts.Slots[slot].Counts[stuck - 1] = 0;
   };
   return place;
 }
@@ -263,8 +265,8 @@ std::optional<FaultPlace> PlaceSwappedDoor(const SiteDayPlan& plan, StreamRandom
   place.record.door = static_cast<int>(door) + 1;
   SetSpan(place, first, last);
   Claim(place, first, last, {in, out});
-  place.apply = [first, last, in, out](FileWork& work, FaultRecord&) {
-    for (int slot = first; slot <= last; ++slot) {
+  place.apply = [from = first, to = last, in, out](FileWork& work, FaultRecord&) {
+    for (int slot = from; slot <= to; ++slot) {
       std::swap(work.counts.Slots[slot].Counts[in - 1], work.counts.Slots[slot].Counts[out - 1]);
     }
   };
