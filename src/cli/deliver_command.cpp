@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 
+#include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "delivery/delivery_log.h"
 #include "delivery/delivery_spool.h"
@@ -81,15 +82,9 @@ int Deliver(HistoryDeliveryRequest& request, CommandOutput& output) {
                        request.shard_count > 1 ? DirectoryLock::Mode::kSharedWithShards
                                                : DirectoryLock::Mode::kExclusive);
     result = DeliverHistory(request);
-  } catch (const DeliveryRefused& refused) {
-    output.Error(refused.what());
-    return kExitUsage;
-  } catch (const DirectoryBusy& busy) {
-    output.Error(busy.what());
-    return kExitUsage;
-  } catch (const std::system_error& failure) {
-    output.Error(failure.what());
-    return output.Finish(kExitFailed);
+  } catch (...) {
+    // A refused request or another writer: exit 2; a failed write: exit 1.
+    return ReportCommandFailure(output);
   }
   if (terminal && shown >= 0) output.Line("");
   const std::string log =
