@@ -129,7 +129,7 @@ format:
 	$(CLANG_FORMAT) -i $(FORMATTED)
 
 # Fails on any file that clang-format would change.
-format-check:
+format-check: deps
 	$(CLANG_FORMAT) --dry-run -Werror $(FORMATTED)
 
 # clang-tidy with .clang-tidy over every file of src/ (file by file, so a

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "backfill/backfill.h"
 #include "bench_rounds.h"
 #include "bench_temp_dir.h"
-#include "backfill/backfill.h"
 #include "flat/random_source.h"
 
 namespace {

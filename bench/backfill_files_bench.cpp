@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
+#include "backfill/backfill.h"
 #include "bench_rounds.h"
 #include "bench_temp_dir.h"
-#include "backfill/backfill.h"
 #include "support/file_read.h"
 
 namespace {
@@ -96,10 +96,18 @@ void Reference(benchmark::State& state, int first, int last) {
   }
 }
 
-void YearOurs(benchmark::State& state) { Ours(state, 2026, 2026); }
-void YearReference(benchmark::State& state) { Reference(state, 2026, 2026); }
-void CenturyOurs(benchmark::State& state) { Ours(state, 1991, 2090); }
-void CenturyReference(benchmark::State& state) { Reference(state, 1991, 2090); }
+void YearOurs(benchmark::State& state) {
+  Ours(state, 2026, 2026);
+}
+void YearReference(benchmark::State& state) {
+  Reference(state, 2026, 2026);
+}
+void CenturyOurs(benchmark::State& state) {
+  Ours(state, 1991, 2090);
+}
+void CenturyReference(benchmark::State& state) {
+  Reference(state, 1991, 2090);
+}
 
 const bool registered = [] {
   // A year takes some 30 ms, and a round's ratio swings by a fifth either

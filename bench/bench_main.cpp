@@ -139,17 +139,16 @@ void PrintRatios(const std::map<std::string, Samples>& results) {
     std::string target = "-";
     if (known != Targets().end()) {
       const bool met = by_throughput ? ratio >= known->second.ratio : ratio <= known->second.ratio;
-      const char* what = by_throughput                  ? "throughput ours/ref"
+      const char* what = by_throughput                 ? "throughput ours/ref"
                          : measure == Measure::kMemory ? "memory ours/ref"
                                                        : "time ours/ref";
       char text[64];
-      std::snprintf(text, sizeof text, "%s %s %.2f: %s", what, by_throughput ? ">=" : "<=",
-                    known->second.ratio, met ? "met" : "MISSED");
+      std::snprintf(text, sizeof text, "%s %s %.2f: %s", what,
+                    by_throughput ? ">=" : "<=", known->second.ratio, met ? "met" : "MISSED");
       target = text;
     }
-    std::printf("%-26s %16s %16s %8.3f %10.3f  %s\n", pair.c_str(),
-                Describe(ours, measure).c_str(), Describe(reference->second, measure).c_str(),
-                ratio,
+    std::printf("%-26s %16s %16s %8.3f %10.3f  %s\n", pair.c_str(), Describe(ours, measure).c_str(),
+                Describe(reference->second, measure).c_str(), ratio,
                 by_throughput ? Ratio(reference->second.cpu_seconds, ours.cpu_seconds)
                               : Ratio(ours.cpu_seconds, reference->second.cpu_seconds),
                 target.c_str());

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "backfill/scenario_backfill.h"
 #include "bench_rounds.h"
 #include "bench_temp_dir.h"
 #include "delivery/history_delivery.h"
 #include "delivery/test_servers.h"
-#include "backfill/scenario_backfill.h"
 #include "scenario/scenario_file.h"
 #include "support/file_read.h"
 

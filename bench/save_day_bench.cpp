@@ -57,12 +57,11 @@ void SaveDayReference(benchmark::State& state) {
 }
 
 const bool registered = [] {
-  tly::bench::RegisterInRounds(5,
-                               {{"save_day_full/ours", SaveDayOurs},
-                                {"save_day_full/reference", SaveDayReference}},
-                               [](benchmark::internal::Benchmark* b) {
-                                 b->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(0.3);
-                               });
+  tly::bench::RegisterInRounds(
+      5, {{"save_day_full/ours", SaveDayOurs}, {"save_day_full/reference", SaveDayReference}},
+      [](benchmark::internal::Benchmark* b) {
+        b->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(0.3);
+      });
   return true;
 }();
 

@@ -17,10 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "backfill/scenario_backfill.h"
 #include "bench_rounds.h"
 #include "bench_temp_dir.h"
 #include "dayfile/day_file_name.h"
-#include "backfill/scenario_backfill.h"
 #include "scenario/scenario_file.h"
 #include "scenario/site_day.h"
 #include "support/safe_file.h"
@@ -45,8 +45,8 @@ std::string SitesText(int sites) {
       "seed = 1\n[defaults]\nprofile = \"retail\"\nvisitors = 2400\n"
       "time_zone = \"Europe/Paris\"\n";
   for (int i = 0; i < sites; ++i) {
-    text += "[[site]]\nname = \"s" + std::to_string(i) + "\"\nshop_code = \"" +
-            std::to_string(i) + "\"\n";
+    text += "[[site]]\nname = \"s" + std::to_string(i) + "\"\nshop_code = \"" + std::to_string(i) +
+            "\"\n";
   }
   return text;
 }
@@ -96,7 +96,9 @@ void BackfillYear(benchmark::State& state, int jobs,
   }
 }
 
-void ScenarioYearOurs(benchmark::State& state) { BackfillYear(state, 1); }
+void ScenarioYearOurs(benchmark::State& state) {
+  BackfillYear(state, 1);
+}
 
 // The files of a year of `scenario`'s sites, by name under the output folder.
 std::vector<std::pair<std::string, std::string>> YearFiles(const tly::Scenario& scenario) {
@@ -147,8 +149,12 @@ void RealismYearReference(benchmark::State& state) {
   WriteYear(state, HundredRealisticSites(), files);
 }
 
-void ScenarioJobsOurs(benchmark::State& state) { BackfillYear(state, 2); }
-void ScenarioJobsReference(benchmark::State& state) { BackfillYear(state, 1); }
+void ScenarioJobsOurs(benchmark::State& state) {
+  BackfillYear(state, 2);
+}
+void ScenarioJobsReference(benchmark::State& state) {
+  BackfillYear(state, 1);
+}
 
 // The peak resident memory of the program reading a scenario of `sites`
 // sites and writing 30 days of it on two threads: VmHWM of its own image,
@@ -160,9 +166,18 @@ void PeakMemory(benchmark::State& state, int sites) {
     const std::string scenario = dir.path() + "/sites.toml";
     tly::ReplaceFileWith(scenario, SitesText(sites));
     std::filesystem::create_directory(dir.path() + "/out");
-    std::vector<std::string> args = {TLY_GENERATOR_PROGRAM, "backfill", "--scenario", scenario,
-                                     "--out", dir.path() + "/out", "--from", "2027-01-01",
-                                     "--to", "2027-01-30", "--jobs", "2"};
+    std::vector<std::string> args = {TLY_GENERATOR_PROGRAM,
+                                     "backfill",
+                                     "--scenario",
+                                     scenario,
+                                     "--out",
+                                     dir.path() + "/out",
+                                     "--from",
+                                     "2027-01-01",
+                                     "--to",
+                                     "2027-01-30",
+                                     "--jobs",
+                                     "2"};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -186,7 +201,8 @@ void PeakMemory(benchmark::State& state, int sites) {
       } else {
         passed_on = WSTOPSIG(status);
       }
-      ::ptrace(PTRACE_CONT, child, nullptr, reinterpret_cast<void*>(static_cast<intptr_t>(passed_on)));
+      ::ptrace(PTRACE_CONT, child, nullptr,
+               reinterpret_cast<void*>(static_cast<intptr_t>(passed_on)));
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || peak == 0) {
       state.SkipWithError("the backfill failed");
@@ -196,8 +212,12 @@ void PeakMemory(benchmark::State& state, int sites) {
   }
 }
 
-void PeakMemoryOurs(benchmark::State& state) { PeakMemory(state, 1000); }
-void PeakMemoryReference(benchmark::State& state) { PeakMemory(state, 100); }
+void PeakMemoryOurs(benchmark::State& state) {
+  PeakMemory(state, 1000);
+}
+void PeakMemoryReference(benchmark::State& state) {
+  PeakMemory(state, 100);
+}
 
 const bool registered = [] {
   const auto once = [](benchmark::internal::Benchmark* b) {

@@ -20,12 +20,12 @@
 
 #include "cipher/cipher_fmt.h"
 #include "cipher/cipher_hash.h"
-#include "dayfile/day_file_check.h"
-#include "dayfile/day_file_findings.h"
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
 #include "counting/day_file_writer.h"
+#include "dayfile/day_file_check.h"
+#include "dayfile/day_file_findings.h"
 #include "fuzz_check.h"
 #include "support/date_time.h"
 

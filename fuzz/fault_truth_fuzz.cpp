@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz_check.h"
 #include "faults/fault_truth_reader.h"
+#include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "cipher/cipher_hash.h"
-#include "port/accelerated.h"
 #include "fuzz_check.h"
+#include "port/accelerated.h"
 
 namespace {
 

@@ -53,8 +53,8 @@ class SiteDays {
   explicit SiteDays(const ScenarioBackfillRequest& request)
       : request_(request),
         first_(EncodeDate(request.from.Year, request.from.Month, request.from.Day)),
-        days_(static_cast<size_t>(
-                  EncodeDate(request.to.Year, request.to.Month, request.to.Day) - first_) +
+        days_(static_cast<size_t>(EncodeDate(request.to.Year, request.to.Month, request.to.Day) -
+                                  first_) +
               1) {}
 
   size_t size() const { return request_.scenario->sites.size() * days_; }
@@ -140,8 +140,7 @@ std::string SiteDayFile(const SiteSettings& site, uint32_t seed, TDateTime date,
   return SiteDayImage(site, day, updated_at);
 }
 
-void ScenarioBackfill(const ScenarioBackfillRequest& request,
-                      const ScenarioProgressFn& progress) {
+void ScenarioBackfill(const ScenarioBackfillRequest& request, const ScenarioProgressFn& progress) {
   CheckScenarioBackfillRequest(request);
   const Scenario& scenario = *request.scenario;
   const SiteDays items(request);
@@ -149,9 +148,8 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
   // Every site directory, created when missing and locked for the run.
   AllowOpenFiles(scenario.sites.size());
   std::vector<std::unique_ptr<DirectoryLock>> locks;
-  const DirectoryLock::Mode mode = request.shard.count > 1
-                                       ? DirectoryLock::Mode::kSharedWithShards
-                                       : DirectoryLock::Mode::kExclusive;
+  const DirectoryLock::Mode mode = request.shard.count > 1 ? DirectoryLock::Mode::kSharedWithShards
+                                                           : DirectoryLock::Mode::kExclusive;
   for (const SiteSettings& site : scenario.sites) {
     const std::string dir = SiteDirectory(request.out_dir, site);
     std::error_code error;
@@ -227,10 +225,11 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request,
         throw std::system_error(EIO, std::generic_category(),
                                 "cannot read the existing day file " + file);
       }
-      if (request.existing_noticed) NoticeExistingDayFile(file, [&](const std::string& name, const std::string& problem) {
-        const std::lock_guard<std::mutex> lock(progress_mutex);
-        if (request.existing_noticed) request.existing_noticed(name, problem);
-      });
+      if (request.existing_noticed)
+        NoticeExistingDayFile(file, [&](const std::string& name, const std::string& problem) {
+          const std::lock_guard<std::mutex> lock(progress_mutex);
+          if (request.existing_noticed) request.existing_noticed(name, problem);
+        });
     } else {
       InitDayCountsFor(*day, date);
     }

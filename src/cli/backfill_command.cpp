@@ -12,10 +12,10 @@
 #include <string_view>
 #include <system_error>
 
+#include "backfill/backfill.h"
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
-#include "backfill/backfill.h"
 
 namespace tly {
 

@@ -10,14 +10,14 @@
 #include <string>
 #include <system_error>
 
+#include "backfill/scenario_backfill.h"
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
+#include "cli/exit_codes.h"
 #include "delivery/delivery_log.h"
 #include "delivery/delivery_spool.h"
 #include "delivery/history_delivery.h"
 #include "delivery/live_delivery.h"
-#include "cli/exit_codes.h"
-#include "backfill/scenario_backfill.h"
 #include "scenario/scenario_file.h"
 #include "support/directory_lock.h"
 

@@ -24,9 +24,9 @@
 #include <system_error>
 
 #include "cli/command_style.h"
+#include "cli/exit_codes.h"
 #include "dayfile/day_file_findings.h"
 #include "dayfile/day_file_name.h"
-#include "cli/exit_codes.h"
 #include "plot/plot_chart.h"
 #include "plot/plot_data.h"
 

@@ -10,9 +10,9 @@
 #include "cli/exit_codes.h"
 #include "cli/save_reporter.h"
 #include "cli/stop_signals.h"
+#include "gui/settings_file.h"
 #include "live/generation_cycle.h"
 #include "live/generation_timer.h"
-#include "gui/settings_file.h"
 #include "support/directory_lock.h"
 #include "support/safe_file.h"
 
@@ -21,7 +21,6 @@ namespace tly {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
 
 int CountUsedSlots(const DayCounts& day) {
   int used = 0;
@@ -69,9 +68,9 @@ int RunGeneration(const RunOptions& options) {
     return kExitUsage;
   }
   if (!options.scenario.empty()) return RunScenarioLive(options, output);
-  for (const auto& [given, name] : {std::pair{&options.speed, "--speed"},
-                                    std::pair{&options.start, "--start"},
-                                    std::pair{&options.end, "--end"}}) {
+  for (const auto& [given, name] :
+       {std::pair{&options.speed, "--speed"}, std::pair{&options.start, "--start"},
+        std::pair{&options.end, "--end"}}) {
     if (!given->empty()) {
       output.Error(std::string(name) + " needs --scenario");
       return kExitUsage;
@@ -81,8 +80,8 @@ int RunGeneration(const RunOptions& options) {
   uint32_t seed = 0;
   try {
     if (!options.seconds.empty()) {
-      seconds = static_cast<int64_t>(ParseDecimalOption("--seconds", options.seconds, 0,
-                                                        std::numeric_limits<int32_t>::max()));
+      seconds = static_cast<int64_t>(
+          ParseDecimalOption("--seconds", options.seconds, 0, std::numeric_limits<int32_t>::max()));
     }
     seed = ParseSeedOption(options.seed, 0);
   } catch (const UsageError&) {
@@ -124,8 +123,8 @@ int RunGeneration(const RunOptions& options) {
 
   const auto tick = std::chrono::seconds(GenerationCycle::kTickSeconds);
   const auto start = SteadyClock::now();
-  const auto end = seconds >= 0 ? start + std::chrono::seconds(seconds)
-                                : SteadyClock::time_point::max();
+  const auto end =
+      seconds >= 0 ? start + std::chrono::seconds(seconds) : SteadyClock::time_point::max();
   auto next_tick = start + tick;
   uint64_t ticks = 0;
   SaveReporter saves(output);

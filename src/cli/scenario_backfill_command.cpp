@@ -7,15 +7,15 @@
 #include <string>
 #include <system_error>
 
+#include "backfill/scenario_backfill.h"
 #include "cli/backfill_command.h"
+#include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "cli/deliver_command.h"
 #include "cli/exit_codes.h"
 #include "faults/fault_truth_file.h"
-#include "backfill/scenario_backfill.h"
 #include "scenario/scenario_file.h"
 #include "support/directory_lock.h"
-#include "cli/command_failure.h"
 
 namespace tly {
 namespace {
@@ -28,10 +28,10 @@ Shard ParseShard(std::string_view text) {
   if (slash == std::string_view::npos) {
     throw UsageError("--shard " + std::string(text) + " is not K/N (such as 3/8)");
   }
-  shard.count = static_cast<int>(ParseDecimalOption("--shard's N", text.substr(slash + 1), 1,
-                                                    1000000));
-  shard.index = static_cast<int>(
-      ParseDecimalOption("--shard's K", text.substr(0, slash), 1, static_cast<uint64_t>(shard.count)));
+  shard.count =
+      static_cast<int>(ParseDecimalOption("--shard's N", text.substr(slash + 1), 1, 1000000));
+  shard.index = static_cast<int>(ParseDecimalOption("--shard's K", text.substr(0, slash), 1,
+                                                    static_cast<uint64_t>(shard.count)));
   return shard;
 }
 
@@ -75,13 +75,12 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
       shown = seconds;
       const double rate = static_cast<double>(progress.files_done) / seconds;
       char text[160];
-      std::snprintf(text, sizeof text,
-                    "\r%zu sites x %lld days: %llu of %llu files, %.0f files/s, %.0f s left ",
-                    scenario.sites.size(), days,
-                    static_cast<unsigned long long>(progress.files_done),
-                    static_cast<unsigned long long>(progress.files_total), rate,
-                    static_cast<double>(progress.files_total - progress.files_done) /
-                        (rate > 0 ? rate : 1));
+      std::snprintf(
+          text, sizeof text,
+          "\r%zu sites x %lld days: %llu of %llu files, %.0f files/s, %.0f s left ",
+          scenario.sites.size(), days, static_cast<unsigned long long>(progress.files_done),
+          static_cast<unsigned long long>(progress.files_total), rate,
+          static_cast<double>(progress.files_total - progress.files_done) / (rate > 0 ? rate : 1));
       output.Partial(text);
     });
   } catch (...) {
@@ -99,10 +98,9 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
   char timing[96];
   std::snprintf(timing, sizeof timing, " in %.2f s (%.0f files/s)", seconds,
                 static_cast<double>(last.files_done) / seconds);
-  std::string summary = CountOf(last.files_done - last.files_skipped - last.files_missing,
-                                "file", "files") +
-                        " of " + CountOf(scenario.sites.size(), "site", "sites") +
-                        " written to " + request.out_dir + timing;
+  std::string summary =
+      CountOf(last.files_done - last.files_skipped - last.files_missing, "file", "files") + " of " +
+      CountOf(scenario.sites.size(), "site", "sites") + " written to " + request.out_dir + timing;
   if (request.shard.count > 1) {
     summary += "; shard " + std::to_string(request.shard.index) + "/" +
                std::to_string(request.shard.count);

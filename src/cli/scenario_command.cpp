@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "backfill/backfill.h"
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
-#include "backfill/backfill.h"
 #include "scenario/scenario_file.h"
 
 namespace tly {
@@ -74,15 +74,16 @@ int RunScenarioCommand(const ScenarioOptions& options) {
       CheckBackfillDate(to, "to");
       first = EncodeDate(from.Year, from.Month, from.Day);
       last = EncodeDate(to.Year, to.Month, to.Day);
-      if (last < first) throw UsageError("--to " + options.to + " is before --from " + options.from);
+      if (last < first)
+        throw UsageError("--to " + options.to + " is before --from " + options.from);
     }
   } catch (const std::invalid_argument&) {
     // Bad options or a bad scenario file.
     return ReportCommandFailure(output);
   }
 
-  output.Line(options.check + ": " + CountOf(scenario.sites.size(), "site", "sites") +
-              ", seed " + std::to_string(scenario.seed) + "; OK");
+  output.Line(options.check + ": " + CountOf(scenario.sites.size(), "site", "sites") + ", seed " +
+              std::to_string(scenario.seed) + "; OK");
   for (const SiteSettings& site : scenario.sites) output.Line(SiteLine(site));
 
   if (last < first) {
@@ -111,9 +112,8 @@ int RunScenarioCommand(const ScenarioOptions& options) {
     for (TDateTime date = first; date <= last; date += 1) expected += ExpectedVisitors(site, date);
     all += expected;
     output.Line("  " + site.name + ": " + CountOf(days, "file", "files") + ", " +
-                (site.profile == TrafficProfile::kFlat
-                     ? std::string("the program's own traffic")
-                     : Rounded(expected) + " expected visitors"));
+                (site.profile == TrafficProfile::kFlat ? std::string("the program's own traffic")
+                                                       : Rounded(expected) + " expected visitors"));
   }
   output.Line(options.from + " to " + options.to + ": " + CountOf(days, "day", "days") + ", " +
               CountOf(days * scenario.sites.size(), "file", "files") + ", " + Rounded(all) +

@@ -9,17 +9,17 @@
 
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
-#include "dayfile/day_file_name.h"
 #include "cli/deliver_command.h"
-#include "delivery/live_delivery.h"
 #include "cli/exit_codes.h"
+#include "cli/run_command.h"
+#include "cli/save_reporter.h"
+#include "cli/stop_signals.h"
+#include "dayfile/day_file_name.h"
+#include "delivery/live_delivery.h"
 #include "faults/fault_truth_file.h"
 #include "live/live_scenario.h"
 #include "scenario/named_years.h"
 #include "scenario/scenario_file.h"
-#include "cli/run_command.h"
-#include "cli/save_reporter.h"
-#include "cli/stop_signals.h"
 #include "support/directory_lock.h"
 
 namespace tly {
@@ -106,11 +106,10 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     scenario = LoadScenario(options.scenario);
     seed = ParseSeedOption(options.seed, scenario.seed);
     if (!options.speed.empty()) speed = ParseSpeedOption(options.speed);
-    start = options.start.empty()
-                ? std::chrono::duration_cast<std::chrono::seconds>(
-                      std::chrono::system_clock::now().time_since_epoch())
-                      .count()
-                : ParseMomentOption("--start", options.start);
+    start = options.start.empty() ? std::chrono::duration_cast<std::chrono::seconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count()
+                                  : ParseMomentOption("--start", options.start);
     CheckNamedYearsAt(scenario, start, options.start.empty() ? "now" : "--start " + options.start);
     if (options.end.empty()) {
       // The run stops by itself before a day it could not name.
@@ -121,8 +120,8 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     }
     if (end <= start) throw UsageError("--end " + options.end + " is not after the start");
     if (!options.seconds.empty()) {
-      seconds = static_cast<int64_t>(ParseDecimalOption("--seconds", options.seconds, 0,
-                                                        std::numeric_limits<int32_t>::max()));
+      seconds = static_cast<int64_t>(
+          ParseDecimalOption("--seconds", options.seconds, 0, std::numeric_limits<int32_t>::max()));
     }
     if (options.out_dir.empty()) throw UsageError("--scenario needs --out DIR");
     RequireOutputDirectory(options.out_dir);
@@ -198,7 +197,8 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     live.AdvanceTo(now, [&](const LiveScenario::DayChange& change) {
       output.Line(change.site + ": day " +
                   change.finished_file.substr(change.finished_file.find_last_of('/') + 1) +
-                  " finished, now " + change.next_file.substr(change.next_file.find_last_of('/') + 1));
+                  " finished, now " +
+                  change.next_file.substr(change.next_file.find_last_of('/') + 1));
     });
     if (delivery) delivery->AdvanceTo(now);
     saves.Look(live.SaveCount(), live.SavesOk(), live.LastSaveError());

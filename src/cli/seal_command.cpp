@@ -9,12 +9,12 @@
 #include <system_error>
 
 #include "cli/command_style.h"
+#include "cli/exit_codes.h"
 #include "config/header_config.h"
 #include "config/tly_config.h"
 #include "dayfile/day_file_lines.h"
 #include "dayfile/day_file_reader.h"
 #include "dayfile/row_text.h"
-#include "cli/exit_codes.h"
 #include "flat/default_layout.h"
 #include "support/directory_lock.h"
 

@@ -7,9 +7,9 @@
 #include <thread>
 
 #include "cli/command_style.h"
-#include "delivery/day_file_server.h"
 #include "cli/exit_codes.h"
 #include "cli/stop_signals.h"
+#include "delivery/day_file_server.h"
 
 namespace tly {
 namespace {

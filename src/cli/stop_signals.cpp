@@ -14,7 +14,9 @@ StopSignals::StopSignals() {
   pthread_sigmask(SIG_BLOCK, &set_, &previous_);
 }
 
-StopSignals::~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+StopSignals::~StopSignals() {
+  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
 
 bool StopSignals::WaitUntil(Clock::time_point deadline) {
   for (;;) {

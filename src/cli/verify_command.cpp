@@ -11,9 +11,9 @@
 #include <system_error>
 
 #include "cli/command_style.h"
+#include "cli/exit_codes.h"
 #include "dayfile/day_file_findings.h"
 #include "dayfile/day_file_name.h"
-#include "cli/exit_codes.h"
 #include "faults/fault_truth_reader.h"
 #include "faults/truth_score.h"
 

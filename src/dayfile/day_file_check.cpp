@@ -12,7 +12,6 @@
 namespace tly {
 namespace {
 
-
 DayFileCheck Bad(std::string problem) {
   return {false, std::move(problem)};
 }
@@ -90,7 +89,8 @@ std::string CheckRow(std::string_view line, std::string_view& date, int& last_sl
   if (slot <= last_slot) return "does not come after the previous row's quarter hour";
   last_slot = slot;
 
-  if (fields.size() - 3 > static_cast<size_t>(kMaxRowCounts)) return "has more than 64 count fields";
+  if (fields.size() - 3 > static_cast<size_t>(kMaxRowCounts))
+    return "has more than 64 count fields";
   for (size_t i = 3; i < fields.size(); ++i) {
     const std::string_view field = fields[i];
     bool sound = field.size() >= 2 && field[0] == ' ';

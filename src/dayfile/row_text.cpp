@@ -66,7 +66,6 @@ char* PutCountField(char* out, int32_t value) {
   return out + 3 + (tabled >= 10) + (tabled >= 100) + (tabled >= 1000);
 }
 
-
 }  // namespace
 
 size_t MaxRowLength(std::string_view shop_code, int32_t counts) {

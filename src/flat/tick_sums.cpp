@@ -9,7 +9,8 @@ uint32_t SumDayTicksPortable(uint32_t state, DayTickSums& sums) {
     for (int c = 0; c < kFlatChannels; ++c) slot_sums[c] = 0;
     for (int tick = 0; tick < kTicksPerSlot; ++tick) {
       const FlatTick drawn = DrawFlatTick(random);
-      for (int c = 0; c < kFlatChannels; ++c) slot_sums[c] += static_cast<uint32_t>(drawn.counts[c]);
+      for (int c = 0; c < kFlatChannels; ++c)
+        slot_sums[c] += static_cast<uint32_t>(drawn.counts[c]);
     }
   }
   return random.state();

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "gui/generation_qtimer.h"
-#include "live/generation_cycle.h"
 #include "gui/settings_file.h"
+#include "live/generation_cycle.h"
 #include "ui_tmainwnd.h"
 
 class QCloseEvent;

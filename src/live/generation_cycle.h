@@ -10,8 +10,8 @@
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/existing_day_file_notice.h"
-#include "live/generation_timer.h"
 #include "flat/random_source.h"
+#include "live/generation_timer.h"
 #include "support/date_time.h"
 #include "support/directory_lock.h"
 

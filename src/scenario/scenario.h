@@ -33,9 +33,9 @@ enum class TrafficProfile {
 // as in the day file's header).
 struct DoorSettings {
   std::string name;
-  char kind = 'D';     // 'D' door, 'C' passage, 'P'
-  double weight = 1;   // share of the site's traffic, relative to the other doors
-  int in_channel = 0;  // counts the entries
+  char kind = 'D';      // 'D' door, 'C' passage, 'P'
+  double weight = 1;    // share of the site's traffic, relative to the other doors
+  int in_channel = 0;   // counts the entries
   int out_channel = 0;  // counts the exits
 };
 
@@ -84,12 +84,12 @@ struct SiteSettings {
   bool default_layout = true;  // the program's four doors and a passage
   std::vector<DoorSettings> doors;
   TrafficProfile profile = TrafficProfile::kRetail;
-  std::array<double, 24> hourly{};               // relative entries per hour of the day
-  std::array<double, kDaysPerWeek> weekday{};    // day factor, Monday first
-  double visitors = 0;           // expected entries on a day of weekday factor 1
-  double dwell_minutes = 0;      // mean stay
-  double variation_percent = 0;  // a day's visitors vary uniformly by up to this much
-  std::array<double, 12> seasonal{};             // month factors, January first
+  std::array<double, 24> hourly{};             // relative entries per hour of the day
+  std::array<double, kDaysPerWeek> weekday{};  // day factor, Monday first
+  double visitors = 0;                         // expected entries on a day of weekday factor 1
+  double dwell_minutes = 0;                    // mean stay
+  double variation_percent = 0;                // a day's visitors vary uniformly by up to this much
+  std::array<double, 12> seasonal{};           // month factors, January first
   std::array<DayHours, kDaysPerWeek> hours;
   std::set<int64_t> closed_days;  // day numbers (TDateTime date parts) the site is closed
   std::string time_zone = "UTC";  // a name of the system's zone database
@@ -97,7 +97,7 @@ struct SiteSettings {
   FaultRates faults;              // the scenario's [faults], each replaced by the site's own
   std::optional<DeliverySettings> delivery;  // none: its files stay in OUT/<name>/
   DeliveryFaultRates delivery_faults;        // from [faults], each replaced by the site's own
-  int line = 0;                   // where the scenario file declares it
+  int line = 0;                              // where the scenario file declares it
 
   // The highest channel number the layout uses: the rows' count fields.
   int ChannelCount() const;

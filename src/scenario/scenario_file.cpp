@@ -2,6 +2,7 @@
 
 #include <cctz/time_zone.h>
 
+#include <toml++/toml.h>
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -12,7 +13,6 @@
 #include <set>
 #include <system_error>
 #include <vector>
-#include <toml++/toml.h>
 
 #include "config/config_tables.h"
 #include "dayfile/day_file_lines.h"
@@ -27,7 +27,7 @@ namespace tly {
 namespace {
 
 constexpr const char* kWeekdayNames[kDaysPerWeek] = {"monday", "tuesday",  "wednesday", "thursday",
-                                                    "friday", "saturday", "sunday"};
+                                                     "friday", "saturday", "sunday"};
 constexpr size_t kMaxShopCode = 10;
 constexpr size_t kMaxSiteName = 64;
 constexpr double kMaxVisitors = 10'000'000;
@@ -35,9 +35,9 @@ constexpr double kMaxVisitors = 10'000'000;
 // The keys a site may have; all but name and shop_code may stand in
 // [defaults] too.
 const std::set<std::string, std::less<>> kSiteKeys = {
-    "name",    "shop_code", "profile", "visitors", "dwell_minutes", "variation_percent",
-    "seasonal", "time_zone", "hours",  "closed",   "layout",        "weights", "faults",
-    "delivery"};
+    "name",     "shop_code", "profile", "visitors", "dwell_minutes", "variation_percent",
+    "seasonal", "time_zone", "hours",   "closed",   "layout",        "weights",
+    "faults",   "delivery"};
 
 // The keys that make a site's traffic look like a real counter's; a site or
 // the defaults may have them too.
@@ -208,8 +208,8 @@ class ScenarioReader {
   int64_t Integer(const toml::node& node, const std::string& key, int64_t min, int64_t max) const {
     const std::optional<int64_t> value = node.value_exact<int64_t>();
     if (!value || *value < min || *value > max) {
-      Fail(node, key, "must be a whole number from " + std::to_string(min) + " to " +
-                          std::to_string(max));
+      Fail(node, key,
+           "must be a whole number from " + std::to_string(min) + " to " + std::to_string(max));
     }
     return *value;
   }
@@ -277,16 +277,18 @@ class ScenarioReader {
           dash == std::string_view::npos ? std::nullopt : Minutes(part.substr(dash + 1));
       if (!open || !close) {
         Fail(node, key,
-             "\"" + text + "\" is not \"closed\" or opening hours such as \"09:00-19:00\" or "
-             "\"08:30-12:00, 14:00-18:30\"");
+             "\"" + text +
+                 "\" is not \"closed\" or opening hours such as \"09:00-19:00\" or "
+                 "\"08:30-12:00, 14:00-18:30\"");
       }
       if (*close <= *open) {
         Fail(node, key, "\"" + std::string(part) + "\" ends before it starts");
       }
       if (*open % 15 != 0 || *close % 15 != 0) {
         Fail(node, key,
-             "\"" + std::string(part) + "\" does not open and close on quarter hours (:00, :15, "
-             ":30, :45), which the day file counts in");
+             "\"" + std::string(part) +
+                 "\" does not open and close on quarter hours (:00, :15, "
+                 ":30, :45), which the day file counts in");
       }
       if (!hours.empty() && *open < hours.back().second) {
         Fail(node, key, "\"" + std::string(part) + "\" does not come after the hours before it");
@@ -300,13 +302,11 @@ class ScenarioReader {
   CivilDate Date(const toml::node& node, const std::string& key) const {
     const std::string text = String(node, key);
     CivilDate date;
-    const bool shaped = text.size() == 10 && text[4] == '-' && text[7] == '-' &&
-                        std::from_chars(text.data(), text.data() + 4, date.Year).ptr ==
-                            text.data() + 4 &&
-                        std::from_chars(text.data() + 5, text.data() + 7, date.Month).ptr ==
-                            text.data() + 7 &&
-                        std::from_chars(text.data() + 8, text.data() + 10, date.Day).ptr ==
-                            text.data() + 10;
+    const bool shaped =
+        text.size() == 10 && text[4] == '-' && text[7] == '-' &&
+        std::from_chars(text.data(), text.data() + 4, date.Year).ptr == text.data() + 4 &&
+        std::from_chars(text.data() + 5, text.data() + 7, date.Month).ptr == text.data() + 7 &&
+        std::from_chars(text.data() + 8, text.data() + 10, date.Day).ptr == text.data() + 10;
     if (!shaped || !IsValidDate(date.Year, date.Month, date.Day)) {
       Fail(node, key, "\"" + text + "\" is not a date written YYYY-MM-DD");
     }
@@ -347,7 +347,7 @@ class ScenarioReader {
   }
 
   SiteSettings ReadSite(const toml::table& site, const toml::table* defaults,
-                    const FaultRates& faults, const std::string& where) const {
+                        const FaultRates& faults, const std::string& where) const {
     SiteSettings settings;
     settings.line = static_cast<int>(site.source().begin.line);
     settings.faults = faults;
@@ -367,10 +367,11 @@ class ScenarioReader {
     if (settings.name.empty() || settings.name.size() > kMaxSiteName || settings.name == "." ||
         settings.name == ".." ||
         settings.name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                    "0123456789._-") != std::string::npos) {
+                                        "0123456789._-") != std::string::npos) {
       Fail(*name, key_of("name"),
-           "\"" + settings.name + "\" is not a directory name of 1 to 64 letters, digits, '.', '-' "
-           "or '_' (its files go to OUT/<name>/)");
+           "\"" + settings.name +
+               "\" is not a directory name of 1 to 64 letters, digits, '.', '-' "
+               "or '_' (its files go to OUT/<name>/)");
     }
     if (IsFaultTruthFileName(settings.name)) {
       Fail(*name, key_of("name"),
@@ -383,10 +384,11 @@ class ScenarioReader {
     settings.shop_code = String(*shop, key_of("shop_code"));
     if (settings.shop_code.empty() || settings.shop_code.size() > kMaxShopCode ||
         settings.shop_code.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                         "0123456789_-") != std::string::npos) {
+                                             "0123456789_-") != std::string::npos) {
       Fail(*shop, key_of("shop_code"),
-           "\"" + settings.shop_code + "\" does not fit a row's first field: 1 to 10 letters, "
-           "digits, '-' or '_'");
+           "\"" + settings.shop_code +
+               "\" does not fit a row's first field: 1 to 10 letters, "
+               "digits, '-' or '_'");
     }
     if (!RowsReadBackWith(settings.shop_code)) {
       Fail(*shop, key_of("shop_code"),
@@ -463,8 +465,9 @@ class ScenarioReader {
       cctz::time_zone zone;
       if (!IsZoneName(settings.time_zone) || !cctz::load_time_zone(settings.time_zone, &zone)) {
         Fail(*node, key_of("time_zone"),
-             "\"" + settings.time_zone + "\" is not a zone of the system's zone database (such as "
-             "\"Europe/Paris\" or \"UTC\")");
+             "\"" + settings.time_zone +
+                 "\" is not a zone of the system's zone database (such as "
+                 "\"Europe/Paris\" or \"UTC\")");
       }
     }
     if (const toml::node* node = Lookup(site, defaults, "hours")) {
@@ -619,7 +622,8 @@ class ScenarioReader {
     settings.default_layout = false;
     for (const auto& [name, value] : *table) {
       if (name.str() != "device" && name.str() != "doors") {
-        Fail(value, key + "." + std::string(name.str()), "is not a key of a layout (device, doors)");
+        Fail(value, key + "." + std::string(name.str()),
+             "is not a key of a layout (device, doors)");
       }
     }
     if (const toml::node* device = table->get("device")) {
@@ -627,8 +631,9 @@ class ScenarioReader {
       if (settings.device_type != "RV9" && settings.device_type != "QDX" &&
           settings.device_type != "TLY08" && settings.device_type != "TLY01") {
         Fail(*device, key + ".device",
-             "\"" + settings.device_type + "\" is not a device the header knows (RV9, QDX, TLY08, "
-             "TLY01)");
+             "\"" + settings.device_type +
+                 "\" is not a device the header knows (RV9, QDX, TLY08, "
+                 "TLY01)");
       }
     }
     const toml::node* doors_node = table->get("doors");

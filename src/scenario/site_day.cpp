@@ -86,8 +86,8 @@ std::vector<TrafficEvent> FlatTraffic(const SiteSettings& site, uint32_t seed, T
     const int second = tick * kFlatTickSeconds;
     for (int c = 0; c < kFlatChannels; ++c) {
       for (int n = 0; n < drawn.counts[c]; ++n) {
-        events.push_back({second, static_cast<int16_t>(second / kQuarterSeconds),
-                          static_cast<int16_t>(c + 1)});
+        events.push_back(
+            {second, static_cast<int16_t>(second / kQuarterSeconds), static_cast<int16_t>(c + 1)});
       }
     }
   }
@@ -97,8 +97,8 @@ std::vector<TrafficEvent> FlatTraffic(const SiteSettings& site, uint32_t seed, T
 }  // namespace
 
 TDateTime LocalTimeOf(const SiteSettings& site, int64_t unix_seconds) {
-  const cctz::civil_second local = cctz::convert(
-      cctz::time_point<cctz::seconds>(cctz::seconds(unix_seconds)), ZoneOf(site));
+  const cctz::civil_second local =
+      cctz::convert(cctz::time_point<cctz::seconds>(cctz::seconds(unix_seconds)), ZoneOf(site));
   return EncodeDate(static_cast<int>(local.year()), local.month(), local.day()) +
          EncodeTime(local.hour(), local.minute(), local.second(), 0);
 }
@@ -125,8 +125,8 @@ SiteDayClock ClockOfSiteDay(const SiteSettings& site, TDateTime date) {
   };
   // Most days have no change of the clocks: their quarter hours are the
   // slots in order, without asking the zone for each.
-  const bool plain_day = seconds == 86400 && offset_at(clock.start_unix) ==
-                                                 offset_at(clock.end_unix - 1);
+  const bool plain_day =
+      seconds == 86400 && offset_at(clock.start_unix) == offset_at(clock.end_unix - 1);
   for (int q = 0; q < quarters; ++q) {
     int minute = q * 15;
     if (!plain_day) {
@@ -246,7 +246,8 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
       // million, far below what any count shows).
       const uint64_t bits = stream.Next();
       const DoorSettings& in = door_at(static_cast<double>(bits & 0xFFFFFFFFu) * 0x1.0p-32);
-      const int entry = q * kQuarterSeconds + static_cast<int>(((bits >> 32) * kQuarterSeconds) >> 32);
+      const int entry =
+          q * kQuarterSeconds + static_cast<int>(((bits >> 32) * kQuarterSeconds) >> 32);
       double drawn_stay =
           spread != nullptr ? spread->Draw(stays, mean_stay) : stream.Stay(mean_stay);
       if (realism.walk_through_share > 0 && stays.Uniform() < realism.walk_through_share) {
@@ -370,8 +371,8 @@ TTlyConfig SiteConfig(const SiteSettings& site) {
 std::string SiteDayImage(const SiteSettings& site, const DayCounts& day, TDateTime updated_at) {
   TTlyConfig config = SiteConfig(site);
   // Only used slots get a row; as many count fields as the site has channels.
-  const std::string rows = FormatDayRows(day, site.shop_code, kGeneratorFromTime,
-                                         kGeneratorToTime, kGeneratorChannelsPerRow);
+  const std::string rows = FormatDayRows(day, site.shop_code, kGeneratorFromTime, kGeneratorToTime,
+                                         kGeneratorChannelsPerRow);
   return config.BuildSealedFileText(rows, updated_at);
 }
 

@@ -26,10 +26,10 @@ inline constexpr int kQuarterSeconds = 900;
 // slots never show.
 struct SiteDayClock {
   TDateTime date = 0;
-  int64_t start_unix = 0;    // local midnight in seconds since 1970 (UTC)
-  int64_t end_unix = 0;      // the next local midnight
-  std::vector<int> slot;     // slot of each real quarter hour
-  std::vector<bool> open;    // whether the site is open then
+  int64_t start_unix = 0;  // local midnight in seconds since 1970 (UTC)
+  int64_t end_unix = 0;    // the next local midnight
+  std::vector<int> slot;   // slot of each real quarter hour
+  std::vector<bool> open;  // whether the site is open then
 };
 
 // The clock of `site` on the local date `date`. Throws std::invalid_argument

@@ -10,8 +10,8 @@
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
 #include "dayfile/sealed_image.h"
-#include "scenario/fault_place.h"
 #include "faults/fault_table.h"
+#include "scenario/fault_place.h"
 #include "scenario/site_day.h"
 
 namespace tly {

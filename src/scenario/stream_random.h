@@ -21,10 +21,10 @@ uint64_t HashOfName(std::string_view name);
 // The key of one stream.
 struct StreamKey {
   uint32_t seed = 0;
-  uint64_t site = 0;     // HashOfName of the site's name
-  int64_t day = 0;       // the day number of the local date
-  int32_t quarter = 0;   // real quarter hour of the day, or a negative number for day-wide draws
-  int32_t channel = 0;   // the channel (from 1), or 0 for draws of the whole site
+  uint64_t site = 0;    // HashOfName of the site's name
+  int64_t day = 0;      // the day number of the local date
+  int32_t quarter = 0;  // real quarter hour of the day, or a negative number for day-wide draws
+  int32_t channel = 0;  // the channel (from 1), or 0 for draws of the whole site
 };
 
 // One stream: splitmix64 steps from a state derived from its key.

@@ -16,9 +16,9 @@
 #include "dayfile/day_file_name.h"
 #include "faults/fault_truth_file.h"
 #include "faults/fault_truth_reader.h"
+#include "plot/plot_data.h"
 #include "scenario/site_day.h"
 #include "studio/traffic_chart_widget.h"
-#include "plot/plot_data.h"
 #include "support/date_time.h"
 
 namespace tly {

@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <cstdio>
 
-#include "gui/display_check.h"
 #include "cli/exit_codes.h"
-#include "studio/studio_window.h"
+#include "gui/display_check.h"
 #include "gui/quit_signals.h"
+#include "studio/studio_window.h"
 
 namespace tly {
 

@@ -11,12 +11,16 @@ const Clock*& InstalledClock() {
 
 }  // namespace
 
-const Clock& CurrentClock() { return *InstalledClock(); }
+const Clock& CurrentClock() {
+  return *InstalledClock();
+}
 
 ScopedClock::ScopedClock(const Clock& clock) : previous_(InstalledClock()) {
   InstalledClock() = &clock;
 }
 
-ScopedClock::~ScopedClock() { InstalledClock() = previous_; }
+ScopedClock::~ScopedClock() {
+  InstalledClock() = previous_;
+}
 
 }  // namespace tly

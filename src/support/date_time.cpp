@@ -36,7 +36,9 @@ CivilDate CivilFromDays(int64_t z) {
 // 30 December 1899 counted from 1 January 1970.
 const int64_t kDay0FromUnixEpoch = DaysFromCivil(1899, 12, 30);
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 }  // namespace
 
@@ -71,7 +73,8 @@ TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
       millisecond < 0 || millisecond > 999) {
     throw std::invalid_argument("invalid time");
   }
-  const int64_t ms = ((static_cast<int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + millisecond;
+  const int64_t ms =
+      ((static_cast<int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + millisecond;
   return static_cast<double>(ms) / kMillisecondsPerDay;
 }
 
@@ -90,7 +93,9 @@ TimeOfDay DecodeTime(TDateTime value) {
   return t;
 }
 
-TDateTime DatePart(TDateTime value) { return std::trunc(value); }
+TDateTime DatePart(TDateTime value) {
+  return std::trunc(value);
+}
 
 int QuarterHourSlot(TDateTime value) {
   const TimeOfDay t = DecodeTime(value);
@@ -100,15 +105,16 @@ int QuarterHourSlot(TDateTime value) {
 TDateTime SystemNow() {
   const auto now = std::chrono::system_clock::now();
   const auto since_epoch = now.time_since_epoch();
-  const int64_t unix_ms = std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count();
+  const int64_t unix_ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count();
   const std::time_t unix_s = static_cast<std::time_t>(unix_ms / 1000);
   std::tm local{};
   localtime_r(&unix_s, &local);
   TDateTime date = EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
-  const int64_t ms_of_day =
-      ((static_cast<int64_t>(local.tm_hour) * 60 + local.tm_min) * 60 + std::min(local.tm_sec, 59)) *
-          1000 +
-      unix_ms % 1000;
+  const int64_t ms_of_day = ((static_cast<int64_t>(local.tm_hour) * 60 + local.tm_min) * 60 +
+                             std::min(local.tm_sec, 59)) *
+                                1000 +
+                            unix_ms % 1000;
   return date + static_cast<double>(ms_of_day) / kMillisecondsPerDay;
 }
 

@@ -65,8 +65,8 @@ void AppendLogLine(std::string_view text) noexcept {
     line.append("\r\n");
     // Never through a link, and never blocking on a named pipe planted under
     // the log's name: the entry is lost instead.
-    const int fd = ::open(kLogFileName,
-                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    const int fd = ::open(
+        kLogFileName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0) return;
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {

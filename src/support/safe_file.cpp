@@ -13,7 +13,9 @@
 namespace tly {
 namespace {
 
-[[noreturn]] void ThrowErrno(const std::string& what) { ThrowSystemError(errno, what); }
+[[noreturn]] void ThrowErrno(const std::string& what) {
+  ThrowSystemError(errno, what);
+}
 
 // Writes `bytes` to the new file `temporary` of `dir_fd` (shown as
 // `shown`) and closes it; on any failure the partial file is removed and the
@@ -48,8 +50,7 @@ void ReplaceEntryWith(int dir_fd, const std::string& name, const std::string& sh
 
 NewFile::NewFile(std::string path) : NewFile(AT_FDCWD, path, path) {}
 
-NewFile::NewFile(int dir_fd, const std::string& name, std::string path)
-    : path_(std::move(path)) {
+NewFile::NewFile(int dir_fd, const std::string& name, std::string path) : path_(std::move(path)) {
   constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   fd_ = ::openat(dir_fd, name.c_str(), kFlags, 0644);
   // Usually the name is free; a stale entry is removed only when there is one,
@@ -133,7 +134,9 @@ OpenDirectory::OpenDirectory(std::string path)
   if (fd_ < 0) ThrowErrno("cannot open the directory " + path_);
 }
 
-OpenDirectory::~OpenDirectory() { ::close(fd_); }
+OpenDirectory::~OpenDirectory() {
+  ::close(fd_);
+}
 
 std::string OpenDirectory::PathOf(const std::string& name) const {
   return path_ + (path_.empty() || path_.back() != '/' ? "/" : "") + name;

@@ -71,8 +71,8 @@ TEST(OneWriter, ASecondWriterIsRefusedAndTheFirstKeepsEveryCount) {
   // naming the directory and the holder.
   const std::vector<std::vector<std::string>> others = {
       {"run", "--out", out.path(), "--seconds", "3"},
-      {"backfill", "--out", out.path(), "--from", "2026-12-07", "--to", "2026-12-07",
-       "--existing", "continue"},
+      {"backfill", "--out", out.path(), "--from", "2026-12-07", "--to", "2026-12-07", "--existing",
+       "continue"},
   };
   for (const auto& args : others) {
     const std::unique_ptr<Started> second = Start(args);
@@ -125,9 +125,9 @@ TEST(OneWriter, APollingReaderOnlySeesSoundFiles) {
     SCOPED_TRACE(backfill ? "backfill" : "run");
     TempDir out;
     const std::unique_ptr<Started> writer =
-        backfill ? Start({"backfill", "--out", out.path(), "--from", "2026-01-01", "--to",
-                          "2026-03-31"})
-                 : Start({"run", "--out", out.path(), "--seconds", "7"});
+        backfill
+            ? Start({"backfill", "--out", out.path(), "--from", "2026-01-01", "--to", "2026-03-31"})
+            : Start({"run", "--out", out.path(), "--seconds", "7"});
     int reads = 0;
     std::string first_bad;
     // Reads until the writer has ended, then once more.

@@ -37,8 +37,8 @@ using testing::Program;
 // `scratch`.
 std::unique_ptr<Program> Start(const std::vector<std::string>& args, const std::string& dir,
                                const std::string& scratch) {
-  return std::make_unique<Program>(GeneratorProgram(), args, scratch,
-                                   std::vector<std::string>{}, dir);
+  return std::make_unique<Program>(GeneratorProgram(), args, scratch, std::vector<std::string>{},
+                                   dir);
 }
 
 // Lets `program` run until `moment` and kills it then, unless it ended by
@@ -123,16 +123,16 @@ bool TemporaryFileSince(const std::string& dir, fs::file_time_type since) {
 void KillBackfillAtRandomMoments(const std::string& jobs) {
   testing::TempDir dir;
   testing::TempDir scratch;
-  const std::vector<std::string> args = {"backfill",   "--out",    dir.path(), "--from",
-                                         "2026-01-01", "--to",     "2026-03-31",
-                                         "--existing", "continue", "--jobs",   jobs};
+  const std::vector<std::string> args = {"backfill",   "--out",  dir.path(),   "--from",
+                                         "2026-01-01", "--to",   "2026-03-31", "--existing",
+                                         "continue",   "--jobs", jobs};
   SteadyClock::duration whole_run;
   {
     testing::TempDir measured;
     const auto start = SteadyClock::now();
     Program run(GeneratorProgram(),
-                {"backfill", "--out", measured.path(), "--from", "2026-01-01", "--to",
-                 "2026-03-31", "--jobs", jobs},
+                {"backfill", "--out", measured.path(), "--from", "2026-01-01", "--to", "2026-03-31",
+                 "--jobs", jobs},
                 scratch.path());
     ASSERT_EQ(run.Wait(), 0) << run.Err();
     whole_run = SteadyClock::now() - start;
@@ -142,8 +142,8 @@ void KillBackfillAtRandomMoments(const std::string& jobs) {
   std::map<std::string, testing::SeenDayFile> seen;
   constexpr int kKills = 110;
   constexpr int kMostKills = 500;
-  int landed = 0;      // kills of a run still working
-  int mid_write = 0;   // kills that left a temporary file behind
+  int landed = 0;     // kills of a run still working
+  int mid_write = 0;  // kills that left a temporary file behind
   for (int kill = 1; kill <= kKills || (mid_write == 0 && kill <= kMostKills); ++kill) {
     const auto start = SteadyClock::now();
     const fs::file_time_type started = fs::file_time_type::clock::now();
@@ -198,13 +198,12 @@ TEST(CrashSafety, RunKilledAroundItsSavesLeavesWholeFiles) {
   std::map<std::string, testing::SeenDayFile> seen;
   for (int kill = 1; kill <= 10; ++kill) {
     const fs::file_time_type before = LatestDayFileChange(dir.path());
-    const std::unique_ptr<Program> run = Start({"run", "--out", dir.path()}, dir.path(),
-                                               scratch.path());
-    ASSERT_TRUE(testing::WaitFor(
-        [&] { return LatestDayFileChange(dir.path()) != before || !run->Running(); }))
-        << "no save seen";
-    ASSERT_TRUE(
-        KillAt(*run, SteadyClock::now() + std::chrono::milliseconds(delay_ms(random))))
+    const std::unique_ptr<Program> run =
+        Start({"run", "--out", dir.path()}, dir.path(), scratch.path());
+    ASSERT_TRUE(testing::WaitFor([&] {
+      return LatestDayFileChange(dir.path()) != before || !run->Running();
+    })) << "no save seen";
+    ASSERT_TRUE(KillAt(*run, SteadyClock::now() + std::chrono::milliseconds(delay_ms(random))))
         << run->Err();
     ASSERT_EQ(run->Wait(), -SIGKILL);
     ExpectSoundAndGrowing(dir.path(), seen, kill);

@@ -19,9 +19,9 @@
 #include "config/tly_config.h"
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_check.h"
+#include "flat/tick_sums.h"
 #include "live/generation_cycle.h"
 #include "live/generation_timer.h"
-#include "flat/tick_sums.h"
 #include "support/clock.h"
 #include "testutil/temp_dir.h"
 

@@ -23,7 +23,9 @@ testing::CommandOutcome Backfill(std::vector<std::string> args, const TempDir& s
                                                  std::move(args), scratch);
 }
 
-size_t EntryCount(const std::string& dir) { return testing::EntriesOf(dir).size(); }
+size_t EntryCount(const std::string& dir) {
+  return testing::EntriesOf(dir).size();
+}
 
 TEST(BackfillCommand, WritesEveryDayAndOneSummaryLineWhenNotOnATerminal) {
   TempDir scratch;
@@ -171,9 +173,9 @@ TEST(BackfillCommand, HelpNamesEveryOption) {
   TempDir scratch;
   const testing::CommandOutcome outcome = Backfill({"backfill", "--help"}, scratch);
   EXPECT_EQ(outcome.exit_code, 0);
-  for (const char* text : {"--out", "--from", "--to", "--seed", "--existing", "YYYY-MM-DD",
-                           "0 to 4294967295", "23:59:58", "continue", "replace", "skip", "--jobs",
-                           "1 to 256"}) {
+  for (const char* text :
+       {"--out", "--from", "--to", "--seed", "--existing", "YYYY-MM-DD", "0 to 4294967295",
+        "23:59:58", "continue", "replace", "skip", "--jobs", "1 to 256"}) {
     EXPECT_NE(outcome.out.find(text), std::string::npos) << text << "\n" << outcome.out;
   }
 }
@@ -183,9 +185,9 @@ TEST(BackfillCommand, HelpNamesEveryOption) {
 TEST(BackfillCommand, ContinuingAFileThatIsNotSoundIsSaid) {
   TempDir scratch;
   TempDir out;
-  const std::vector<std::string> args = {"backfill",   "--out",      out.path(), "--from",
-                                         "2026-12-07", "--to",       "2026-12-07", "--existing",
-                                         "continue"};
+  const std::vector<std::string> args = {"backfill",   "--out",      out.path(),
+                                         "--from",     "2026-12-07", "--to",
+                                         "2026-12-07", "--existing", "continue"};
   ASSERT_EQ(Backfill(args, scratch).exit_code, 0);
   testing::CommandOutcome outcome = Backfill(args, scratch);
   ASSERT_EQ(outcome.exit_code, 0);
@@ -208,8 +210,8 @@ TEST(BackfillCommand, ContinuingAFileThatIsNotSoundIsSaid) {
   TempDir sites;
   testing::WriteBytes(sites.File("s.toml"), std::string(ExampleScenario()));
   const std::vector<std::string> scenario_args = {
-      "backfill", "--scenario", sites.File("s.toml"), "--out",     sites.path(), "--from",
-      "2027-01-05", "--to",     "2027-01-05",         "--existing", "continue"};
+      "backfill",   "--scenario", sites.File("s.toml"), "--out",      sites.path(), "--from",
+      "2027-01-05", "--to",       "2027-01-05",         "--existing", "continue"};
   ASSERT_EQ(Backfill(scenario_args, scratch).exit_code, 0);
   const std::string site_file = sites.File("rivoli/270105.tly");
   std::string other_shop = ReadBytes(site_file);

@@ -315,8 +315,9 @@ TEST_F(PlotCommand, RefusesWhatVerifyCallsBadWithTheProblemVerifyNames) {
     EXPECT_EQ(nlohmann::json::parse(json.out)["problems"][0]["problem"].get<std::string>() + "\n",
               problem);
     EXPECT_EQ(Plot({file}), 1) << file;
-    EXPECT_NE(err_.find(file + " is not a sound day file: " + problem.substr(0, problem.size() - 1)),
-              std::string::npos)
+    EXPECT_NE(
+        err_.find(file + " is not a sound day file: " + problem.substr(0, problem.size() - 1)),
+        std::string::npos)
         << err_;
   }
 }

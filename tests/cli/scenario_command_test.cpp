@@ -50,10 +50,9 @@ TEST(ScenarioCommand, TheExampleChecksAndABadFileIsNamedWithLineAndKey) {
   EXPECT_EQ(bad.code, 2);
   EXPECT_EQ(bad.err.rfind("tly-generator scenario: bad.toml:3: site[1].shop_code: ", 0), 0u)
       << bad.err;
-  const Outcome refused =
-      RunProgram({"backfill", "--scenario", "bad.toml", "--out", ".", "--from", "2027-01-01",
-                  "--to", "2027-01-01"},
-                 dir.path());
+  const Outcome refused = RunProgram({"backfill", "--scenario", "bad.toml", "--out", ".", "--from",
+                                      "2027-01-01", "--to", "2027-01-01"},
+                                     dir.path());
   EXPECT_EQ(refused.code, 2);
   EXPECT_NE(refused.err.find("bad.toml:3: site[1].shop_code"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir.File("a"))) << "nothing written";
@@ -73,17 +72,28 @@ TEST(ScenarioCommand, DatesAndMomentsThatCannotBeAreRefusedWithTheReason) {
     std::vector<std::string> options;
     const char* says;
   } cases[] = {
-      {backfill, {"--from", "2027-02-30", "--to", "2027-03-01"},
+      {backfill,
+       {"--from", "2027-02-30", "--to", "2027-03-01"},
        "backfill: from date 2027-02-30 does not exist"},
-      {backfill, {"--from", "2027-02-01", "--to", "2027-02-29"}, "to date 2027-02-29 does not exist"},
-      {backfill, {"--from", "0000-01-01", "--to", "2027-03-01"}, "from date 0000-01-01 does not exist"},
-      {{"scenario", "--check", "ex.toml"}, {"--from", "2027-02-30", "--to", "2027-03-01"},
+      {backfill,
+       {"--from", "2027-02-01", "--to", "2027-02-29"},
+       "to date 2027-02-29 does not exist"},
+      {backfill,
+       {"--from", "0000-01-01", "--to", "2027-03-01"},
+       "from date 0000-01-01 does not exist"},
+      {{"scenario", "--check", "ex.toml"},
+       {"--from", "2027-02-30", "--to", "2027-03-01"},
        "scenario: from date 2027-02-30 does not exist"},
-      {run, {"--start", "2027-01-01T25:00"}, "--start 2027-01-01T25:00: the hour 25 is not 00 to 23"},
-      {run, {"--start", "1990-12-31T23:50", "--end", "1991-01-01T01:00"},
-       "--start 1990-12-31T23:50: the local day of site test-bench is outside the years 1991 to 2090"},
+      {run,
+       {"--start", "2027-01-01T25:00"},
+       "--start 2027-01-01T25:00: the hour 25 is not 00 to 23"},
+      {run,
+       {"--start", "1990-12-31T23:50", "--end", "1991-01-01T01:00"},
+       "--start 1990-12-31T23:50: the local day of site test-bench is outside the years 1991 to "
+       "2090"},
       // 16:00 UTC is already 2091 in Tokyo.
-      {run, {"--start", "2090-12-31T10:00", "--end", "2090-12-31T16:00"},
+      {run,
+       {"--start", "2090-12-31T10:00", "--end", "2090-12-31T16:00"},
        "--end 2090-12-31T16:00: the local day of site shinjuku-east is outside the years"},
   };
   for (const auto& c : cases) {
@@ -160,10 +170,9 @@ TEST(ScenarioCommand, ADayGeneratedLiveIsTheBackfillsDay) {
   std::string edited = ReadBytes(edited_file);
   edited.replace(edited.find("\t00:00\t ") + 8, 1, "9");
   testing::WriteBytes(edited_file, edited);
-  const Outcome continued =
-      RunProgram({"run", "--scenario", "example.toml", "--out", "live", "--start",
-                  "2027-11-01T00:00", "--seconds", "0"},
-                 dir.path());
+  const Outcome continued = RunProgram({"run", "--scenario", "example.toml", "--out", "live",
+                                        "--start", "2027-11-01T00:00", "--seconds", "0"},
+                                       dir.path());
   EXPECT_EQ(continued.code, 0) << continued.err;
   EXPECT_NE(continued.err.find("continuing live/rivoli/271101.tly, which is not sound: its counts "
                                "are not those of this scenario's day so far"),

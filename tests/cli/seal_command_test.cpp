@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "backfill/scenario_backfill.h"
 #include "cli/command_style.h"
 #include "dayfile/day_file_check.h"
 #include "dayfile/day_file_findings.h"
-#include "backfill/scenario_backfill.h"
 #include "scenario/scenario_file.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"

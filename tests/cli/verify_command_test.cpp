@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_style.h"
 #include "backfill/backfill.h"
-#include "faults/fault_kind.h"
 #include "backfill/scenario_backfill.h"
+#include "cli/command_style.h"
+#include "faults/fault_kind.h"
+#include "faults/truth_score.h"
 #include "scenario/scenario_file.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
-#include "faults/truth_score.h"
 
 namespace tly {
 namespace {

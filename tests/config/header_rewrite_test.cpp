@@ -8,8 +8,8 @@
 #include <system_error>
 #include <vector>
 
-#include "dayfile/day_file_lines.h"
 #include "config/tly_config.h"
+#include "dayfile/day_file_lines.h"
 #include "support/clock.h"
 #include "support/date_time.h"
 #include "testutil/sha1.h"

@@ -20,8 +20,8 @@ constexpr const char* kRows[] = {
 std::string SealedFile(const std::vector<std::string>& rows) {
   std::string body;
   for (const std::string& row : rows) body += row + "\r\n";
-  return AssembleDayFile({"#TRV9", "#M last updated at 07/12/2026 23:59", "#D1DPorte 1",
-                          "#K1.000", "#S" + SealOfRows(body)},
+  return AssembleDayFile({"#TRV9", "#M last updated at 07/12/2026 23:59", "#D1DPorte 1", "#K1.000",
+                          "#S" + SealOfRows(body)},
                          body);
 }
 

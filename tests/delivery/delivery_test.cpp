@@ -12,12 +12,12 @@
 #include <set>
 #include <sstream>
 
+#include "backfill/scenario_backfill.h"
 #include "delivery/delivery_log.h"
 #include "delivery/history_delivery.h"
 #include "delivery/live_delivery.h"
 #include "delivery/test_servers.h"
 #include "live/live_scenario.h"
-#include "backfill/scenario_backfill.h"
 #include "scenario/scenario_file.h"
 #include "testutil/temp_dir.h"
 

@@ -4,9 +4,9 @@
 
 #include <sstream>
 
+#include "support/text_trim.h"
 #include "testutil/env_guard.h"
 #include "testutil/temp_dir.h"
-#include "support/text_trim.h"
 
 namespace tly {
 namespace {

@@ -221,8 +221,9 @@ TEST_F(GenerationCycleTest, MissingDirectoryKeepsCountsInMemoryUntilItReturns) {
 // with more channels, negative counts and an odd time makes sure the rows are
 // the day's, not a copy of what was read.
 TEST_F(GenerationCycleTest, OneStepSaveWritesTheBytesOfRowsThenHeaderRewrite) {
-  testing::WriteBytes(dir_.File("261207.tly"),
-                      "001\t07/12/2026\t09:20\t 5\t -3\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 44\r\n");
+  testing::WriteBytes(
+      dir_.File("261207.tly"),
+      "001\t07/12/2026\t09:20\t 5\t -3\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 0\t 44\r\n");
   At(9, 40, 0);
   cycle_.StartGeneration();
   Row total{};

@@ -133,8 +133,8 @@ TEST(CrashDuringSave, KilledAnywhereLeavesWholeFilesThatNeverShrink) {
   RecordProperty("kills", kills);
   RecordProperty("kills_inside_a_save", inside_a_save);
   EXPECT_FALSE(seen.empty());
-  EXPECT_GE(inside_a_save, kEnoughInsideASave) << "too few of " << kills
-                                               << " kills landed inside a save to tell";
+  EXPECT_GE(inside_a_save, kEnoughInsideASave)
+      << "too few of " << kills << " kills landed inside a save to tell";
 
   // A save that completes leaves no temporary file of its day behind.
   Generator generator(dir.path());

@@ -16,20 +16,20 @@
 #include <memory>
 #include <string>
 
-#include "dayfile/day_file_check.h"
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
 #include "counting/day_file_writer.h"
+#include "dayfile/day_file_check.h"
 #include "flat/day_file_image.h"
 #include "live/generation_cycle.h"
 #include "live/generation_timer.h"
-#include "testutil/manual_generator.h"
-#include "testutil/child_process.h"
-#include "testutil/current_dir.h"
 #include "support/clock.h"
 #include "support/date_time.h"
 #include "support/safe_file.h"
+#include "testutil/child_process.h"
+#include "testutil/current_dir.h"
+#include "testutil/manual_generator.h"
 #include "testutil/temp_dir.h"
 
 namespace tly {
@@ -117,8 +117,9 @@ TEST(FaultInjection, NamesTakenByDirectoriesStopSavesUntilFreed) {
   EXPECT_FALSE(generator.cycle().LastSaveOk());
   EXPECT_EQ(ReadBytes(day_file + "/kept"), "kept");
   EXPECT_TRUE(CheckDayFile(ReadBytes(temp_file)).ok);
-  EXPECT_NE(ReadBytes(log_dir.File("debug.txt")).find("\tSetHeaderToFile: CopyFile 2nd attempt failed: "),
-            std::string::npos);
+  EXPECT_NE(
+      ReadBytes(log_dir.File("debug.txt")).find("\tSetHeaderToFile: CopyFile 2nd attempt failed: "),
+      std::string::npos);
 
   // Freed, but now the temporary file's name is taken.
   fs::remove_all(day_file);

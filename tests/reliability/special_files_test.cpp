@@ -12,9 +12,9 @@
 
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
-#include "testutil/child_process.h"
 #include "support/date_time.h"
 #include "support/debug_log.h"
+#include "testutil/child_process.h"
 #include "testutil/temp_dir.h"
 
 namespace tly {

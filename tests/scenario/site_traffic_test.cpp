@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "backfill/backfill.h"
-#include "flat/random_source.h"
 #include "backfill/scenario_backfill.h"
+#include "flat/random_source.h"
 #include "scenario/scenario_file.h"
 
 namespace tly {
@@ -178,8 +178,8 @@ time_zone = "Europe/Paris"
 // A flat site's events, counted one by one, are its ticks summed a day at a
 // time: live and backfilled flat days are the same.
 TEST(SiteTraffic, FlatSitesCountTheProgramsOwnTicks) {
-  Scenario scenario = ParseScenario("[[site]]\nname = \"f\"\nshop_code = \"001\"\nprofile = \"flat\"\n",
-                                    "flat.toml");
+  Scenario scenario = ParseScenario(
+      "[[site]]\nname = \"f\"\nshop_code = \"001\"\nprofile = \"flat\"\n", "flat.toml");
   const SiteSettings& site = scenario.sites[0];
   const TDateTime date = EncodeDate(2027, 6, 1);
   const CountedDay from_events = Count(site, 5, date);

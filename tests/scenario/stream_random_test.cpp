@@ -61,8 +61,8 @@ TEST(StreamRandom, DrawsFollowTheirDistributions) {
     below_mean += stay < 30 ? 1 : 0;
   }
   EXPECT_NEAR(sum / kDraws, 30, 0.3);
-  EXPECT_NEAR(static_cast<double>(below_mean) / kDraws,
-              1 - std::exp(-4.0) * (1 + 4 + 8 + 32.0 / 3), 0.005);
+  EXPECT_NEAR(static_cast<double>(below_mean) / kDraws, 1 - std::exp(-4.0) * (1 + 4 + 8 + 32.0 / 3),
+              0.005);
   // Below: every value of a small range, evenly.
   int seen[7] = {};
   for (int i = 0; i < kDraws; ++i) ++seen[random.Below(7)];

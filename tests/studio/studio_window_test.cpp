@@ -20,6 +20,7 @@
 #include <set>
 #include <string>
 
+#include "cli/verify_command.h"
 #include "faults/fault_truth_reader.h"
 #include "scenario/scenario_file.h"
 #include "studio/checks_view.h"
@@ -32,7 +33,6 @@
 #include "testutil/temp_dir.h"
 #include "testutil/wait_for.h"
 #include "ui_studio_window.h"
-#include "cli/verify_command.h"
 
 namespace tly {
 namespace {

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "testutil/child_process.h"
 #include "support/clock.h"
+#include "testutil/child_process.h"
 #include "testutil/temp_dir.h"
 
 namespace tly {

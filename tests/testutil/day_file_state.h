@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "dayfile/day_file_check.h"
 #include "counting/day_counts.h"
 #include "counting/day_file_loader.h"
+#include "dayfile/day_file_check.h"
 #include "testutil/temp_dir.h"
 
 namespace tly::testing {

@@ -76,7 +76,6 @@ class Program {
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
 
-
   // Waits for the end; the exit code, or minus the signal that ended it.
   int Wait() {
     if (pid_ > 0) {

@@ -4,8 +4,12 @@
 
 namespace tly {
 
-Sha1BlocksFn AcceleratedSha1Blocks() { return nullptr; }
+Sha1BlocksFn AcceleratedSha1Blocks() {
+  return nullptr;
+}
 
-FlatTickSumsFn AcceleratedFlatTickSums() { return nullptr; }
+FlatTickSumsFn AcceleratedFlatTickSums() {
+  return nullptr;
+}
 
 }  // namespace tly

@@ -9,8 +9,7 @@
 namespace tly::x86 {
 
 // Needs the SHA extensions, SSSE3 and SSE4.1.
-void Sha1BlocksShaExtensions(std::uint32_t state[5], const std::uint8_t* blocks,
-                             std::size_t count);
+void Sha1BlocksShaExtensions(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count);
 
 // Needs AVX2.
 std::uint32_t FlatTickSumsAvx2(std::uint32_t state, std::uint32_t multiplier,
