@@ -20,6 +20,7 @@
 #include <set>
 #include <string>
 
+#include "cli/verify_command.h"
 #include "faults/fault_truth_reader.h"
 #include "scenario/scenario_file.h"
 #include "studio/checks_view.h"
@@ -32,7 +33,6 @@
 #include "testutil/temp_dir.h"
 #include "testutil/wait_for.h"
 #include "ui_studio_window.h"
-#include "cli/verify_command.h"
 
 namespace tly {
 namespace {
@@ -139,6 +139,18 @@ TEST_F(StudioTest, ScenarioPageShowsTheSitesOrTheErrorAtItsLine) {
     EXPECT_EQ(sites->item(row, 2)->text().toStdString(), ProfileName(site.profile));
     EXPECT_EQ(sites->item(row, 3)->text().toStdString(), site.time_zone);
   }
+
+  // The delivery column: the url as the site's device uses it, its query
+  // (which may hold a token) left out, and the schedule.
+  OpenScenario(
+      *window,
+      std::string(kTwoSites) +
+          "[site.delivery]\nurl = \"https://in.example/{shop_code}/{site}/?token=s3cret\"\n"
+          "every_minutes = 5\n");
+  ASSERT_EQ(sites->rowCount(), 2);
+  EXPECT_EQ(sites->item(0, 7)->text(), QStringLiteral("none"));
+  EXPECT_EQ(sites->item(1, 7)->text(),
+            QStringLiteral("https://in.example/S2/south/, every 5 minutes"));
 
   OpenScenario(*window, std::string(kTwoSites) + "visitors_per_hour = 3\n");
   const int bad_line = 14;
