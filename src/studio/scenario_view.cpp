@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "delivery/delivery_url.h"
 #include "scenario/scenario_file.h"
 #include "studio/file_text_view.h"
 #include "support/date_time.h"
@@ -37,6 +38,20 @@ QString FaultsText(const FaultRates& faults) {
     }
   }
   return kinds.isEmpty() ? QStringLiteral("none") : kinds.join(", ");
+}
+
+// Where the site's files go and how often: its url as the site's device
+// uses it, with any user info redacted and without a query (which may carry
+// a token), or "none" when the site keeps its files.
+QString DeliveryText(const SiteSettings& site) {
+  if (!site.delivery) return QStringLiteral("none");
+  const DeliverySettings& delivery = *site.delivery;
+  std::string url = RedactUrl(ExpandUrl(delivery.url, site.name, site.shop_code));
+  url = url.substr(0, url.find_first_of("?#"));
+  const QString every = delivery.every_minutes == 1
+                            ? QStringLiteral("every minute")
+                            : QStringLiteral("every %1 minutes").arg(delivery.every_minutes);
+  return QStringLiteral("%1, %2").arg(QString::fromStdString(url), every);
 }
 
 // The line a scenario error names: its message reads "<source>:<line>: ...".
@@ -128,7 +143,7 @@ void ScenarioView::FillSites() {
                                LayoutText(site),
                                expected,
                                FaultsText(site.faults),
-                               QStringLiteral("none")};
+                               DeliveryText(site)};
     for (int column = 0; column < cells.size(); ++column) {
       sites_->setItem(row, column, new QTableWidgetItem(cells[column]));
     }

@@ -140,6 +140,18 @@ TEST_F(StudioTest, ScenarioPageShowsTheSitesOrTheErrorAtItsLine) {
     EXPECT_EQ(sites->item(row, 3)->text().toStdString(), site.time_zone);
   }
 
+  // The delivery column: the url as the site's device uses it, its query
+  // (which may hold a token) left out, and the schedule.
+  OpenScenario(
+      *window,
+      std::string(kTwoSites) +
+          "[site.delivery]\nurl = \"https://in.example/{shop_code}/{site}/?token=s3cret\"\n"
+          "every_minutes = 5\n");
+  ASSERT_EQ(sites->rowCount(), 2);
+  EXPECT_EQ(sites->item(0, 7)->text(), QStringLiteral("none"));
+  EXPECT_EQ(sites->item(1, 7)->text(),
+            QStringLiteral("https://in.example/S2/south/, every 5 minutes"));
+
   OpenScenario(*window, std::string(kTwoSites) + "visitors_per_hour = 3\n");
   const int bad_line = 14;
   EXPECT_TRUE(window->Scenarios()->Error()->isVisibleTo(window.get()));
