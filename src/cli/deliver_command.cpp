@@ -25,8 +25,7 @@ namespace tly {
 namespace {
 
 constexpr int kDefaultConnections = 4;
-constexpr size_t kSpooledNamed = 10;            // files named one by one before "and N more"
-constexpr std::chrono::seconds kFinalWait{30};  // for the last files of a live run
+constexpr size_t kSpooledNamed = 10;  // files named one by one before "and N more"
 
 void NameSpooled(const std::vector<SpooledFile>& spooled, const std::string& spool,
                  CommandOutput& output) {
@@ -186,22 +185,28 @@ int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& 
   return Deliver(request, output);
 }
 
-std::unique_ptr<LiveDelivery> StartLiveDelivery(const Scenario& scenario,
-                                                const std::string& out_dir, int64_t unix_seconds,
-                                                CommandOutput& output, bool& failed) {
+std::unique_ptr<LiveDelivery> StartSitesDelivery(const Scenario& scenario,
+                                                 const std::string& out_dir, int64_t unix_seconds,
+                                                 std::function<void(const std::string&)> notice) {
   std::vector<LiveDelivery::Site> sites;
   for (const SiteSettings& site : scenario.sites) {
     if (site.delivery)
       sites.push_back({{site.name, site.shop_code, *site.delivery, {}}, site.time_zone});
   }
-  failed = false;
   if (sites.empty()) return nullptr;
+  auto delivery = std::make_unique<LiveDelivery>(out_dir, std::move(sites), kDefaultConnections,
+                                                 std::move(notice));
+  delivery->Start(unix_seconds);
+  return delivery;
+}
+
+std::unique_ptr<LiveDelivery> StartLiveDelivery(const Scenario& scenario,
+                                                const std::string& out_dir, int64_t unix_seconds,
+                                                CommandOutput& output, bool& failed) {
+  failed = false;
   try {
-    auto delivery =
-        std::make_unique<LiveDelivery>(out_dir, std::move(sites), kDefaultConnections,
-                                       [&output](const std::string& text) { output.Error(text); });
-    delivery->Start(unix_seconds);
-    return delivery;
+    return StartSitesDelivery(scenario, out_dir, unix_seconds,
+                              [&output](const std::string& text) { output.Error(text); });
   } catch (const std::exception& problem) {
     output.Error(problem.what());
     failed = true;
@@ -212,7 +217,7 @@ std::unique_ptr<LiveDelivery> StartLiveDelivery(const Scenario& scenario,
 bool FinishLiveDelivery(LiveDelivery& delivery, const std::string& out_dir, int64_t unix_seconds,
                         CommandOutput& output) {
   try {
-    const std::vector<SpooledFile> left = delivery.Finish(unix_seconds, kFinalWait);
+    const std::vector<SpooledFile> left = delivery.Finish(unix_seconds, kFinalDeliveryWait);
     NameSpooled(left, out_dir + "/" + SpoolFileName(1, 1), output);
     return left.empty();
   } catch (const std::system_error& failure) {

@@ -1,7 +1,9 @@
 #ifndef TLY_MAIN_DELIVER_COMMAND_H_
 #define TLY_MAIN_DELIVER_COMMAND_H_
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,6 +47,17 @@ int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& 
                     CommandOutput& output);
 
 class LiveDelivery;
+
+// How long a live run waits at its end for its last files to arrive.
+inline constexpr std::chrono::seconds kFinalDeliveryWait{30};
+
+// The live delivery of the sites of `scenario` that deliver, started at the
+// simulated `unix_seconds`, telling `notice` of a server that fails and
+// recovers; none when no site delivers. Throws what LiveDelivery's
+// constructor throws (a password variable not set, a zone, the spool).
+std::unique_ptr<LiveDelivery> StartSitesDelivery(const Scenario& scenario,
+                                                 const std::string& out_dir, int64_t unix_seconds,
+                                                 std::function<void(const std::string&)> notice);
 
 // `run --scenario`: the live delivery of the sites that deliver, started at
 // the simulated `unix_seconds`; none when no site delivers or when it cannot

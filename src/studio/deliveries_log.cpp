@@ -33,9 +33,9 @@ DeliveryLog ParseDeliveryLog(std::string_view text) {
       ++log.unreadable_lines;
       continue;
     }
-    DeliveryAttempt attempt{TextOf(json, "site"),    TextOf(json, "file"),  TextOf(json, "remote"),
-                            TextOf(json, "due"),     TextOf(json, "made"),  0,
-                            TextOf(json, "outcome"), TextOf(json, "error"), TextOf(json, "fault")};
+    LoggedAttempt attempt{TextOf(json, "site"),    TextOf(json, "file"),  TextOf(json, "remote"),
+                          TextOf(json, "due"),     TextOf(json, "made"),  0,
+                          TextOf(json, "outcome"), TextOf(json, "error"), TextOf(json, "fault")};
     const auto bytes = json.find("bytes");
     if (bytes != json.end() && bytes->is_number_integer()) attempt.bytes = bytes->get<int64_t>();
     log.attempts.push_back(std::move(attempt));
@@ -48,7 +48,7 @@ std::vector<SiteDeliveries> SummarizeDeliveries(const DeliveryLog& log) {
   std::map<std::string, size_t> index;
   // Per site, each file's latest outcome, in the order the files first failed.
   std::vector<std::vector<std::pair<std::string, bool>>> latest;
-  for (const DeliveryAttempt& attempt : log.attempts) {
+  for (const LoggedAttempt& attempt : log.attempts) {
     const auto [found, added] = index.emplace(attempt.site, sites.size());
     if (added) {
       sites.push_back({attempt.site, 0, 0, "", "", {}});

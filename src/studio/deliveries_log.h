@@ -12,7 +12,7 @@
 
 namespace tly {
 
-struct DeliveryAttempt {
+struct LoggedAttempt {
   std::string site;
   std::string file;
   std::string remote;
@@ -25,8 +25,8 @@ struct DeliveryAttempt {
 };
 
 struct DeliveryLog {
-  std::vector<DeliveryAttempt> attempts;  // in the order of the log
-  int unreadable_lines = 0;               // lines that are no attempt
+  std::vector<LoggedAttempt> attempts;  // in the order of the log
+  int unreadable_lines = 0;             // lines that are no attempt
 };
 
 // The attempts of the log text `text`; empty lines are skipped, a line that

@@ -94,7 +94,7 @@ void DeliveriesView::Reload(const QString& out_dir) {
   }
   attempts_->setRowCount(static_cast<int>(log.attempts.size()));
   for (int row = 0; row < attempts_->rowCount(); ++row) {
-    const DeliveryAttempt& attempt = log.attempts[static_cast<size_t>(row)];
+    const LoggedAttempt& attempt = log.attempts[static_cast<size_t>(row)];
     SetRow(attempts_, row,
            {Text(attempt.site), Text(attempt.file), Text(attempt.remote), Text(attempt.due),
             Text(attempt.made), QString::number(attempt.bytes), Text(attempt.outcome),

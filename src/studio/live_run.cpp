@@ -7,6 +7,8 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/deliver_command.h"
+#include "delivery/live_delivery.h"
 #include "faults/fault_truth_file.h"
 #include "live/live_scenario.h"
 
@@ -49,8 +51,12 @@ bool LiveRun::WaitUntil(std::chrono::steady_clock::time_point until) {
 void LiveRun::run() {
   const std::string out = out_dir_.toStdString();
   LiveScenario live(*scenario_, out, scenario_->seed);
+  std::unique_ptr<LiveDelivery> delivery;
   try {
     live.Start(start_);
+    delivery = StartSitesDelivery(*scenario_, out, start_, [this](const std::string& text) {
+      emit DeliveryNotice(QString::fromStdString(text));
+    });
   } catch (const std::exception& refused) {
     // Another writer, a day file of another layout, a folder that cannot be
     // written: nothing was generated.
@@ -96,11 +102,21 @@ void LiveRun::run() {
                        QString::fromStdString(change.finished_file));
     });
     add_to_truth();
+    if (delivery) delivery->AdvanceTo(now);
     emit Progressed(now, live.SaveCount(),
                     live.SavesOk() ? QString() : QString::fromStdString(live.LastSaveError()));
   }
   const bool saved = live.SaveAll();
   add_to_truth();
+  size_t undelivered = 0;
+  QString delivery_error;
+  if (delivery) {
+    try {
+      undelivered = delivery->Finish(now, kFinalDeliveryWait).size();
+    } catch (const std::system_error& failure) {
+      delivery_error = QString::fromUtf8(failure.what());
+    }
+  }
   emit Progressed(now, live.SaveCount(),
                   saved ? QString() : QString::fromStdString(live.LastSaveError()));
   if (!saved) {
@@ -108,6 +124,11 @@ void LiveRun::run() {
         tr("Stopped; the last save failed: %1").arg(QString::fromStdString(live.LastSaveError())));
   } else if (!truth_error.isEmpty()) {
     emit Stopped(tr("Stopped; the truth of the faults cannot be written: %1").arg(truth_error));
+  } else if (!delivery_error.isEmpty()) {
+    emit Stopped(tr("Stopped; the delivery log cannot be written: %1").arg(delivery_error));
+  } else if (undelivered > 0) {
+    emit Stopped(tr("Stopped; every site saved, %1 file(s) wait in the spool for the next run.")
+                     .arg(undelivered));
   } else {
     emit Stopped(tr("Stopped; every site saved."));
   }

@@ -16,7 +16,9 @@ namespace tly {
 // `run --scenario` (LiveScenario): the simulated clock runs `speed` times as
 // fast as the real one from `start` (seconds since 1970, UTC) and stops by
 // itself at `end` (0: only when asked). The window's event loop is never held
-// up by it; what it does arrives as signals. Stopping saves every site.
+// up by it; what it does arrives as signals. Sites with a delivery push their
+// files on their schedules as `run --scenario` does. Stopping saves every
+// site and delivers its last file (a bounded wait).
 class LiveRun : public QThread {
   Q_OBJECT
 
@@ -34,6 +36,8 @@ class LiveRun : public QThread {
   // the last save's failure, "" while saves work.
   void Progressed(qint64 simulated, quint64 saves, const QString& error);
   void DayFinished(const QString& site, const QString& finished_file);
+  // A server that failed or recovered, said once each.
+  void DeliveryNotice(const QString& text);
   void Stopped(const QString& outcome);
 
  protected:

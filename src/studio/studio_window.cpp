@@ -163,9 +163,12 @@ void StudioWindow::StartLive() {
   connect(live_run_, &LiveRun::Progressed, this,
           [this](qint64 simulated, quint64 saves, const QString& error) {
             live_view_->ShowProgress(simulated, saves, error);
-            // The chart follows the files as they are saved.
+            // The chart follows the files as they are saved, the deliveries
+            // page the pushes.
             day_view_->Reload();
+            deliveries_view_->Reload(out_dir_);
           });
+  connect(live_run_, &LiveRun::DeliveryNotice, live_view_, &LiveView::Log);
   connect(live_run_, &LiveRun::DayFinished, this, [this](const QString& site, const QString& file) {
     live_view_->Log(tr("%1: finished %2").arg(site, file));
   });

@@ -21,10 +21,12 @@
 #include <string>
 
 #include "cli/verify_command.h"
+#include "delivery/test_servers.h"
 #include "faults/fault_truth_reader.h"
 #include "scenario/scenario_file.h"
 #include "studio/checks_view.h"
 #include "studio/day_view.h"
+#include "studio/deliveries_view.h"
 #include "studio/file_text_view.h"
 #include "studio/history_dialog.h"
 #include "studio/live_view.h"
@@ -317,6 +319,31 @@ TEST_F(StudioTest, LiveRunOverMidnightWritesTheTruthOfTheDayItFinished) {
   window->Scenarios()->SelectSite(0);
   EXPECT_EQ(window->Day()->Chart()->Faults().size(), 1u);
   EXPECT_TRUE(fs::exists(out_ + "/north/270105.tly"));
+}
+
+// A site with a delivery pushes its files during a live run, as the command
+// does: the server holds the final file, and the deliveries page shows it.
+TEST_F(StudioTest, LiveRunDeliversAndTheDeliveriesPageFollows) {
+  fs::create_directory(out_);
+  testing::TempDir server_root;
+  testing::HttpReceiver receiver(server_root.path());
+  auto window = Open();
+  OpenScenario(*window, std::string(kTwoSites) + "[site.delivery]\nurl = \"" + receiver.Url() +
+                            "\"\nevery_minutes = 15\n");
+  window->SetOutDir(QString::fromStdString(out_));
+  window->Live()->StartEdit()->setDateTime(
+      QDateTime(QDate(2027, 1, 5), QTime(9, 0), QTimeZone::utc()));
+  window->Live()->SpeedEdit()->setValue(100000);
+  window->Live()->HoursEdit()->setValue(1);
+  QSignalSpy stopped(window.get(), &StudioWindow::LiveStopped);
+  window->Form().actionStartLive->trigger();
+  ASSERT_TRUE(stopped.wait(kDeadlineMs));
+  EXPECT_EQ(stopped.front().front().toString(), "Stopped; every site saved.");
+  EXPECT_EQ(testing::ReadBytes(server_root.File("south/270105.tly")),
+            testing::ReadBytes(out_ + "/south/270105.tly"));
+  EXPECT_FALSE(fs::exists(server_root.File("north")));
+  ASSERT_EQ(window->Deliveries()->Sites()->rowCount(), 1);
+  EXPECT_EQ(window->Deliveries()->Sites()->item(0, 0)->text(), "south");
 }
 
 }  // namespace
