@@ -97,6 +97,18 @@ class StudioTest : public ::testing::Test {
     return window;
   }
 
+  // Runs the scenario live for a simulated hour from `start`, to its end by
+  // itself; returns how it stopped ("" when it did not within the deadline).
+  QString RunOneHour(StudioWindow& window, const QDateTime& start) {
+    window.Live()->StartEdit()->setDateTime(start);
+    window.Live()->SpeedEdit()->setValue(100000);
+    window.Live()->HoursEdit()->setValue(1);
+    QSignalSpy stopped(&window, &StudioWindow::LiveStopped);
+    window.Form().actionStartLive->trigger();
+    if (!stopped.wait(kDeadlineMs)) return QString();
+    return stopped.front().front().toString();
+  }
+
   // Opens `text` as a scenario file through the File menu.
   void OpenScenario(StudioWindow& window, const std::string& text) {
     chosen_file_ = dir_.File("scenario.toml");
@@ -303,14 +315,8 @@ TEST_F(StudioTest, LiveRunOverMidnightWritesTheTruthOfTheDayItFinished) {
   auto window = Open();
   OpenScenario(*window, kTwoSites);
   window->SetOutDir(QString::fromStdString(out_));
-  window->Live()->StartEdit()->setDateTime(
-      QDateTime(QDate(2027, 1, 4), QTime(23, 30), QTimeZone::utc()));
-  window->Live()->SpeedEdit()->setValue(100000);
-  window->Live()->HoursEdit()->setValue(1);
-  QSignalSpy stopped(window.get(), &StudioWindow::LiveStopped);
-  window->Form().actionStartLive->trigger();
-  ASSERT_TRUE(stopped.wait(kDeadlineMs));
-  EXPECT_EQ(stopped.front().front().toString(), "Stopped; every site saved.");
+  ASSERT_EQ(RunOneHour(*window, QDateTime(QDate(2027, 1, 4), QTime(23, 30), QTimeZone::utc())),
+            "Stopped; every site saved.");
   const std::vector<TruthEntry> truth =
       ParseFaultTruth(testing::ReadBytes(out_ + "/faults.jsonl"), "faults.jsonl");
   ASSERT_EQ(truth.size(), 1u);
@@ -331,14 +337,8 @@ TEST_F(StudioTest, LiveRunDeliversAndTheDeliveriesPageFollows) {
   OpenScenario(*window, std::string(kTwoSites) + "[site.delivery]\nurl = \"" + receiver.Url() +
                             "\"\nevery_minutes = 15\n");
   window->SetOutDir(QString::fromStdString(out_));
-  window->Live()->StartEdit()->setDateTime(
-      QDateTime(QDate(2027, 1, 5), QTime(9, 0), QTimeZone::utc()));
-  window->Live()->SpeedEdit()->setValue(100000);
-  window->Live()->HoursEdit()->setValue(1);
-  QSignalSpy stopped(window.get(), &StudioWindow::LiveStopped);
-  window->Form().actionStartLive->trigger();
-  ASSERT_TRUE(stopped.wait(kDeadlineMs));
-  EXPECT_EQ(stopped.front().front().toString(), "Stopped; every site saved.");
+  ASSERT_EQ(RunOneHour(*window, QDateTime(QDate(2027, 1, 5), QTime(9, 0), QTimeZone::utc())),
+            "Stopped; every site saved.");
   EXPECT_EQ(testing::ReadBytes(server_root.File("south/270105.tly")),
             testing::ReadBytes(out_ + "/south/270105.tly"));
   EXPECT_FALSE(fs::exists(server_root.File("north")));
