@@ -5,7 +5,6 @@
 #include <ctime>
 #include <limits>
 #include <string>
-#include <system_error>
 
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
@@ -16,8 +15,8 @@
 #include "cli/stop_signals.h"
 #include "dayfile/day_file_name.h"
 #include "delivery/live_delivery.h"
-#include "faults/fault_truth_file.h"
 #include "live/live_scenario.h"
+#include "live/truth_follower.h"
 #include "scenario/named_years.h"
 #include "scenario/scenario_file.h"
 #include "support/directory_lock.h"
@@ -137,39 +136,6 @@ ScenarioRun ParseScenarioRun(const RunOptions& options) {
   return run;
 }
 
-// The truth of each finished day, written to OUT/faults.jsonl as soon as it
-// is known, in place of what earlier runs said of that day's file.
-class TruthFollower {
- public:
-  TruthFollower(const LiveScenario& live, const std::string& out_dir, CommandOutput& output)
-      : live_(live), file_(out_dir + "/" + FaultTruthFileName(1, 1)), output_(output) {}
-
-  // Writes the days finished since the last call; the first failure is told.
-  void Follow() {
-    const std::vector<DayTruth>& truth = live_.Truth();
-    if (truth.size() == written_) return;
-    try {
-      UpdateFaultTruth(file_,
-                       std::vector<DayTruth>(truth.begin() + static_cast<std::ptrdiff_t>(written_),
-                                             truth.end()));
-      written_ = truth.size();
-    } catch (const std::system_error& failure) {
-      if (ok_)
-        output_.Error(std::string("cannot write the truth of the faults: ") + failure.what());
-      ok_ = false;
-    }
-  }
-  // Whether every write worked.
-  bool Ok() const { return ok_; }
-
- private:
-  const LiveScenario& live_;
-  std::string file_;
-  CommandOutput& output_;
-  size_t written_ = 0;
-  bool ok_ = true;
-};
-
 // "NAME" of the path `file`.
 std::string BaseName(const std::string& file) {
   return file.substr(file.find_last_of('/') + 1);
@@ -208,7 +174,10 @@ int64_t AdvanceUntilStopped(const ScenarioRun& run, LiveScenario& live, LiveDeli
     });
     if (delivery) delivery->AdvanceTo(now);
     saves.Look(live.SaveCount(), live.SavesOk(), live.LastSaveError());
-    truth.Follow();
+    const bool truth_was_ok = truth.Ok();
+    if (!truth.Follow() && truth_was_ok) {
+      output.Error("cannot write the truth of the faults: " + truth.Error());
+    }
   }
   return now;
 }
@@ -240,7 +209,7 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
               options.scenario + " into " + options.out_dir + " from " + FormatMoment(run.start) +
               " at " + (options.speed.empty() ? std::string("1") : options.speed) +
               "x (a tick every 2 simulated seconds; Ctrl-C or SIGTERM stops)");
-  TruthFollower truth(live, options.out_dir, output);
+  TruthFollower truth(live, options.out_dir);
   const int64_t now = AdvanceUntilStopped(run, live, delivery.get(), stop_signals, truth, output);
   if (!truth.Ok()) {
     live.SaveAll();
