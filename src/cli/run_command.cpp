@@ -1,7 +1,6 @@
 #include "cli/run_command.h"
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <chrono>
 #include <limits>
 
@@ -60,67 +59,49 @@ CLI::App* AddRunCommand(CLI::App& app, RunOptions& options) {
   return run;
 }
 
-int RunGeneration(const RunOptions& options) {
-  CommandOutput output("run");
-  if (options.out_given && options.out_dir.empty()) {
-    // Used as given: an empty word names no directory, not the settings'.
-    output.Error("--out is empty: give the output directory");
-    return kExitUsage;
-  }
-  if (!options.scenario.empty()) return RunScenarioLive(options, output);
+namespace {
+
+// What `run` without --scenario is asked to do.
+struct FlatRun {
+  std::string out_dir;
+  int64_t seconds = -1;  // -1: until a signal
+  uint32_t seed = 0;
+};
+
+// Reads the options of `run` without --scenario; the output directory comes
+// from the settings file unless --out gives it. Throws UsageError.
+FlatRun ParseFlatRun(const RunOptions& options) {
   for (const auto& [given, name] :
        {std::pair{&options.speed, "--speed"}, std::pair{&options.start, "--start"},
         std::pair{&options.end, "--end"}}) {
-    if (!given->empty()) {
-      output.Error(std::string(name) + " needs --scenario");
-      return kExitUsage;
-    }
+    if (!given->empty()) throw UsageError(std::string(name) + " needs --scenario");
   }
-  int64_t seconds = -1;
-  uint32_t seed = 0;
-  try {
-    if (!options.seconds.empty()) {
-      seconds = static_cast<int64_t>(
-          ParseDecimalOption("--seconds", options.seconds, 0, std::numeric_limits<int32_t>::max()));
-    }
-    seed = ParseSeedOption(options.seed, 0);
-  } catch (const UsageError&) {
-    return ReportCommandFailure(output);
+  FlatRun run;
+  if (!options.seconds.empty()) {
+    run.seconds = static_cast<int64_t>(
+        ParseDecimalOption("--seconds", options.seconds, 0, std::numeric_limits<int32_t>::max()));
   }
-
-  std::string out_dir = options.out_dir;
+  run.seed = ParseSeedOption(options.seed, 0);
+  run.out_dir = options.out_dir;
   std::string source = "--out";
   if (!options.out_given) {
     const std::string ini = SettingsFileName();
-    out_dir = ReadOutDirSetting(ini);
+    run.out_dir = ReadOutDirSetting(ini);
     source = "OutDir in [General] of " + ini;
-    if (out_dir.empty()) {
-      output.Error("no output directory: give --out DIR or set " + source);
-      return kExitUsage;
+    if (run.out_dir.empty()) {
+      throw UsageError("no output directory: give --out DIR or set " + source);
     }
   }
-  try {
-    RequireOutputDirectory(out_dir, source);
-  } catch (const UsageError&) {
-    return ReportCommandFailure(output);
-  }
+  RequireOutputDirectory(run.out_dir, source);
+  return run;
+}
 
-  StopSignals stop_signals;
-  FlagTimer timer;
-  GenerationCycle cycle(
-      timer, [&out_dir] { return out_dir; }, {}, seed, "tly-generator run");
-  cycle.SetExistingNoticed(UnsoundFileNotice(output));
-  // A failed save leaves nothing behind: the next save tries again anyway.
-  cycle.SetDayFileReplacer(
-      [](const std::string& file, std::string_view image) { ReplaceFileWith(file, image); });
-  try {
-    cycle.StartGeneration();
-  } catch (const DirectoryBusy&) {
-    return ReportCommandFailure(output);
-  }
-  output.Line("Generating into " + cycle.DayFileName() +
-              " (a tick every 2 s; Ctrl-C or SIGTERM stops)");
-
+// Ticks `cycle` every 2 seconds of the steady clock until a signal (one of
+// `stop_signals`, installed before the run said it started) or the end
+// of `seconds` (-1: none), telling each change of day and of the saves'
+// fortune. Returns the number of ticks.
+uint64_t TickUntilStopped(GenerationCycle& cycle, StopSignals& stop_signals, int64_t seconds,
+                          CommandOutput& output) {
   const auto tick = std::chrono::seconds(GenerationCycle::kTickSeconds);
   const auto start = SteadyClock::now();
   const auto end =
@@ -128,10 +109,6 @@ int RunGeneration(const RunOptions& options) {
   auto next_tick = start + tick;
   uint64_t ticks = 0;
   SaveReporter saves(output);
-  const auto look_at_saves = [&] {
-    saves.Look(cycle.SaveCount(), cycle.LastSaveOk(),
-               "cannot save " + cycle.DayFileName() + ": " + cycle.LastSaveError());
-  };
   for (;;) {
     if (stop_signals.WaitUntil(std::min(next_tick, end))) break;
     const auto now = SteadyClock::now();
@@ -144,13 +121,49 @@ int RunGeneration(const RunOptions& options) {
         output.Line("day " + BaseName(day_file) + " finished, now " +
                     BaseName(cycle.DayFileName()));
       }
-      look_at_saves();
+      saves.Look(cycle.SaveCount(), cycle.LastSaveOk(),
+                 "cannot save " + cycle.DayFileName() + ": " + cycle.LastSaveError());
       // After a stall (a suspended process) the missed ticks are dropped.
       while (next_tick <= SteadyClock::now()) next_tick += tick;
     }
     if (now >= end) break;
   }
+  return ticks;
+}
 
+}  // namespace
+
+int RunGeneration(const RunOptions& options) {
+  CommandOutput output("run");
+  if (options.out_given && options.out_dir.empty()) {
+    // Used as given: an empty word names no directory, not the settings'.
+    output.Error("--out is empty: give the output directory");
+    return kExitUsage;
+  }
+  if (!options.scenario.empty()) return RunScenarioLive(options, output);
+  FlatRun run;
+  try {
+    run = ParseFlatRun(options);
+  } catch (const UsageError&) {
+    return ReportCommandFailure(output);
+  }
+
+  StopSignals stop_signals;
+  FlagTimer timer;
+  GenerationCycle cycle(
+      timer, [&run] { return run.out_dir; }, {}, run.seed, "tly-generator run");
+  cycle.SetExistingNoticed(UnsoundFileNotice(output));
+  // A failed save leaves nothing behind: the next save tries again anyway.
+  cycle.SetDayFileReplacer(
+      [](const std::string& file, std::string_view image) { ReplaceFileWith(file, image); });
+  try {
+    cycle.StartGeneration();
+  } catch (const DirectoryBusy&) {
+    return ReportCommandFailure(output);
+  }
+  output.Line("Generating into " + cycle.DayFileName() +
+              " (a tick every 2 s; Ctrl-C or SIGTERM stops)");
+  const uint64_t ticks = TickUntilStopped(cycle, stop_signals, run.seconds, output);
   cycle.StopGeneration();
   if (!cycle.LastSaveOk()) {
     output.Error("stopped after " + CountOf(ticks, "tick", "ticks") + "; could not save " +

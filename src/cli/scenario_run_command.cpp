@@ -5,7 +5,6 @@
 #include <ctime>
 #include <limits>
 #include <string>
-#include <system_error>
 
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
@@ -16,8 +15,8 @@
 #include "cli/stop_signals.h"
 #include "dayfile/day_file_name.h"
 #include "delivery/live_delivery.h"
-#include "faults/fault_truth_file.h"
 #include "live/live_scenario.h"
+#include "live/truth_follower.h"
 #include "scenario/named_years.h"
 #include "scenario/scenario_file.h"
 #include "support/directory_lock.h"
@@ -93,119 +92,126 @@ std::string FormatMoment(int64_t unix_seconds) {
   return text;
 }
 
-}  // namespace
-
-int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
+// What `run --scenario` is asked to do.
+struct ScenarioRun {
   Scenario scenario;
   uint32_t seed = 0;
   double speed = 1;
-  int64_t start = 0;
+  int64_t start = 0;  // simulated, seconds since 1970 (UTC)
   int64_t end = std::numeric_limits<int64_t>::max();
-  int64_t seconds = -1;
-  try {
-    scenario = LoadScenario(options.scenario);
-    seed = ParseSeedOption(options.seed, scenario.seed);
-    if (!options.speed.empty()) speed = ParseSpeedOption(options.speed);
-    start = options.start.empty() ? std::chrono::duration_cast<std::chrono::seconds>(
-                                        std::chrono::system_clock::now().time_since_epoch())
-                                        .count()
-                                  : ParseMomentOption("--start", options.start);
-    CheckNamedYearsAt(scenario, start, options.start.empty() ? "now" : "--start " + options.start);
-    if (options.end.empty()) {
-      // The run stops by itself before a day it could not name.
-      end = EndOfNamedYears(scenario) - 1;
-    } else {
-      end = ParseMomentOption("--end", options.end);
-      CheckNamedYearsAt(scenario, end, "--end " + options.end);
-    }
-    if (end <= start) throw UsageError("--end " + options.end + " is not after the start");
-    if (!options.seconds.empty()) {
-      seconds = static_cast<int64_t>(
-          ParseDecimalOption("--seconds", options.seconds, 0, std::numeric_limits<int32_t>::max()));
-    }
-    if (options.out_dir.empty()) throw UsageError("--scenario needs --out DIR");
-    RequireOutputDirectory(options.out_dir);
-  } catch (const std::invalid_argument&) {
-    // Bad options or a bad scenario file.
-    return ReportCommandFailure(output);
-  }
+};
 
-  StopSignals stop_signals;
-  LiveScenario live(scenario, options.out_dir, seed);
-  live.SetExistingNoticed(UnsoundFileNotice(output));
-  try {
-    live.Start(start);
-  } catch (...) {
-    // Another writer, a day file of another layout: nothing was written.
-    return ReportCommandFailure(output);
+// Reads the scenario file and the options of `run --scenario`; --seconds
+// becomes the simulated end it makes. Throws std::invalid_argument (bad
+// options, a bad scenario file) and UsageError.
+ScenarioRun ParseScenarioRun(const RunOptions& options) {
+  ScenarioRun run;
+  run.scenario = LoadScenario(options.scenario);
+  run.seed = ParseSeedOption(options.seed, run.scenario.seed);
+  if (!options.speed.empty()) run.speed = ParseSpeedOption(options.speed);
+  run.start = options.start.empty() ? std::chrono::duration_cast<std::chrono::seconds>(
+                                          std::chrono::system_clock::now().time_since_epoch())
+                                          .count()
+                                    : ParseMomentOption("--start", options.start);
+  CheckNamedYearsAt(run.scenario, run.start,
+                    options.start.empty() ? "now" : "--start " + options.start);
+  if (options.end.empty()) {
+    // The run stops by itself before a day it could not name.
+    run.end = EndOfNamedYears(run.scenario) - 1;
+  } else {
+    run.end = ParseMomentOption("--end", options.end);
+    CheckNamedYearsAt(run.scenario, run.end, "--end " + options.end);
   }
-  bool delivery_failed = false;
-  const std::unique_ptr<LiveDelivery> delivery =
-      StartLiveDelivery(scenario, options.out_dir, start, output, delivery_failed);
-  if (delivery_failed) return kExitUsage;
-  output.Line("Generating " + CountOf(scenario.sites.size(), "site", "sites") + " of " +
-              options.scenario + " into " + options.out_dir + " from " + FormatMoment(start) +
-              " at " + (options.speed.empty() ? std::string("1") : options.speed) +
-              "x (a tick every 2 simulated seconds; Ctrl-C or SIGTERM stops)");
+  if (run.end <= run.start) throw UsageError("--end " + options.end + " is not after the start");
+  if (!options.seconds.empty()) {
+    const auto seconds = static_cast<int64_t>(
+        ParseDecimalOption("--seconds", options.seconds, 0, std::numeric_limits<int32_t>::max()));
+    // --seconds ends the run at the simulated moment it makes, so that the
+    // tick due at that very moment still comes.
+    run.end = std::min(run.end,
+                       run.start + static_cast<int64_t>(static_cast<double>(seconds) * run.speed));
+  }
+  if (options.out_dir.empty()) throw UsageError("--scenario needs --out DIR");
+  RequireOutputDirectory(options.out_dir);
+  return run;
+}
 
+// "NAME" of the path `file`.
+std::string BaseName(const std::string& file) {
+  return file.substr(file.find_last_of('/') + 1);
+}
+
+// Moves `live` (and `delivery`, when there is one) on a tick every 2
+// simulated seconds, as fast as `run.speed` lets the real clock, until
+// `run.end` or a signal. Returns the simulated moment reached.
+int64_t AdvanceUntilStopped(const ScenarioRun& run, LiveScenario& live, LiveDelivery* delivery,
+                            StopSignals& stop_signals, TruthFollower& truth,
+                            CommandOutput& output) {
   using Clock = StopSignals::Clock;
   const Clock::time_point real_start = Clock::now();
-  // --seconds ends the run at the simulated moment it makes, so that the
-  // tick due at that very moment still comes.
-  if (seconds >= 0) {
-    end = std::min(end, start + static_cast<int64_t>(static_cast<double>(seconds) * speed));
-  }
   // The real moment a simulated one comes.
   const auto real_of = [&](int64_t simulated) {
     return real_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                            static_cast<double>(simulated - start) / speed));
+                            static_cast<double>(simulated - run.start) / run.speed));
   };
   SaveReporter saves(output);
-  // The truth of each finished day goes to OUT/faults.jsonl as soon as it is
-  // known, in place of what earlier runs said of that day's file.
-  size_t truth_written = 0;
-  bool truth_ok = true;
-  const auto add_to_truth = [&] {
-    const std::vector<DayTruth>& truth = live.Truth();
-    if (truth.size() == truth_written) return;
-    try {
-      UpdateFaultTruth(
-          options.out_dir + "/" + FaultTruthFileName(1, 1),
-          std::vector<DayTruth>(truth.begin() + static_cast<std::ptrdiff_t>(truth_written),
-                                truth.end()));
-      truth_written = truth.size();
-    } catch (const std::system_error& failure) {
-      if (truth_ok) {
-        output.Error(std::string("cannot write the truth of the faults: ") + failure.what());
-      }
-      truth_ok = false;
-    }
-  };
-  int64_t now = start;
-  while (now < end) {
-    int64_t next = std::min(now + kTickSeconds, end);
+  int64_t now = run.start;
+  while (now < run.end) {
+    int64_t next = std::min(now + kTickSeconds, run.end);
     if (stop_signals.WaitUntil(real_of(next))) break;
     // Behind the real clock (a slow machine, a high speed): catch up at once.
     // What is revealed depends on the simulated moment alone, so nothing is
     // lost by skipping ticks.
     const double behind = std::chrono::duration<double>(Clock::now() - real_of(next)).count();
     if (behind > 0) {
-      next =
-          std::min(end, next + static_cast<int64_t>(behind * speed) / kTickSeconds * kTickSeconds);
+      next = std::min(
+          run.end, next + static_cast<int64_t>(behind * run.speed) / kTickSeconds * kTickSeconds);
     }
     now = next;
     live.AdvanceTo(now, [&](const LiveScenario::DayChange& change) {
-      output.Line(change.site + ": day " +
-                  change.finished_file.substr(change.finished_file.find_last_of('/') + 1) +
-                  " finished, now " +
-                  change.next_file.substr(change.next_file.find_last_of('/') + 1));
+      output.Line(change.site + ": day " + BaseName(change.finished_file) + " finished, now " +
+                  BaseName(change.next_file));
     });
     if (delivery) delivery->AdvanceTo(now);
     saves.Look(live.SaveCount(), live.SavesOk(), live.LastSaveError());
-    add_to_truth();
+    const bool truth_was_ok = truth.Ok();
+    if (!truth.Follow() && truth_was_ok) {
+      output.Error("cannot write the truth of the faults: " + truth.Error());
+    }
   }
+  return now;
+}
 
-  if (!truth_ok) {
+}  // namespace
+
+int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
+  ScenarioRun run;
+  try {
+    run = ParseScenarioRun(options);
+  } catch (const std::invalid_argument&) {
+    // Bad options or a bad scenario file.
+    return ReportCommandFailure(output);
+  }
+  StopSignals stop_signals;
+  LiveScenario live(run.scenario, options.out_dir, run.seed);
+  live.SetExistingNoticed(UnsoundFileNotice(output));
+  try {
+    live.Start(run.start);
+  } catch (...) {
+    // Another writer, a day file of another layout: nothing was written.
+    return ReportCommandFailure(output);
+  }
+  bool delivery_failed = false;
+  const std::unique_ptr<LiveDelivery> delivery =
+      StartLiveDelivery(run.scenario, options.out_dir, run.start, output, delivery_failed);
+  if (delivery_failed) return kExitUsage;
+  output.Line("Generating " + CountOf(run.scenario.sites.size(), "site", "sites") + " of " +
+              options.scenario + " into " + options.out_dir + " from " + FormatMoment(run.start) +
+              " at " + (options.speed.empty() ? std::string("1") : options.speed) +
+              "x (a tick every 2 simulated seconds; Ctrl-C or SIGTERM stops)");
+  TruthFollower truth(live, options.out_dir);
+  const int64_t now = AdvanceUntilStopped(run, live, delivery.get(), stop_signals, truth, output);
+  if (!truth.Ok()) {
     live.SaveAll();
     return output.Finish(kExitFailed);
   }
@@ -215,10 +221,10 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
   }
   // The ticks of simulated time, whether the real clock let each one be
   // waited for or they were caught up together.
-  const auto ticks = static_cast<uint64_t>((now - start) / kTickSeconds);
+  const auto ticks = static_cast<uint64_t>((now - run.start) / kTickSeconds);
   output.Line("Stopped at " + FormatMoment(now) + " (simulated) after " +
               CountOf(ticks, "tick", "ticks") + "; saved " +
-              CountOf(scenario.sites.size(), "site", "sites"));
+              CountOf(run.scenario.sites.size(), "site", "sites"));
   if (delivery && !FinishLiveDelivery(*delivery, options.out_dir, now, output)) {
     return output.Finish(kExitFailed);
   }

@@ -3,17 +3,15 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include "config/tly_config.h"
 #include "counting/day_counts.h"
 #include "counting/existing_day_file_notice.h"
 #include "flat/random_source.h"
 #include "live/generation_timer.h"
+#include "live/live_site.h"
 #include "support/date_time.h"
-#include "support/directory_lock.h"
 
 namespace tly {
 
@@ -92,22 +90,22 @@ class GenerationCycle {
   // the next save is scheduled 2 seconds after that.
   void Tick();
 
-  const DayCounts& DayData() const { return day_data_; }
-  DayCounts& DayData() { return day_data_; }
+  const DayCounts& DayData() const { return site_.Day(); }
+  DayCounts& DayData() { return site_.Day(); }
   const TTlyConfig& Config() const { return config_; }
   TTlyConfig& Config() { return config_; }
   // The date DayFileName was built from; kNoDate before the first build.
   TDateTime DayDate() const { return day_date_; }
-  const std::string& DayFileName() const { return day_file_name_; }
+  const std::string& DayFileName() const { return site_.File(); }
   // The moment at or after which the next tick with counts saves.
-  TDateTime NextSaveTime() const { return next_save_time_; }
+  TDateTime NextSaveTime() const { return site_.NextSave(); }
 
   // Whether the last SaveDay succeeded, and the text of the error that made it
   // fail (empty after a success). False/empty before the first save.
-  bool LastSaveOk() const { return last_save_ok_; }
-  const std::string& LastSaveError() const { return last_save_error_; }
+  bool LastSaveOk() const { return site_.SaveCount() > 0 && site_.LastSaveOk(); }
+  const std::string& LastSaveError() const { return site_.LastSaveError(); }
   // Number of SaveDay calls so far, successful or not.
-  uint64_t SaveCount() const { return save_count_; }
+  uint64_t SaveCount() const { return site_.SaveCount(); }
 
   // Who is told when ReloadDay continues a day file that holds a problem
   // (NoticeExistingDayFile); nobody by default.
@@ -115,41 +113,25 @@ class GenerationCycle {
 
   // Replaces the day file `file_name` with the complete file `image` in one
   // step, throwing std::system_error when it cannot.
-  using DayFileReplacer = std::function<void(const std::string& file_name, std::string_view image)>;
+  using DayFileReplacer = LiveSite::DayFileReplacer;
   // How SaveDay replaces the day file: ReplaceDayFile (config/day_file_replace.h)
   // by default, which keeps the temporary file and writes the debug log when
   // its rename is refused twice, as the window does; a headless run that
   // leaves nothing behind but its day files gives another.
-  void SetDayFileReplacer(DayFileReplacer replace) { replace_ = std::move(replace); }
+  void SetDayFileReplacer(DayFileReplacer replace) { site_.SetDayFileReplacer(std::move(replace)); }
 
  private:
   void BuildDayFileNameFor(TDateTime moment);
-  // Takes the lock of the day file's directory unless it is held and still
-  // guards that directory. Throws DirectoryBusy; a directory that cannot be
-  // locked for another reason stays unlocked (nothing can be written there).
-  void LockDayDirectory();
-  // Reads the day file that could not be read at the load and adds DayData
-  // to it. Throws std::runtime_error when it still cannot be read.
-  void CatchUpUnreadDayFile();
 
   GenerationTimer& timer_;
   OutDirSource out_dir_;
   CountsChanged counts_changed_;
   RandomSource random_;
-  std::string writer_;
-  std::optional<DirectoryLock> lock_;
-  DayCounts day_data_{};
+  // The day, its file, its lock and its saves (the program's own site).
+  LiveSite site_;
   TTlyConfig config_;
   TDateTime day_date_ = kNoDate;
-  std::string day_dir_;  // the directory day_file_name_ was built in
-  std::string day_file_name_;
-  TDateTime next_save_time_ = 0;
-  bool day_file_unread_ = false;
-  bool last_save_ok_ = false;
-  std::string last_save_error_;
-  uint64_t save_count_ = 0;
   ExistingNoticedFn existing_noticed_;
-  DayFileReplacer replace_;
 };
 
 }  // namespace tly

@@ -2,18 +2,18 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <limits>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <system_error>
 
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
+#include "live/live_site.h"
 #include "scenario/site_day.h"
 #include "scenario/site_day_faults.h"
 #include "scenario/site_layout_check.h"
-#include "support/safe_file.h"
 #include "support/system_error.h"
 
 namespace tly {
@@ -81,25 +81,23 @@ std::string WithoutUpdateLine(std::string_view text) {
 }  // namespace
 
 struct LiveScenario::Site {
-  const SiteSettings* settings = nullptr;
-  std::string dir;
+  explicit Site(const SiteSettings& site) : settings(&site), live("tly-generator run --scenario") {}
+
+  const SiteSettings* settings;
+  // The day, its file, its lock and its saves.
+  LiveSite live;
   SiteDayClock clock;                // the local day being counted
   std::vector<TrafficEvent> events;  // its passages in the order of time
   size_t next_event = 0;             // the first passage not yet counted
   size_t next_quarter = 0;           // the first real quarter hour not yet reached
-  std::unique_ptr<DayCounts> day = std::make_unique<DayCounts>();
-  std::string file;
-  // Why the day file must never be replaced (it exists but cannot be read, or
-  // describes another layout); empty when it may.
-  std::string not_replaced;
-  // The day file describes another layout than the site's (so it is not
-  // replaced either).
+  int64_t begun_at = 0;              // the moment the day began in the run
+  int64_t revealed = 0;              // seconds after midnight counted up to
+  // The day file describes another layout than the site's: it is never
+  // replaced.
   std::optional<OtherLayout> other_layout;
   // The day file is the finished day an earlier run wrote: it stays as it is.
   bool finished_before = false;
   bool dirty = false;  // counted more than the last save wrote
-  bool last_save_ok = true;
-  int64_t last_save = std::numeric_limits<int64_t>::min();
 };
 
 LiveScenario::LiveScenario(const Scenario& scenario, std::string out_dir, uint32_t seed)
@@ -110,18 +108,26 @@ LiveScenario::~LiveScenario() = default;
 void LiveScenario::Start(int64_t unix_seconds) {
   now_ = unix_seconds;
   for (const SiteSettings& settings : scenario_.sites) {
-    auto site = std::make_unique<Site>();
-    site->settings = &settings;
-    site->dir = SiteDirectory(out_dir_, settings);
+    auto owned = std::make_unique<Site>(settings);
+    Site& site = *owned;
+    const std::string dir = SiteDirectory(out_dir_, settings);
     std::error_code error;
-    std::filesystem::create_directory(site->dir, error);
-    if (error) ThrowSystemError(error.value(), "cannot create the site directory " + site->dir);
-    locks_.push_back(std::make_unique<DirectoryLock>(site->dir, "tly-generator run --scenario"));
-    BeginDay(*site, unix_seconds);
-    if (site->other_layout) throw *site->other_layout;
+    std::filesystem::create_directory(dir, error);
+    if (error) ThrowSystemError(error.value(), "cannot create the site directory " + dir);
+    site.live.SetDayFile(dir, "");
+    site.live.LockDirectory(true);
+    // A day file unread at the load is read again by the next save, and the
+    // day is then continued from it as if it had been read at once.
+    site.live.SetCatchUp([this, &site](const std::string&, DayCounts&) {
+      const bool readable = ContinueDayFile(site);
+      Reveal(site, site.revealed);
+      return readable;
+    });
+    BeginDay(site, unix_seconds);
+    if (site.other_layout) throw *site.other_layout;
     // The day so far, as a device has counted it since midnight.
-    Reveal(*site, unix_seconds - site->clock.start_unix);
-    sites_.push_back(std::move(site));
+    Reveal(site, unix_seconds - site.clock.start_unix);
+    sites_.push_back(std::move(owned));
   }
 }
 
@@ -129,32 +135,36 @@ void LiveScenario::BeginDay(Site& site, int64_t unix_seconds) {
   const TDateTime date = DatePart(LocalTimeOf(*site.settings, unix_seconds));
   site.clock = ClockOfSiteDay(*site.settings, date);
   site.events = SiteDayTraffic(*site.settings, seed_, site.clock);
-  site.file = DayFileNameFor(site.dir, date);
-  site.not_replaced.clear();
+  site.live.SetDayFile(site.live.Dir(), DayFileNameFor(site.live.Dir(), date));
+  site.begun_at = unix_seconds;
+  site.revealed = -1;
+  site.live.LoadDay(
+      [this, &site](const std::string&, DayCounts&) { return ContinueDayFile(site); });
+}
+
+bool LiveScenario::ContinueDayFile(Site& site) {
+  const std::string& file = site.live.File();
+  DayCounts& day = site.live.Day();
   site.finished_before = false;
   site.other_layout.reset();
-  if (!LoadDayFile(site.file, *site.day)) {
-    site.not_replaced = site.file + " exists but cannot be read; it is not replaced";
-  }
+  const bool readable = LoadDayFile(file, day);
   if (site.settings->profile != TrafficProfile::kFlat) {
-    site.day->ChannelCount = std::max(site.day->ChannelCount, site.settings->ChannelCount());
+    day.ChannelCount = std::max(day.ChannelCount, site.settings->ChannelCount());
   }
-  const bool counts_of_another_day = !ResumeDay(site, unix_seconds);
-  if (!site.not_replaced.empty() || site.finished_before) return;
+  const bool counts_of_another_day = !ResumeDay(site, site.begun_at);
+  if (!readable || site.finished_before) return readable;
   // A file to continue: its rows must be those the site's header describes.
-  site.other_layout = LayoutRefusal(*site.settings, site.file);
-  if (site.other_layout) {
-    site.not_replaced = site.other_layout->what();
-    return;
-  }
-  NoticeExistingDayFile(site.file, existing_noticed_);
+  site.other_layout = LayoutRefusal(*site.settings, file);
+  if (site.other_layout) return true;
+  NoticeExistingDayFile(file, existing_noticed_);
   if (counts_of_another_day && existing_noticed_) {
-    existing_noticed_(
-        site.file,
-        "its counts are not those of this scenario's day so far; they are kept and "
-        "counting goes on from " +
-            std::string(unix_seconds == site.clock.start_unix ? "the day's start" : "this moment"));
+    existing_noticed_(file,
+                      "its counts are not those of this scenario's day so far; they are kept and "
+                      "counting goes on from " +
+                          std::string(site.begun_at == site.clock.start_unix ? "the day's start"
+                                                                             : "this moment"));
   }
+  return true;
 }
 
 bool LiveScenario::ResumeDay(Site& site, int64_t unix_seconds) {
@@ -169,7 +179,7 @@ bool LiveScenario::ResumeDay(Site& site, int64_t unix_seconds) {
     site.dirty = false;
     return true;
   }
-  if (const std::optional<size_t> held = PassagesHeld(*site.day, site.events)) {
+  if (const std::optional<size_t> held = PassagesHeld(site.live.Day(), site.events)) {
     site.next_event = *held;
     return true;
   }
@@ -186,7 +196,7 @@ bool LiveScenario::ResumeDay(Site& site, int64_t unix_seconds) {
 }
 
 bool LiveScenario::FinishedBefore(const Site& site) const {
-  const std::optional<std::string> text = DayFileBytes(site.file);
+  const std::optional<std::string> text = DayFileBytes(site.live.File());
   if (!text) return false;
   const auto whole = std::make_unique<DayCounts>();
   InitDayCountsFor(*whole, site.clock.date);
@@ -206,36 +216,35 @@ void LiveScenario::AdvanceTo(int64_t unix_seconds, const DayChangeFn& day_change
       if (!day_over) break;
       // The day is complete: its last save, then the next day.
       if (!site.finished_before) Save(site, site.clock.end_unix, true);
-      const std::string finished = site.file;
+      const std::string finished = site.live.File();
       BeginDay(site, site.clock.end_unix);
-      if (day_changed) day_changed({site.settings->name, finished, site.file});
+      if (day_changed) day_changed({site.settings->name, finished, site.live.File()});
     }
-    // A site never saved is due; its mark, the lowest instant, must not be
-    // subtracted from (that overflows).
-    const bool due = site.last_save == std::numeric_limits<int64_t>::min() ||
-                     unix_seconds - site.last_save >= kSaveSeconds;
-    if (site.dirty && due) Save(site, unix_seconds);
+    if (site.dirty && site.live.SaveDue(static_cast<double>(unix_seconds)))
+      Save(site, unix_seconds);
   }
 }
 
 void LiveScenario::Reveal(Site& site, int64_t until) {
+  site.revealed = std::max(site.revealed, until);
+  DayCounts& day = site.live.Day();
   // Every quarter hour reached gets its row, zeros included; the flat
   // profile writes rows only for quarter hours with counts.
   for (; site.next_quarter < site.clock.slot.size() &&
          static_cast<int64_t>(site.next_quarter) * kQuarterSeconds <= until;
        ++site.next_quarter) {
     if (site.settings->profile != TrafficProfile::kFlat) {
-      MarkSlotUsed(*site.day, site.clock.slot[site.next_quarter]);
+      MarkSlotUsed(day, site.clock.slot[site.next_quarter]);
       site.dirty = true;
     }
   }
   for (; site.next_event < site.events.size() && site.events[site.next_event].second <= until;
        ++site.next_event) {
     const TrafficEvent& event = site.events[site.next_event];
-    int32_t& counter = site.day->Slots[event.slot].Counts[event.channel - 1];
+    int32_t& counter = day.Slots[event.slot].Counts[event.channel - 1];
     counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);
-    MarkSlotUsed(*site.day, event.slot);
-    site.day->ChannelCount = std::max(site.day->ChannelCount, site.settings->ChannelCount());
+    MarkSlotUsed(day, event.slot);
+    day.ChannelCount = std::max(day.ChannelCount, site.settings->ChannelCount());
     site.dirty = true;
   }
 }
@@ -245,50 +254,46 @@ bool LiveScenario::SaveAll() {
   for (const std::unique_ptr<Site>& site : sites_) {
     if (site->finished_before) continue;
     Save(*site, now_);
-    all = all && site->last_save_ok;
+    all = all && site->live.LastSaveOk();
   }
   return all;
 }
 
 bool LiveScenario::SavesOk() const {
   return std::all_of(sites_.begin(), sites_.end(),
-                     [](const std::unique_ptr<Site>& site) { return site->last_save_ok; });
+                     [](const std::unique_ptr<Site>& site) { return site->live.LastSaveOk(); });
 }
 
 void LiveScenario::Save(Site& site, int64_t unix_seconds, bool day_over) {
   ++saves_;
-  site.last_save = unix_seconds;
-  try {
-    // Replacing it would drop the rows it holds, or give them a header that
-    // does not describe them.
-    if (!site.not_replaced.empty()) throw std::runtime_error(site.not_replaced);
+  site.live.ScheduleSave(static_cast<double>(unix_seconds + kSaveSeconds));
+  const bool was_ok = site.live.LastSaveOk();
+  const bool all_were_ok = SavesOk();
+  std::optional<DayTruth> truth;
+  const bool saved = site.live.Save([&](const DayCounts& day) {
+    // Replacing it would give its rows a header that does not describe them.
+    if (site.other_layout) throw std::runtime_error(site.other_layout->what());
+    if (site.finished_before) return DayFileUpdate{};
     const TDateTime updated_at = LocalTimeOf(*site.settings, unix_seconds);
-    if (day_over && site.settings->faults.Any()) {
-      // The day as the site delivers it, broken as its rates draw.
-      FaultedSiteDay faulted =
-          PlantSiteDayFaults(*site.settings, seed_, site.clock.date, *site.day, updated_at);
-      if (faulted.written) {
-        ReplaceFileWith(site.file, faulted.image);
-      } else {
-        std::error_code error;
-        std::filesystem::remove(site.file, error);
-        if (error) ThrowSystemError(error.value(), "cannot remove " + site.file);
-      }
-      truth_.push_back({site.settings->name + "/" + DayFileBaseName(site.clock.date),
-                        std::move(faulted.records)});
-    } else {
-      ReplaceFileWith(site.file, SiteDayImage(*site.settings, *site.day, updated_at));
+    if (!day_over || !site.settings->faults.Any()) {
+      return DayFileUpdate{DayFileUpdate::Kind::kReplace,
+                           SiteDayImage(*site.settings, day, updated_at)};
     }
-    site.dirty = false;
-    if (!site.last_save_ok) {
-      site.last_save_ok = true;
-      if (SavesOk()) last_error_.clear();
-    }
-  } catch (const std::runtime_error& error) {
-    // std::system_error included.
-    if (SavesOk()) last_error_ = error.what();
-    site.last_save_ok = false;
+    // The day as the site delivers it, broken as its rates draw.
+    FaultedSiteDay faulted =
+        PlantSiteDayFaults(*site.settings, seed_, site.clock.date, day, updated_at);
+    truth = DayTruth{site.settings->name + "/" + DayFileBaseName(site.clock.date),
+                     std::move(faulted.records)};
+    return faulted.written ? DayFileUpdate{DayFileUpdate::Kind::kReplace, std::move(faulted.image)}
+                           : DayFileUpdate{DayFileUpdate::Kind::kRemove, {}};
+  });
+  if (!saved) {
+    if (all_were_ok) last_error_ = site.live.LastSaveError();
+    return;
   }
+  if (truth) truth_.push_back(std::move(*truth));
+  site.dirty = false;
+  if (!was_ok && SavesOk()) last_error_.clear();
 }
 
 }  // namespace tly

@@ -33,7 +33,10 @@ namespace tly {
 // the day finished with its faults is left as it is. A file whose counts are
 // no beginning of the day (another seed, an edit) is continued all the same,
 // counting from the moment the day begins in the run, and the owner is told.
-// Toolkit-free; one thread drives it.
+// A file that exists but cannot be read when its day begins is never
+// replaced: each save reads it again first and fails while it cannot; once it
+// can, the day is continued from it as if it had been read at once. Each site
+// is a LiveSite (live_site.h). Toolkit-free; one thread drives it.
 class LiveScenario {
  public:
   // What happened to a site that the owner may want to tell.
@@ -90,6 +93,11 @@ class LiveScenario {
   void Save(Site& site, int64_t unix_seconds, bool day_over = false);
   // Makes `site` the day that contains `unix_seconds`, continuing its file.
   void BeginDay(Site& site, int64_t unix_seconds);
+  // Loads `site`'s day file and continues the day from it as it began in the
+  // run: where counting resumes, whether the file is the finished day or of
+  // another layout, and what the owner is told. False when the file exists
+  // but cannot be read.
+  bool ContinueDayFile(Site& site);
   // Where `site`'s passages of the day start being counted, given what its
   // day file holds; the day begins in the run at `unix_seconds`. False when
   // the file holds counts of no beginning of the day: they are kept, and
@@ -106,7 +114,6 @@ class LiveScenario {
   std::string out_dir_;
   uint32_t seed_;
   std::vector<std::unique_ptr<Site>> sites_;
-  std::vector<std::unique_ptr<DirectoryLock>> locks_;
   int64_t now_ = 0;  // the simulated instant reached
   uint64_t saves_ = 0;
   std::string last_error_;

@@ -5,12 +5,11 @@
 #include <limits>
 #include <stdexcept>
 #include <system_error>
-#include <vector>
 
 #include "cli/deliver_command.h"
 #include "delivery/live_delivery.h"
-#include "faults/fault_truth_file.h"
 #include "live/live_scenario.h"
+#include "live/truth_follower.h"
 
 namespace tly {
 namespace {
@@ -65,20 +64,7 @@ void LiveRun::run() {
   }
   // The truth of each finished day goes to OUT/faults.jsonl at once, as the
   // command does.
-  QString truth_error;
-  size_t truth_written = 0;
-  const auto add_to_truth = [&] {
-    const std::vector<DayTruth>& truth = live.Truth();
-    if (truth.size() == truth_written) return;
-    try {
-      UpdateFaultTruth(out + "/" + FaultTruthFileName(1, 1),
-                       std::vector<DayTruth>(truth.begin() + static_cast<ptrdiff_t>(truth_written),
-                                             truth.end()));
-      truth_written = truth.size();
-    } catch (const std::system_error& failure) {
-      truth_error = QString::fromUtf8(failure.what());
-    }
-  };
+  TruthFollower truth(live, out);
   using Clock = std::chrono::steady_clock;
   const Clock::time_point real_start = Clock::now();
   const auto simulated_at = [&](Clock::time_point real) {
@@ -101,13 +87,13 @@ void LiveRun::run() {
       emit DayFinished(QString::fromStdString(change.site),
                        QString::fromStdString(change.finished_file));
     });
-    add_to_truth();
+    truth.Follow();
     if (delivery) delivery->AdvanceTo(now);
     emit Progressed(now, live.SaveCount(),
                     live.SavesOk() ? QString() : QString::fromStdString(live.LastSaveError()));
   }
   const bool saved = live.SaveAll();
-  add_to_truth();
+  truth.Follow();
   size_t undelivered = 0;
   QString delivery_error;
   if (delivery) {
@@ -122,8 +108,9 @@ void LiveRun::run() {
   if (!saved) {
     emit Stopped(
         tr("Stopped; the last save failed: %1").arg(QString::fromStdString(live.LastSaveError())));
-  } else if (!truth_error.isEmpty()) {
-    emit Stopped(tr("Stopped; the truth of the faults cannot be written: %1").arg(truth_error));
+  } else if (!truth.Ok()) {
+    emit Stopped(tr("Stopped; the truth of the faults cannot be written: %1")
+                     .arg(QString::fromStdString(truth.Error())));
   } else if (!delivery_error.isEmpty()) {
     emit Stopped(tr("Stopped; the delivery log cannot be written: %1").arg(delivery_error));
   } else if (undelivered > 0) {
