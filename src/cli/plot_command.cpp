@@ -150,6 +150,67 @@ QByteArray DrawChart(const PlotData& data, const std::string& format, QSize size
   return buffer.data();
 }
 
+// Whether --size and --out can be used (each bad one told): the size into
+// `width` and `height`, the picture's format into `format`.
+bool ReadOutOptions(const PlotOptions& options, int& width, int& height, std::string& format) {
+  if (!ParseSize(options.size, width, height)) {
+    Complain("--size " + options.size + " is not WIDTHxHEIGHT with a width from " +
+             std::to_string(kMinWidth) + " to " + std::to_string(kMaxWidth) +
+             " and a height from " + std::to_string(kMinHeight) + " to " +
+             std::to_string(kMaxHeight));
+    return false;
+  }
+  format = FormatOf(options.out);
+  if (format.empty()) {
+    Complain("--out " + options.out + " does not end in .png or .svg");
+    return false;
+  }
+  if (const std::string problem = OutFolderProblem(options.out); !problem.empty()) {
+    Complain("--out " + options.out + " cannot be written: " + problem);
+    return false;
+  }
+  return true;
+}
+
+// What reading the files given to plot came to.
+struct ReadFiles {
+  PlotData data;
+  bool refused = false;    // a file could not be read or is not sound
+  bool too_large = false;  // one of them was larger than any day file
+};
+
+// Reads and checks each of `options.files` into the chart's data, telling
+// what is refused.
+ReadFiles ReadPlotFiles(const PlotOptions& options) {
+  ReadFiles read;
+  const std::string_view verdict = options.force ? " (drawn as far as it can be read)" : "";
+  for (const std::string& path : options.files) {
+    std::string problem;
+    const std::optional<std::string> bytes = ReadGivenFile(path, problem);
+    if (!bytes) {
+      Complain("cannot read " + path + ": " + problem + (options.force ? " (left out)" : ""));
+      read.refused = true;
+      read.too_large |= problem == TooLargeProblem(kMaxDayFileBytes);
+      continue;
+    }
+    // Refused whenever verify calls it bad, with the problem verify names.
+    const std::vector<DayFileFinding> findings = InspectDayFile(*bytes, DateFromFileName(path));
+    if (!findings.empty()) {
+      Complain(path + " is not a sound day file: " + findings.front().problem +
+               std::string(verdict));
+      read.refused = true;
+    }
+    for (const std::string& header_problem : AddPlotDay(read.data, path, *bytes)) {
+      // A file that failed the check is already refused; its details would
+      // only repeat the one problem in other words.
+      if (!findings.empty()) break;
+      Complain(path + ": " + header_problem + std::string(verdict));
+      read.refused = true;
+    }
+  }
+  return read;
+}
+
 }  // namespace
 
 CLI::App* AddPlotCommand(CLI::App& app, PlotOptions& options) {
@@ -173,55 +234,14 @@ CLI::App* AddPlotCommand(CLI::App& app, PlotOptions& options) {
 
 int RunPlotCommand(const PlotOptions& options) {
   int width = 0, height = 0;
-  if (!ParseSize(options.size, width, height)) {
-    Complain("--size " + options.size + " is not WIDTHxHEIGHT with a width from " +
-             std::to_string(kMinWidth) + " to " + std::to_string(kMaxWidth) +
-             " and a height from " + std::to_string(kMinHeight) + " to " +
-             std::to_string(kMaxHeight));
-    return kExitUsage;
-  }
-  const std::string format = FormatOf(options.out);
-  if (format.empty()) {
-    Complain("--out " + options.out + " does not end in .png or .svg");
-    return kExitUsage;
-  }
-  if (const std::string problem = OutFolderProblem(options.out); !problem.empty()) {
-    Complain("--out " + options.out + " cannot be written: " + problem);
-    return kExitUsage;
-  }
-
-  PlotData data;
-  bool refused = false;
-  bool too_large = false;
-  const std::string_view verdict = options.force ? " (drawn as far as it can be read)" : "";
-  for (const std::string& path : options.files) {
-    std::string problem;
-    const std::optional<std::string> bytes = ReadGivenFile(path, problem);
-    if (!bytes) {
-      Complain("cannot read " + path + ": " + problem + (options.force ? " (left out)" : ""));
-      refused = true;
-      too_large |= problem == TooLargeProblem(kMaxDayFileBytes);
-      continue;
-    }
-    // Refused whenever verify calls it bad, with the problem verify names.
-    const std::vector<DayFileFinding> findings = StrictFindings(*bytes, DateFromFileName(path));
-    if (!findings.empty()) {
-      Complain(path + " is not a sound day file: " + findings.front().problem +
-               std::string(verdict));
-      refused = true;
-    }
-    for (const std::string& header_problem : AddPlotDay(data, path, *bytes)) {
-      // A file that failed the check is already refused; its details would
-      // only repeat the one problem in other words.
-      if (!findings.empty()) break;
-      Complain(path + ": " + header_problem + std::string(verdict));
-      refused = true;
-    }
-  }
-  if (refused && !options.force) {
+  std::string format;
+  if (!ReadOutOptions(options, width, height, format)) return kExitUsage;
+  const ReadFiles read = ReadPlotFiles(options);
+  const PlotData& data = read.data;
+  if (read.refused && !options.force) {
     Complain("nothing written; --force draws what can be read");
     // A file larger than any day file was not what plot is for.
-    return too_large ? kExitUsage : kExitFailed;
+    return read.too_large ? kExitUsage : kExitFailed;
   }
   if (data.days.empty()) {
     Complain("no day file could be read; nothing written");

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
@@ -14,28 +16,24 @@
 #include "config/tly_config.h"
 #include "dayfile/day_file_lines.h"
 #include "dayfile/day_file_reader.h"
-#include "dayfile/row_text.h"
+#include "dayfile/row_reading.h"
 #include "flat/default_layout.h"
 #include "support/directory_lock.h"
 
 namespace tly {
 namespace {
 
-// The first data line of `text` that a reader cannot place as a row, in
-// words, or "" when every one can.
+// The first data line of `text` that a reader cannot place as a row (no
+// shop code, date and strict time "hh:nn"), in words, or "" when every one
+// can.
 std::string FirstUnplaceableRow(std::string_view text) {
   std::string problem;
   size_t number = 0;
   ScanDayFileText(text, [&](std::string_view row) {
     ++number;
     if (!problem.empty()) return;
-    const std::string time = ExtractField(row, kFieldDelimiter, 2);
-    const bool fields = std::count(row.begin(), row.end(), kFieldDelimiter) >= 2;
-    const bool clock = time.size() == 5 && time[2] == ':' &&
-                       std::all_of(time.begin(), time.end(),
-                                   [](char c) { return c == ':' || (c >= '0' && c <= '9'); }) &&
-                       std::stoi(time.substr(0, 2)) <= 23 && std::stoi(time.substr(3)) <= 59;
-    if (!fields || !clock) {
+    const std::vector<std::string_view> fields = SplitRowFields(row);
+    if (fields.size() < 3 || StrictQuarterOf(fields[2]) < 0) {
       problem = "data line " + std::to_string(number) + " (\"" + PrintableText(row.substr(0, 40)) +
                 "\") is not a row with a shop code, a date and a time hh:nn";
     }

@@ -76,7 +76,7 @@ std::vector<std::string> TruthScoreLines(const std::string& truth,
 }
 
 VerifiedFile CheckReadDayFile(const std::string& path, std::string_view bytes) {
-  VerifiedFile verified{{path, StrictFindings(bytes, DateFromFileName(path)), {}}, {}};
+  VerifiedFile verified{{path, InspectDayFile(bytes, DateFromFileName(path)), {}}, {}};
   CheckedFile& file = verified.checked;
   for (const DayFileFinding& finding : file.findings) {
     file.quarters.push_back(QuarterShownAt(bytes, finding.line));

@@ -1,10 +1,8 @@
 #include "config/header_config.h"
 
-#include <charconv>
-#include <cstdlib>
+#include <cstdint>
 #include <string>
 
-#include "dayfile/day_file_lines.h"
 #include "dayfile/header_layout.h"
 
 namespace tly {
@@ -14,38 +12,6 @@ int KindOfLetter(char letter) {
   if (letter == 'A' || letter == 'B') return 1;
   if (letter == 'C' || letter == 'D') return 2;
   return 0;
-}
-
-// Reads "#R", "#K" and "#F" lines of the header into `config` where they
-// follow their pattern.
-void ReadValues(std::string_view text, TTlyConfig& config) {
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (!IsTagLine(line) || IsSealLine(line)) break;
-    const std::string_view value = line.substr(2);
-    if (line[1] == 'R' && value.size() == 16 &&
-        value.find_first_not_of("12") == std::string_view::npos) {
-      uint32_t flags = config.Flags & ~(0xFFFFu << 12);
-      for (int k = 1; k <= 16; ++k) {
-        if (value[k - 1] == '2') flags |= 1u << (11 + k);
-      }
-      config.Flags = flags;
-    } else if (line[1] == 'K') {
-      const std::string number(value.substr(value.find_first_not_of(' ') == std::string_view::npos
-                                                ? value.size()
-                                                : value.find_first_not_of(' ')));
-      char* parsed_end = nullptr;
-      const double k = std::strtod(number.c_str(), &parsed_end);
-      if (!number.empty() && parsed_end == number.c_str() + number.size()) config.KValue = k;
-    } else if (line[1] == 'F') {
-      int32_t f = 0;
-      const auto [ptr, error] = std::from_chars(value.data(), value.data() + value.size(), f);
-      if (error == std::errc() && ptr == value.data() + value.size()) config.FValue = f;
-    }
-  }
 }
 
 }  // namespace
@@ -90,7 +56,15 @@ std::optional<TTlyConfig> ConfigOfHeader(std::string_view text) {
   config.SyncDoorsFromChannels();
   config.BuildTly01Channels();
   config.ShopName = layout.shop_name;
-  ReadValues(text, config);
+  if (layout.marks) {
+    uint32_t flags = config.Flags & ~(0xFFFFu << 12);
+    for (int k = 1; k <= 16; ++k) {
+      if ((*layout.marks)[k - 1]) flags |= 1u << (11 + k);
+    }
+    config.Flags = flags;
+  }
+  if (layout.k_value) config.KValue = *layout.k_value;
+  if (layout.f_value) config.FValue = *layout.f_value;
   return config;
 }
 

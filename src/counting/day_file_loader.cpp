@@ -6,9 +6,9 @@
 
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
+#include "dayfile/row_reading.h"
 #include "dayfile/row_text.h"
 #include "support/clock.h"
-#include "support/text_trim.h"
 
 namespace tly {
 namespace {
@@ -20,19 +20,12 @@ namespace {
 void TakeDateOfLastRow(std::string_view last_line, DayCounts& day) {
   FieldReader fields(last_line);
   fields.Next();
-  const std::string_view text = TrimBlanksAndControls(fields.Next());
-  int32_t day_of_month = 0;
-  int32_t month = 0;
-  int32_t year = DecodeDate(day.Date).Year;
-  if (!ParseCharsInteger(text, 1, 2, day_of_month) || !ParseCharsInteger(text, 4, 2, month)) return;
-  if (text.size() == 10) {
-    if (!ParseCharsInteger(text, 7, 4, year)) return;
-  } else if (text.size() == 8) {
-    if (!ParseCharsInteger(text, 7, 2, year)) return;
-    year += 2000;
-  }
+  CivilDate civil = DecodeDate(day.Date);
   TDateTime date = 0;
-  if (!TryEncodeDate(year, month, day_of_month, date)) return;
+  if (!ReadLenientDate(fields.Next(), civil) ||
+      !TryEncodeDate(civil.Year, civil.Month, civil.Day, date)) {
+    return;
+  }
   if (date != day.Date) InitDayCountsFor(day, date);
 }
 
@@ -42,13 +35,8 @@ void MergeRow(std::string_view line, DayCounts& day) {
   FieldReader fields(line);
   fields.Next();
   fields.Next();
-  const std::string_view time = TrimBlanksAndControls(fields.Next());
-  int32_t hour = 0;
-  int32_t minute = 0;
-  if (!ParseCharsInteger(time, 1, 2, hour) || !ParseCharsInteger(time, 4, 2, minute)) return;
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return;
-
-  const int32_t s = hour * 4 + minute / 15;
+  const int32_t s = LenientQuarterOf(fields.Next());
+  if (s < 0) return;
   MarkSlotUsed(day, s);
   int32_t channels = 0;
   while (channels < kMaxChannels &&

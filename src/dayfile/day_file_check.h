@@ -12,18 +12,16 @@ struct DayFileCheck {
   std::string problem;  // empty when ok
 };
 
-// Checks the bytes of a day file the way a reader of the format sees it:
-// every line ends with CR LF (a lone LF, a stray CR or a last line without
-// CR LF is a fault); the header starts with a "#T" line and runs, '#' lines
-// only, to the first "#S" line; the two column title lines follow exactly;
-// every further line is a data row (shop code, a valid date "dd/mm/yyyy" equal
-// in every row, a time "hh:nn" whose quarter hour comes after the previous
-// row's, and at most 64 count fields, each a space and a 32-bit decimal
-// integer); and the "#S" text is the SHA-1 in upper-case hexadecimal of the
-// rows, each followed by CR LF, or empty when there are no rows. The format
-// itself is described in doc/day-file-format.md.
-// Problems are reported in file order. Never throws for any input (beyond
-// std::bad_alloc).
+// The verdict of the strict reading (InspectDayFile of day_file_findings.h,
+// for a file whose name is no day) on the structure of a day file's bytes:
+// its first finding about the line ends (every line ended by CR LF), the
+// header from its "#T" line to its "#S" line, the two title lines, the rows
+// (fields, date, time, order, count fields) or the seal. What a file of
+// sound structure may still hold (stray bytes, missing header lines, count
+// fields the header does not describe, another shop code, negative counts
+// or occupancy) is left to InspectDayFile's other findings: a writer's own
+// output passes this check whatever layout its rows have. Never throws for
+// any input (beyond std::bad_alloc).
 DayFileCheck CheckDayFile(std::string_view bytes);
 
 }  // namespace tly

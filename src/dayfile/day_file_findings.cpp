@@ -2,16 +2,16 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <map>
 
-#include "dayfile/day_file_check.h"
 #include "dayfile/day_file_lines.h"
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
 #include "dayfile/header_layout.h"
+#include "dayfile/line_scanner.h"
+#include "dayfile/row_reading.h"
 #include "dayfile/row_text.h"
 #include "dayfile/sealed_image.h"
 
@@ -47,26 +47,6 @@ bool PrintableAscii(unsigned char c) {
   return c == '\t' || (c >= 0x20 && c < 0x7F);
 }
 
-// The value of `text` when it is exactly `text.size()` decimal digits.
-bool Digits(std::string_view text, int& value) {
-  if (text.empty()) return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc();
-}
-
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
-    if (tab == std::string_view::npos) return fields;
-    start = tab + 1;
-  }
-}
-
 std::string QuarterText(int slot) {
   char text[32];
   std::snprintf(text, sizeof text, "%02d:%02d", slot / 4, (slot % 4) * 15);
@@ -84,9 +64,29 @@ int TagNumber(std::string_view line) {
   return number;
 }
 
+// "dd/mm/yyyy" of `day`, "" for kNoDate.
+std::string DateText(TDateTime day) {
+  if (day == kNoDate) return {};
+  const CivilDate civil = DecodeDate(day);
+  char text[48];
+  std::snprintf(text, sizeof text, "%02d/%02d/%04d", civil.Day, civil.Month, civil.Year);
+  return text;
+}
+
+// What the rows seen so far leave for the next one.
+struct RowsSoFar {
+  std::string rows;  // each with its line end, for the seal
+  std::string_view first_date;
+  std::string_view first_shop;
+  std::string_view previous_row;
+  int previous_slot = -1;
+  int64_t occupancy = 0;
+  bool occupancy_told = false;
+};
+
 class Inspector {
  public:
-  Inspector(std::string_view bytes, TDateTime day) : bytes_(bytes), day_(day) {}
+  Inspector(std::string_view bytes, TDateTime day) : bytes_(bytes), expected_date_(DateText(day)) {}
 
   std::vector<DayFileFinding> Run() {
     if (bytes_.empty()) {
@@ -111,29 +111,22 @@ class Inspector {
   void SplitLines() {
     size_t lf_only = 0;
     size_t first_lf_only = 0;
-    size_t start = 0;
-    while (start < bytes_.size()) {
-      const size_t lf = bytes_.find('\n', start);
-      const bool ended = lf != std::string_view::npos;
-      std::string_view line = bytes_.substr(start, ended ? lf - start : std::string_view::npos);
+    LineScanner scanner(bytes_);
+    for (ScannedLine line; scanner.Next(line);) {
       const size_t index = lines_.size();
-      if (!line.empty() && line.back() == '\r') {
-        line.remove_suffix(1);
-        if (!ended) {
-          Add(index + 1, FindingKind::kTruncated,
-              Label(index) + " ends with CR without LF: the file ends inside a line end");
-        }
-      } else if (ended) {
+      if (line.end == LineEnd::kCrAtEnd) {
+        Add(index + 1, FindingKind::kTruncated,
+            Label(index) + " ends with CR without LF: the file ends inside a line end");
+      } else if (line.end == LineEnd::kLf) {
         if (lf_only++ == 0) first_lf_only = index;
-      } else {
+      } else if (line.end == LineEnd::kNone) {
         Add(index + 1, FindingKind::kTruncated,
             Label(index) + " has no line end: the file ends inside a line");
       }
-      if (line.find('\r') != std::string_view::npos) {
+      if (line.text.find('\r') != std::string_view::npos) {
         Add(index + 1, FindingKind::kCrInLine, Label(index) + " holds a CR inside the line");
       }
-      lines_.push_back(line);
-      start = ended ? lf + 1 : bytes_.size();
+      lines_.push_back(line.text);
     }
     if (lf_only > 0) {
       Add(first_lf_only + 1, FindingKind::kLfLineEnds,
@@ -176,6 +169,14 @@ class Inspector {
       return 0;
     }
     seal_line_ = seal;
+    CheckTagLines(seal);
+    ReadLayout(seal);
+    return CheckTitleLines(seal + 1);
+  }
+
+  // The '#' lines before the seal line `seal`: each one a '#' line, the door
+  // and channel lines numbered without gaps, the single-value tags once.
+  void CheckTagLines(size_t seal) {
     std::map<std::string_view, std::vector<size_t>> tags;
     int next_door = 1;
     int next_channel = 1;
@@ -188,21 +189,7 @@ class Inspector {
       if (line.substr(0, kShopNameTag.size()) == kShopNameTag) continue;
       const std::string_view tag = line.substr(0, 2);
       if (tag == "#D" || tag == "#C") {
-        const bool door = tag == "#D";
-        int& next = door ? next_door : next_channel;
-        const int number = TagNumber(line);
-        const char* what = door ? "door" : "channel";
-        if (number > next) {
-          Add(i + 1, FindingKind::kMissingHeaderLine,
-              Label(i) + " is " + what + " " + std::to_string(number) + ", but the " +
-                  std::string(tag) + " line of " + what + " " + std::to_string(next) +
-                  " is missing");
-        } else if (number < next) {
-          Add(i + 1, FindingKind::kHeader,
-              Label(i) + " is " + what + " " + std::to_string(number) + " after " + what + " " +
-                  std::to_string(next - 1));
-        }
-        next = std::max(next, number + 1);
+        CheckNumbering(i, tag == "#D", tag == "#D" ? next_door : next_channel);
         continue;
       }
       tags[tag].push_back(i);
@@ -221,7 +208,28 @@ class Inspector {
       Add(found->second[1] + 1, FindingKind::kHeader,
           Label(found->second[1]) + " is a second #T line");
     }
+  }
 
+  // The door or channel line `i` against `next`, the number due there.
+  void CheckNumbering(size_t i, bool door, int& next) {
+    const std::string_view tag = door ? "#D" : "#C";
+    const int number = TagNumber(lines_[i]);
+    const char* what = door ? "door" : "channel";
+    if (number > next) {
+      Add(i + 1, FindingKind::kMissingHeaderLine,
+          Label(i) + " is " + what + " " + std::to_string(number) + ", but the " +
+              std::string(tag) + " line of " + what + " " + std::to_string(next) + " is missing");
+    } else if (number < next) {
+      Add(i + 1, FindingKind::kHeader,
+          Label(i) + " is " + what + " " + std::to_string(number) + " after " + what + " " +
+              std::to_string(next - 1));
+    }
+    next = std::max(next, number + 1);
+  }
+
+  // The doors and channels of the header: what cannot be read of them, and
+  // the directions of the active channels for the occupancy.
+  void ReadLayout(size_t seal) {
     const HeaderLayout layout = ParseHeaderLayout(bytes_);
     for (const std::string& problem : layout.problems) {
       Add(seal + 1, FindingKind::kHeader, Label(seal) + " ends a header whose line " + problem);
@@ -231,8 +239,10 @@ class Inspector {
       highest_active_ = std::max(highest_active_, channel.number);
       direction_[channel.number] = channel.out ? -1 : 1;
     }
+  }
 
-    size_t index = seal + 1;
+  // The two title lines from `index` on; returns the index behind them.
+  size_t CheckTitleLines(size_t index) {
     if (index < lines_.size() && lines_[index] == kTitleLine1) {
       ++index;
     } else {
@@ -249,125 +259,10 @@ class Inspector {
   }
 
   void CheckRows(size_t begin) {
-    std::string rows;
-    std::string_view first_date;
-    std::string_view first_shop;
-    std::string_view previous_row;
-    int previous_slot = -1;
-    int64_t occupancy = 0;
-    bool occupancy_told = false;
-    const bool occupancy_known = std::any_of(direction_.begin(), direction_.end(),
-                                             [](const auto& c) { return c.second > 0; }) &&
-                                 std::any_of(direction_.begin(), direction_.end(),
-                                             [](const auto& c) { return c.second < 0; });
-    std::string expected_date;
-    if (day_ != kNoDate) {
-      const CivilDate civil = DecodeDate(day_);
-      char text[48];
-      std::snprintf(text, sizeof text, "%02d/%02d/%04d", civil.Day, civil.Month, civil.Year);
-      expected_date = text;
-    }
-    for (size_t index = begin; index < lines_.size(); ++index) {
-      const std::string_view line = lines_[index];
-      rows += line;
-      rows += kLineEnd;
-      const std::string label = Label(index);
-      const auto add = [&](FindingKind kind, const std::string& problem) {
-        Add(index + 1, kind, label + " " + problem);
-      };
-      if (!IsDataLine(line)) {
-        add(FindingKind::kBadRow, "is not a data row");
-        continue;
-      }
-      const std::vector<std::string_view> fields = Fields(line);
-      if (fields.size() < 3) {
-        add(FindingKind::kBadRow, "has fewer than 3 fields");
-        continue;
-      }
-      if (first_shop.empty()) first_shop = fields[0];
-      if (fields[0] != first_shop) {
-        add(FindingKind::kShopCode, "has the shop code \"" + std::string(fields[0]) +
-                                        "\", the first row \"" + std::string(first_shop) + "\"");
-      }
-      int d = 0, m = 0, y = 0;
-      const std::string_view date = fields[1];
-      if (date.size() != 10 || date[2] != '/' || date[5] != '/' || !Digits(date.substr(0, 2), d) ||
-          !Digits(date.substr(3, 2), m) || !Digits(date.substr(6, 4), y) || !IsValidDate(y, m, d)) {
-        add(FindingKind::kBadRow, "has no valid date dd/mm/yyyy");
-      } else {
-        if (first_date.empty()) first_date = date;
-        if (!expected_date.empty() && date != expected_date) {
-          add(FindingKind::kWrongDate,
-              "has the date " + std::string(date) + ", not the file name's day " + expected_date);
-        } else if (date != first_date) {
-          add(FindingKind::kWrongDate, "has another date (" + std::string(date) +
-                                           ") than the first row (" + std::string(first_date) +
-                                           ")");
-        }
-      }
-      int hour = 0, minute = 0;
-      const std::string_view time = fields[2];
-      if (time.size() != 5 || time[2] != ':' || !Digits(time.substr(0, 2), hour) ||
-          !Digits(time.substr(3, 2), minute) || hour > 23 || minute > 59) {
-        add(FindingKind::kBadRow, "has no valid time hh:nn");
-      } else {
-        const int slot = hour * 4 + minute / 15;
-        if (line == previous_row) {
-          add(FindingKind::kDuplicateRow, "repeats the row before it");
-        } else if (slot <= previous_slot) {
-          add(FindingKind::kOutOfOrder, "is of the quarter hour " + QuarterText(slot) +
-                                            ", which does not come after the previous row's (" +
-                                            QuarterText(previous_slot) + ")");
-        }
-        previous_slot = slot;
-      }
-      previous_row = line;
-
-      const size_t counts = fields.size() - 3;
-      if (counts > static_cast<size_t>(kMaxRowCounts)) {
-        add(FindingKind::kBadRow, "has more than 64 count fields");
-      }
-      if (highest_active_ > 0 && counts != static_cast<size_t>(highest_active_)) {
-        add(FindingKind::kFieldCount, "has " + std::to_string(counts) +
-                                          " count fields; the header's highest active channel "
-                                          "is " +
-                                          std::to_string(highest_active_));
-      }
-      for (size_t i = 3; i < fields.size() && i - 3 < static_cast<size_t>(kMaxRowCounts); ++i) {
-        const std::string_view field = fields[i];
-        int32_t value = 0;
-        bool sound = field.size() >= 2 && field[0] == ' ';
-        if (sound) {
-          const char* end = field.data() + field.size();
-          const auto parsed = std::from_chars(field.data() + 1, end, value);
-          sound = parsed.ec == std::errc() && parsed.ptr == end;
-        }
-        const int channel = static_cast<int>(i - 2);
-        if (!sound) {
-          add(FindingKind::kBadRow,
-              "has a count field that is not a space and a 32-bit integer "
-              "(field " +
-                  std::to_string(i + 1) + ")");
-          continue;
-        }
-        if (value < 0) {
-          add(FindingKind::kNegativeCount, "has the negative count " + std::to_string(value) +
-                                               " on channel " + std::to_string(channel));
-        }
-        if (const auto found = direction_.find(channel); found != direction_.end()) {
-          occupancy += found->second * static_cast<int64_t>(value);
-        }
-      }
-      if (occupancy_known && occupancy < 0 && !occupancy_told) {
-        occupancy_told = true;
-        add(FindingKind::kNegativeOccupancy,
-            "brings the occupancy (entries minus exits since the day began, as if the counter "
-            "missed no passage) to " +
-                std::to_string(occupancy));
-      }
-    }
+    RowsSoFar so_far;
+    for (size_t index = begin; index < lines_.size(); ++index) CheckRow(index, so_far);
     const std::string_view seal = lines_[seal_line_].substr(2);
-    const std::string expected = SealOfRows(rows);
+    const std::string expected = SealOfRows(so_far.rows);
     if (seal != expected) {
       Add(seal_line_ + 1, FindingKind::kBadSeal,
           Label(seal_line_) + ": the seal \"" + std::string(seal) +
@@ -376,8 +271,110 @@ class Inspector {
     }
   }
 
+  // Adds the finding `problem` about the row at `index`.
+  void AddRow(size_t index, FindingKind kind, const std::string& problem) {
+    Add(index + 1, kind, Label(index) + " " + problem);
+  }
+
+  void CheckRow(size_t index, RowsSoFar& so_far) {
+    const std::string_view line = lines_[index];
+    so_far.rows += line;
+    so_far.rows += kLineEnd;
+    if (!IsDataLine(line)) return AddRow(index, FindingKind::kBadRow, "is not a data row");
+    const std::vector<std::string_view> fields = SplitRowFields(line);
+    if (fields.size() < 3) return AddRow(index, FindingKind::kBadRow, "has fewer than 3 fields");
+    if (so_far.first_shop.empty()) so_far.first_shop = fields[0];
+    if (fields[0] != so_far.first_shop) {
+      AddRow(index, FindingKind::kShopCode,
+             "has the shop code \"" + std::string(fields[0]) + "\", the first row \"" +
+                 std::string(so_far.first_shop) + "\"");
+    }
+    CheckRowDate(index, fields[1], so_far);
+    CheckRowTime(index, fields[2], so_far);
+    so_far.previous_row = line;
+    CheckRowCounts(index, fields, so_far);
+  }
+
+  void CheckRowDate(size_t index, std::string_view date, RowsSoFar& so_far) {
+    CivilDate civil;
+    if (!ReadStrictDate(date, civil)) {
+      return AddRow(index, FindingKind::kBadRow, "has no valid date dd/mm/yyyy");
+    }
+    if (so_far.first_date.empty()) so_far.first_date = date;
+    if (!expected_date_.empty() && date != expected_date_) {
+      AddRow(index, FindingKind::kWrongDate,
+             "has the date " + std::string(date) + ", not the file name's day " + expected_date_);
+    } else if (date != so_far.first_date) {
+      AddRow(index, FindingKind::kWrongDate,
+             "has another date (" + std::string(date) + ") than the first row (" +
+                 std::string(so_far.first_date) + ")");
+    }
+  }
+
+  void CheckRowTime(size_t index, std::string_view time, RowsSoFar& so_far) {
+    const int slot = StrictQuarterOf(time);
+    if (slot < 0) return AddRow(index, FindingKind::kBadRow, "has no valid time hh:nn");
+    if (lines_[index] == so_far.previous_row) {
+      AddRow(index, FindingKind::kDuplicateRow, "repeats the row before it");
+    } else if (slot <= so_far.previous_slot) {
+      AddRow(index, FindingKind::kOutOfOrder,
+             "is of the quarter hour " + QuarterText(slot) +
+                 ", which does not come after the previous row's (" +
+                 QuarterText(so_far.previous_slot) + ")");
+    }
+    so_far.previous_slot = slot;
+  }
+
+  void CheckRowCounts(size_t index, const std::vector<std::string_view>& fields,
+                      RowsSoFar& so_far) {
+    const size_t counts = fields.size() - 3;
+    if (counts > static_cast<size_t>(kMaxRowCounts)) {
+      AddRow(index, FindingKind::kBadRow, "has more than 64 count fields");
+    }
+    if (highest_active_ > 0 && counts != static_cast<size_t>(highest_active_)) {
+      AddRow(index, FindingKind::kFieldCount,
+             "has " + std::to_string(counts) +
+                 " count fields; the header's highest active channel is " +
+                 std::to_string(highest_active_));
+    }
+    for (size_t i = 3; i < fields.size() && i - 3 < static_cast<size_t>(kMaxRowCounts); ++i) {
+      int32_t value = 0;
+      const int channel = static_cast<int>(i - 2);
+      if (!ReadStrictCount(fields[i], value)) {
+        AddRow(index, FindingKind::kBadRow,
+               "has a count field that is not a space and a 32-bit integer (field " +
+                   std::to_string(i + 1) + ")");
+        continue;
+      }
+      if (value < 0) {
+        AddRow(index, FindingKind::kNegativeCount,
+               "has the negative count " + std::to_string(value) + " on channel " +
+                   std::to_string(channel));
+      }
+      if (const auto found = direction_.find(channel); found != direction_.end()) {
+        so_far.occupancy += found->second * static_cast<int64_t>(value);
+      }
+    }
+    if (OccupancyKnown() && so_far.occupancy < 0 && !so_far.occupancy_told) {
+      so_far.occupancy_told = true;
+      AddRow(index, FindingKind::kNegativeOccupancy,
+             "brings the occupancy (entries minus exits since the day began, as if the counter "
+             "missed no passage) to " +
+                 std::to_string(so_far.occupancy));
+    }
+  }
+
+  // The occupancy means something only when some active channel counts
+  // entries and some counts exits.
+  bool OccupancyKnown() const {
+    return std::any_of(direction_.begin(), direction_.end(),
+                       [](const auto& c) { return c.second > 0; }) &&
+           std::any_of(direction_.begin(), direction_.end(),
+                       [](const auto& c) { return c.second < 0; });
+  }
+
   std::string_view bytes_;
-  TDateTime day_;
+  std::string expected_date_;  // the file name's day as rows write it, "" when none
   std::vector<std::string_view> lines_;
   std::vector<DayFileFinding> findings_;
   size_t seal_line_ = 0;
@@ -400,15 +397,6 @@ std::string FirstProblemOfDayFile(const std::string& path) {
   if (!bytes) return {};
   const std::vector<DayFileFinding> findings = InspectDayFile(*bytes, DateFromFileName(path));
   return findings.empty() ? std::string() : findings.front().problem;
-}
-
-std::vector<DayFileFinding> StrictFindings(std::string_view bytes, TDateTime day) {
-  std::vector<DayFileFinding> findings = InspectDayFile(bytes, day);
-  if (findings.empty()) {
-    const DayFileCheck check = CheckDayFile(bytes);
-    if (!check.ok) findings.push_back({0, FindingKind::kHeader, check.problem});
-  }
-  return findings;
 }
 
 }  // namespace tly

@@ -7,13 +7,13 @@
 
 #include "support/date_time.h"
 
-// Every problem a strict reader finds in a day file, not only the first: the
-// structure CheckDayFile checks (day_file_check.h), and what a reader can see
-// beyond it without knowing how the file came about: stray bytes, missing
-// header lines, rows of another day or shop, rows repeated or out of order,
-// count fields the header does not describe, negative counts, and an
-// occupancy that falls below zero. The format itself is described in
-// doc/day-file-format.md.
+// Every problem the strict reading finds in a day file, not only the first:
+// its structure (line ends, the header from #T to #S, the title lines, the
+// rows and their seal), and what a reader can see beyond it without knowing
+// how the file came about: stray bytes, missing header lines, rows of
+// another day or shop, rows repeated or out of order, count fields the
+// header does not describe, negative counts, and an occupancy that falls
+// below zero. The format itself is described in doc/day-file-format.md.
 
 namespace tly {
 
@@ -48,22 +48,17 @@ struct DayFileFinding {
   std::string problem;  // a sentence that names the line
 };
 
-// Every problem of the day file `bytes`, ordered by line. `day` is the date
-// the file's name stands for (kNoDate when it names none): every row must be
-// of that day. A row is checked as far as it can be read; a file whose
+// Every problem of the day file `bytes`, ordered by line: the one strict
+// reading, which verify reports and plot refuses on, so that both name the
+// same first problem (CheckDayFile gives its first about the structure).
+// `day` is the date the file's name stands for (kNoDate when it names none):
+// every row must be of that day. A row is checked as far as it can be read; a file whose
 // header has no #S line gets no row checks. The occupancy uses the header's
 // active channels and their directions ("#C" lines) and is reported once, at
 // the row where it first falls below zero; the count fields are checked
 // against the highest active channel only when the header has channel lines.
 // Never throws (beyond std::bad_alloc).
 std::vector<DayFileFinding> InspectDayFile(std::string_view bytes, TDateTime day = kNoDate);
-
-// What a strict reader (verify, and plot before it draws) finds in the day
-// file `bytes` named for `day`: InspectDayFile's findings; should they ever
-// be none while CheckDayFile calls the file bad, its problem as the one
-// finding, so that no bad file passes. Empty when the file is sound; the
-// first is the problem to name when one is named.
-std::vector<DayFileFinding> StrictFindings(std::string_view bytes, TDateTime day);
 
 // The first problem InspectDayFile finds in the file `path` (its day taken
 // from its name), or "" when it finds none or there is no such file. Throws

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "dayfile/day_file_lines.h"
+#include "dayfile/line_scanner.h"
 #include "support/file_read.h"
 
 namespace tly {
@@ -20,13 +21,9 @@ std::optional<std::string> ReadDayFileBytes(const std::string& path) {
 std::string_view ScanDayFileText(std::string_view text,
                                  const std::function<void(std::string_view)>& on_row) {
   std::string_view seal_line;
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
+  LineScanner lines(text);
+  for (ScannedLine scanned; lines.Next(scanned);) {
+    const std::string_view line = scanned.Lenient();
     if (IsSealLine(line)) {
       seal_line = line;
     } else if (IsDataLine(line)) {

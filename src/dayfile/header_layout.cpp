@@ -1,6 +1,11 @@
 #include "dayfile/header_layout.h"
 
+#include <charconv>
+#include <cstdlib>
+#include <string>
+
 #include "dayfile/day_file_lines.h"
+#include "dayfile/line_scanner.h"
 
 namespace tly {
 
@@ -75,15 +80,35 @@ HeaderChannel ReadChannelLine(std::string_view rest, std::string& why) {
   return channel;
 }
 
+// The value of a "#R", "#K" or "#F" line into `layout` when it follows its
+// pattern.
+void ReadValueLine(std::string_view line, HeaderLayout& layout) {
+  const std::string_view value = line.substr(2);
+  if (line[1] == 'R' && value.size() == 16 &&
+      value.find_first_not_of("12") == std::string_view::npos) {
+    std::array<bool, 16> marks{};
+    for (size_t k = 0; k < marks.size(); ++k) marks[k] = value[k] == '2';
+    layout.marks = marks;
+  } else if (line[1] == 'K') {
+    const size_t first = value.find_first_not_of(' ');
+    const std::string number(value.substr(first == std::string_view::npos ? value.size() : first));
+    char* parsed_end = nullptr;
+    const double k = std::strtod(number.c_str(), &parsed_end);
+    if (!number.empty() && parsed_end == number.c_str() + number.size()) layout.k_value = k;
+  } else if (line[1] == 'F') {
+    int32_t f = 0;
+    const auto [ptr, error] = std::from_chars(value.data(), value.data() + value.size(), f);
+    if (error == std::errc() && ptr == value.data() + value.size()) layout.f_value = f;
+  }
+}
+
 }  // namespace
 
 HeaderLayout ParseHeaderLayout(std::string_view text) {
   HeaderLayout layout;
-  while (!text.empty()) {
-    const size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  LineScanner lines(text);
+  for (ScannedLine scanned; lines.Next(scanned);) {
+    const std::string_view line = scanned.text;
     if (!IsTagLine(line)) break;
     if (IsSealLine(line)) break;
 
@@ -98,6 +123,8 @@ HeaderLayout ParseHeaderLayout(std::string_view text) {
     } else if (line[1] == 'C') {
       HeaderChannel channel = ReadChannelLine(line.substr(2), why);
       if (why.empty()) layout.channels.push_back(std::move(channel));
+    } else {
+      ReadValueLine(line, layout);
     }
     if (!why.empty()) layout.problems.push_back(std::string(line) + ": " + why);
   }

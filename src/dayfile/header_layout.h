@@ -1,7 +1,9 @@
 #ifndef TLY_DAYFILE_HEADER_LAYOUT_H_
 #define TLY_DAYFILE_HEADER_LAYOUT_H_
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,6 +45,12 @@ struct HeaderLayout {
   std::string shop_name;                // of the "# Shop name: " line, "" when there is none
   std::vector<HeaderDoor> doors;        // in file order
   std::vector<HeaderChannel> channels;  // in file order
+  // The values of the last "#R", "#K" and "#F" lines that follow their
+  // pattern: sixteen '1' or '2' marks ('2' set), a number after optional
+  // blanks (as strtod reads it), a 32-bit decimal integer.
+  std::optional<std::array<bool, 16>> marks;
+  std::optional<double> k_value;
+  std::optional<int32_t> f_value;
   // "#D" and "#C" lines that could not be read, each as "<line>: <why>".
   std::vector<std::string> problems;
 };
@@ -51,7 +59,8 @@ struct HeaderLayout {
 // up to and including the first seal line ("#S"), or up to the first line
 // that is not a '#' line. Lines end at CR LF or a lone LF. Door and channel
 // numbers are decimal, 1 to 9999; a "#D" or "#C" line that does not follow
-// its pattern is left out of `doors`/`channels` and named in `problems`.
+// its pattern is left out of `doors`/`channels` and named in `problems`; a
+// "#R", "#K" or "#F" line that does not is passed over.
 // Never throws (beyond std::bad_alloc).
 HeaderLayout ParseHeaderLayout(std::string_view text);
 

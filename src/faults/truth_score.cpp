@@ -5,6 +5,8 @@
 #include <map>
 #include <set>
 
+#include "dayfile/line_scanner.h"
+#include "dayfile/row_reading.h"
 #include "faults/fault_kind.h"
 #include "faults/fault_table.h"
 
@@ -37,23 +39,15 @@ bool Explains(const TruthEntry& record, FindingKind finding, int quarter) {
 }  // namespace
 
 int QuarterShownAt(std::string_view bytes, int line) {
-  size_t start = 0;
-  for (int i = 1; i < line && start != std::string_view::npos; ++i) {
-    start = bytes.find('\n', start);
-    if (start != std::string_view::npos) ++start;
+  if (line < 1) return -1;
+  LineScanner lines(bytes);
+  ScannedLine scanned;
+  for (int i = 0; i < line; ++i) {
+    if (!lines.Next(scanned)) return -1;
   }
-  if (line < 1 || start == std::string_view::npos) return -1;
-  const std::string_view text = bytes.substr(start, bytes.find('\n', start) - start);
-  const size_t first_tab = text.find('\t');
-  const size_t second_tab =
-      first_tab == std::string_view::npos ? first_tab : text.find('\t', first_tab + 1);
-  if (second_tab == std::string_view::npos || second_tab + 6 > text.size()) return -1;
-  const std::string_view time = text.substr(second_tab + 1, 5);
-  const auto digit = [&](size_t i) { return time[i] >= '0' && time[i] <= '9'; };
-  if (!digit(0) || !digit(1) || time[2] != ':' || !digit(3) || !digit(4)) return -1;
-  const int hour = (time[0] - '0') * 10 + (time[1] - '0');
-  const int minute = (time[3] - '0') * 10 + (time[4] - '0');
-  return hour < 24 && minute < 60 ? hour * 4 + minute / 15 : -1;
+  const std::vector<std::string_view> fields = SplitRowFields(scanned.text);
+  // What a row shows is read from the front of its time field.
+  return fields.size() < 3 ? -1 : StrictQuarterOf(fields[2].substr(0, 5));
 }
 
 std::vector<KindScore> ScoreAgainstTruth(const std::vector<TruthEntry>& truth,

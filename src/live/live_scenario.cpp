@@ -10,6 +10,7 @@
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
+#include "dayfile/line_scanner.h"
 #include "live/live_site.h"
 #include "scenario/site_day.h"
 #include "scenario/site_day_faults.h"
@@ -69,11 +70,9 @@ std::optional<OtherLayout> LayoutRefusal(const SiteSettings& site, const std::st
 // `text` without its "#M" line, the moment of the save.
 std::string WithoutUpdateLine(std::string_view text) {
   std::string kept;
-  for (size_t start = 0; start < text.size();) {
-    const size_t end = std::min(text.find('\n', start), text.size() - 1) + 1;
-    const std::string_view line = text.substr(start, end - start);
-    if (line.substr(0, 2) != "#M") kept += line;
-    start = end;
+  LineScanner lines(text);
+  for (ScannedLine line; lines.Next(line);) {
+    if (line.whole.substr(0, 2) != "#M") kept += line.whole;
   }
   return kept;
 }

@@ -5,6 +5,7 @@
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
 #include "dayfile/header_layout.h"
+#include "dayfile/row_reading.h"
 #include "dayfile/row_text.h"
 #include "support/date_time.h"
 
@@ -39,43 +40,11 @@ size_t DoorIndex(PlotData& data, PlotDay& day, const HeaderLayout& layout, int32
   return index;
 }
 
-// "dd/mm/yyyy" of a row's date field; false for anything else.
-bool ReadRowDate(std::string_view field, PlotDay& day) {
-  int32_t d = 0, m = 0, y = 0;
-  if (field.size() != 10 || field[2] != '/' || field[5] != '/') return false;
-  if (!ParseCharsInteger(field, 1, 2, d) || !ParseCharsInteger(field, 4, 2, m) ||
-      !ParseCharsInteger(field, 7, 4, y) || !IsValidDate(y, m, d))
-    return false;
-  day.year = y;
-  day.month = m;
-  day.day = d;
-  return true;
-}
-
-// The quarter hour of a row's "hh:nn" time field; -1 for anything else.
-int ReadRowSlot(std::string_view field) {
-  int32_t hour = 0, minute = 0;
-  if (field.size() != 5 || field[2] != ':' || !ParseCharsInteger(field, 1, 2, hour) ||
-      !ParseCharsInteger(field, 4, 2, minute) || hour < 0 || hour > 23 || minute < 0 || minute > 59)
-    return -1;
-  return hour * 4 + minute / 15;
-}
-
-}  // namespace
-
-std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::string_view bytes) {
-  const HeaderLayout layout = ParseHeaderLayout(bytes);
-  std::vector<std::string> problems = layout.problems;
-  if (data.shop_name.empty()) data.shop_name = layout.shop_name;
-
-  PlotDay& day = data.days.emplace_back();
-  const size_t slash = path.rfind('/');
-  day.file_name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
-  day.entries.resize(data.doors.size(), SlotCounts64{});
-  day.exits.resize(data.doors.size(), SlotCounts64{});
-
-  // Doors keep the order of the header's door lines, so that the legend
-  // reads like the header.
+// Where each count field of the header `layout` goes (indexed by the field's
+// number from 1), its doors added to `data` in the order of the header's
+// door lines, so that the legend reads like the header. Empty when the
+// header names no active channel.
+std::vector<ChannelTarget> TargetsOf(PlotData& data, PlotDay& day, const HeaderLayout& layout) {
   for (const HeaderDoor& door : layout.doors) {
     for (const HeaderChannel& channel : layout.channels) {
       if (channel.active && channel.number <= kMaxRowCounts && channel.door == door.number) {
@@ -92,12 +61,15 @@ std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::
                                channel.out};
     any_channel = true;
   }
-  if (!any_channel) {
-    problems.push_back(
-        "the header names no active channel; odd channels are taken as the "
-        "entries and even ones as the exits of door (n + 1) / 2");
-  }
+  if (!any_channel) targets.clear();
+  return targets;
+}
 
+// Adds the rows of `bytes` to `day`, read as the loader reads them; a row
+// without a time is named in `problems`. No `targets`: the generator's own
+// pairing of channels to doors.
+void AddRows(PlotData& data, PlotDay& day, const HeaderLayout& layout, std::string_view bytes,
+             const std::vector<ChannelTarget>& targets, std::vector<std::string>& problems) {
   bool dated = false;
   int row_number = 0;
   ScanDayFileText(bytes, [&](std::string_view row) {
@@ -105,19 +77,25 @@ std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::
     FieldReader fields(row);
     const std::string_view shop = fields.Next();
     const std::string_view date = fields.Next();
-    const int slot = ReadRowSlot(fields.Next());
+    const int slot = LenientQuarterOf(fields.Next());
     if (slot < 0) {
       problems.push_back("row " + std::to_string(row_number) + " has no valid time hh:nn");
       return;
     }
     if (day.shop_code.empty()) day.shop_code = shop;
-    if (!dated) dated = ReadRowDate(date, day);
+    CivilDate civil;
+    if (!dated && ReadLenientDate(date, civil)) {
+      dated = true;
+      day.year = civil.Year;
+      day.month = civil.Month;
+      day.day = civil.Day;
+    }
     day.last_slot = std::max(day.last_slot, slot);
     for (int n = 1; n <= kMaxRowCounts; ++n) {
       int32_t count = 0;
       if (!ParseFieldInteger(fields.Next(), count)) break;
-      ChannelTarget target = targets[n];
-      if (!any_channel) {
+      ChannelTarget target = targets.empty() ? ChannelTarget{} : targets[n];
+      if (targets.empty()) {
         target = {static_cast<int>(DoorIndex(data, day, layout, (n + 1) / 2)), n % 2 == 0};
       }
       if (target.door < 0) continue;
@@ -125,8 +103,12 @@ std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::
       counts[slot] += count;
     }
   });
+}
 
-  if (!dated) {
+// The day of `path`'s name for a day whose rows name none; the doors of
+// every day so far; the occupancy through `day`.
+void FinishDay(PlotData& data, PlotDay& day, std::string_view path) {
+  if (day.year == 0) {
     const TDateTime from_name = DateFromFileName(path);
     if (from_name != kNoDate) {
       const CivilDate date = DecodeDate(from_name);
@@ -147,6 +129,29 @@ std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::
     }
     day.occupancy[slot] = occupancy;
   }
+}
+
+}  // namespace
+
+std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::string_view bytes) {
+  const HeaderLayout layout = ParseHeaderLayout(bytes);
+  std::vector<std::string> problems = layout.problems;
+  if (data.shop_name.empty()) data.shop_name = layout.shop_name;
+
+  PlotDay& day = data.days.emplace_back();
+  const size_t slash = path.rfind('/');
+  day.file_name = path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+  day.entries.resize(data.doors.size(), SlotCounts64{});
+  day.exits.resize(data.doors.size(), SlotCounts64{});
+
+  const std::vector<ChannelTarget> targets = TargetsOf(data, day, layout);
+  if (targets.empty()) {
+    problems.push_back(
+        "the header names no active channel; odd channels are taken as the "
+        "entries and even ones as the exits of door (n + 1) / 2");
+  }
+  AddRows(data, day, layout, bytes, targets, problems);
+  FinishDay(data, day, path);
   return problems;
 }
 

@@ -50,9 +50,10 @@ struct PlotData {
 // its number and its name) is appended with the name of its "#D" line
 // ("Door n" without one). When the
 // header names no active channel, the generator's own pairing is assumed:
-// odd channels enter and even ones leave door (n + 1) / 2. Rows are read
-// leniently: a row without a valid "hh:nn" is skipped, its counts end at the
-// first field that is not an integer. Returns what could not be read (header
+// odd channels enter and even ones leave door (n + 1) / 2. Rows are read as
+// the loader reads them (the lenient reading of dayfile/row_reading.h): a
+// row without a time it can read is skipped, its counts end at the first
+// field that is not an integer. Returns what could not be read (header
 // lines, rows, the assumed pairing), empty for a sound file.
 std::vector<std::string> AddPlotDay(PlotData& data, std::string_view path, std::string_view bytes);
 

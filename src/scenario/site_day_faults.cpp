@@ -9,6 +9,7 @@
 #include "dayfile/day_file_lines.h"
 #include "dayfile/day_file_name.h"
 #include "dayfile/day_file_reader.h"
+#include "dayfile/line_scanner.h"
 #include "dayfile/sealed_image.h"
 #include "faults/fault_table.h"
 #include "scenario/fault_place.h"
@@ -98,11 +99,8 @@ std::unique_ptr<FileWork> WriteWith(const SiteSettings& site, const DayCounts& d
     rows += kLineEnd;
   }
   const std::string sealed = SiteConfig(site).BuildSealedFileText(rows, updated_at);
-  for (size_t start = 0; start < sealed.size();) {
-    const size_t end = sealed.find(kLineEnd, start);
-    work->lines.push_back(sealed.substr(start, end - start));
-    start = end + kLineEnd.size();
-  }
+  LineScanner lines(sealed);
+  for (ScannedLine line; lines.Next(line);) work->lines.emplace_back(line.text);
   size_t seal_line = 0;
   while (!IsSealLine(work->lines[seal_line])) ++seal_line;
   work->rows_begin = seal_line + 3;

@@ -135,12 +135,14 @@ TEST(SealCommand, SealsTheFileALinkNames) {
 }
 
 // Refusals say the real reason, and bytes of the file reach the terminal
-// escaped.
+// escaped; a time of colons only is no time (it once ended seal abruptly).
 TEST(SealCommand, RefusalsNameTheirReason) {
   TempDir scratch;
   TempDir dir;
   const std::string binary = dir.File("270105.tly");
   WriteBytes(binary, "\x1b[2J\x01\tno time\r\n");
+  const std::string colons = dir.File("270108.tly");
+  WriteBytes(colons, "001\t08/01/2027\t:::::\t 1\r\n");
   const std::string large = dir.File("270106.tly");
   WriteBytes(large, std::string(kMaxDayFileBytes + 1, '0'));
   const std::string read_only = dir.File("ro");
@@ -155,6 +157,7 @@ TEST(SealCommand, RefusalsNameTheirReason) {
   };
   std::vector<Case> cases = {
       {binary, 1, "(\"\\x1B[2J\\x01\\x09no time\")"},
+      {colons, 1, "data line 1 (\"001\\x0908/01/2027\\x09:::::"},
       {large, 2, "cannot read " + large + ": larger than 1 MiB"},
   };
   // The superuser may write into any folder.

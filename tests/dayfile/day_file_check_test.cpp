@@ -43,16 +43,18 @@ TEST(DayFileCheck, AcceptsSealedFiles) {
   EXPECT_TRUE(CheckDayFile(empty_day).ok) << CheckDayFile(empty_day).problem;
 }
 
+// The verdict is the strict reading's first finding about the structure:
+// rows resealed after their damage are named for what is wrong with them,
+// a damage the seal does not cover for itself.
 TEST(DayFileCheck, ReportsTheFirstProblem) {
   const std::string good = SealedFile({kRows[0], kRows[1], kRows[2]});
-  const size_t seal_at = good.find("#S") + 2;
-  const std::string seal = good.substr(seal_at, 40);
+  const std::string seal = good.substr(good.find("#S") + 2, 40);
   const std::string row1 = std::string(kRows[1]) + "\r\n";
-
-  std::string lf_only;
-  for (char c : good) {
-    if (c != '\r') lf_only += c;
-  }
+  std::string lf_only = good;
+  std::erase(lf_only, '\r');
+  const auto resealed = [](const std::string& from, const std::string& to) {
+    return SealedFile({kRows[0], Replaced(kRows[1], from, to), kRows[2]});
+  };
   const struct {
     const char* what;
     std::string bytes;
@@ -62,26 +64,22 @@ TEST(DayFileCheck, ReportsTheFirstProblem) {
       {"the seal changed", Replaced(good, seal, std::string(40, '0')), "seal"},
       {"a lower-case seal", Replaced(good, seal, Replaced(seal, seal.substr(0, 1), "a")), "seal"},
       {"a row removed", Replaced(good, row1, ""), "seal"},
-      {"a row added without resealing", good + row1, "quarter hour"},
+      {"a row added without resealing", good + row1, "seal"},
       {"LF line ends", lf_only, "line 1 ends with LF without CR"},
-      {"one lone LF",
-       Replaced(good, "08:00\t 1\t 0\t 2\t 1\t 0\t 0\t 0\t 0\t 3\t 4\r\n",
-                "08:00\t 1\t 0\t 2\t 1\t 0\t 0\t 0\t 0\t 3\t 4\n"),
-       "ends with LF without CR"},
-      {"no final CR LF", good.substr(0, good.size() - 2), "does not end with CR LF"},
+      {"one lone LF", Replaced(good, "\t 3\t 4\r\n", "\t 3\t 4\n"), "ends with LF without CR"},
+      {"no final CR LF", good.substr(0, good.size() - 2), "has no line end"},
       {"final LF without CR", good.substr(0, good.size() - 2) + "\n", "ends with LF without CR"},
       {"a stray CR", Replaced(good, "#T", "#T\r"), "CR inside"},
       {"a missing title line", Replaced(good, "\t\t\tCNL1\tCNL2\tCNL3\tCNL4\r\n", ""),
        "second column title"},
-      {"an altered title line", Replaced(good, "Magasin \t", "Magasin\t"), "first column title"},
       {"no #T first", Replaced(good, "#T", "#X"), "#T"},
       {"no #S line", Replaced(good, "#S", "#Z"), "no #S"},
       {"a header line without #", Replaced(good, "#K", "K"), "no # line"},
-      {"an empty line among the rows", Replaced(good, row1, row1 + "\r\n"), "not a data row"},
-      {"an impossible time", Replaced(good, "10:15", "24:15"), "time"},
-      {"an impossible date", Replaced(good, "07/12/2026\t10:15", "31/11/2026\t10:15"), "date"},
-      {"a count without its space", Replaced(good, "\t 12\t", "\t12\t"), "count field"},
-      {"a count beyond 32 bits", Replaced(good, "\t 12\t", "\t 2147483648\t"), "count field"},
+      {"an impossible time", resealed("10:15", "24:15"), "line 9 has no valid time"},
+      {"an impossible date", resealed("07/12/2026", "31/11/2026"), "line 9 has no valid date"},
+      {"a row of another day", resealed("07/12/2026", "08/12/2026"), "another date"},
+      {"a count without its space", resealed("\t 12\t", "\t12\t"), "(field 4)"},
+      {"a count beyond 32 bits", resealed("\t 12\t", "\t 2147483648\t"), "(field 4)"},
       {"an empty file", "", "empty"},
   };
   for (const auto& c : cases) {

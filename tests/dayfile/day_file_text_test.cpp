@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dayfile/day_file_name.h"
+#include "dayfile/line_scanner.h"
 #include "dayfile/row_text.h"
 
 namespace tly {
@@ -38,6 +39,37 @@ TEST(DayFileFields, FileNamesAndTheirDatesUseOneCenturyRule) {
                               "26-207.tly", "261207.tly.bak", "2026120x"}) {
     EXPECT_EQ(DateFromFileName(no_date), kNoDate) << no_date;
   }
+}
+
+// Every reader walks lines with one scanner: how each line ended, and what
+// the lenient readers take of a last line cut inside its CR LF.
+TEST(DayFileFields, TheLineScannerTellsHowEachLineEnded) {
+  LineScanner scanner("a\r\nb\nc\r\r\n\r\nd\r");
+  const struct {
+    const char* text;
+    LineEnd end;
+    const char* lenient;
+  } expected[] = {{"a", LineEnd::kCrLf, "a"},
+                  {"b", LineEnd::kLf, "b"},
+                  {"c\r", LineEnd::kCrLf, "c\r"},
+                  {"", LineEnd::kCrLf, ""},
+                  {"d", LineEnd::kCrAtEnd, "d\r"}};
+  std::string whole;
+  for (const auto& line : expected) {
+    ScannedLine scanned;
+    ASSERT_TRUE(scanner.Next(scanned)) << line.text;
+    EXPECT_EQ(scanned.text, line.text);
+    EXPECT_EQ(scanned.end, line.end) << line.text;
+    EXPECT_EQ(scanned.Lenient(), line.lenient);
+    whole += scanned.whole;
+  }
+  ScannedLine past;
+  EXPECT_FALSE(scanner.Next(past));
+  EXPECT_EQ(whole, "a\r\nb\nc\r\r\n\r\nd\r") << "the lines with their ends are the bytes";
+  LineScanner cut("x");
+  ASSERT_TRUE(cut.Next(past));
+  EXPECT_EQ(past.end, LineEnd::kNone);
+  EXPECT_FALSE(LineScanner("").Next(past));
 }
 
 }  // namespace

@@ -348,7 +348,7 @@ void ExpectScoredByTheFindings(const std::string& dir,
   std::vector<CheckedFile> checked;
   std::map<std::string, int> flagged;
   for (const auto& [name, bytes] : DayFilesOf(dir)) {
-    CheckedFile file{dir + "/" + name, StrictFindings(bytes, DateFromFileName(name)), {}};
+    CheckedFile file{dir + "/" + name, InspectDayFile(bytes, DateFromFileName(name)), {}};
     for (const DayFileFinding& finding : file.findings) {
       file.quarters.push_back(QuarterShownAt(bytes, finding.line));
     }
