@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace CLI {
@@ -53,18 +54,22 @@ inline constexpr std::chrono::seconds kFinalDeliveryWait{30};
 
 // The live delivery of the sites of `scenario` that deliver, started at the
 // simulated `unix_seconds`, telling `notice` of a server that fails and
-// recovers; none when no site delivers. Throws what LiveDelivery's
+// recovers, its delivery faults drawn from `seed` (none: the scenario's);
+// none when no site delivers. Throws what LiveDelivery's
 // constructor throws (a password variable not set, a zone, the spool).
 std::unique_ptr<LiveDelivery> StartSitesDelivery(const Scenario& scenario,
                                                  const std::string& out_dir, int64_t unix_seconds,
-                                                 std::function<void(const std::string&)> notice);
+                                                 std::function<void(const std::string&)> notice,
+                                                 std::optional<uint32_t> seed = std::nullopt);
 
 // `run --scenario`: the live delivery of the sites that deliver, started at
-// the simulated `unix_seconds`; none when no site delivers or when it cannot
-// start (said through `output`, with `failed` set).
+// the simulated `unix_seconds`, its faults drawn from `seed`; none when no
+// site delivers or when it cannot start (said through `output`, with
+// `failed` set).
 std::unique_ptr<LiveDelivery> StartLiveDelivery(const Scenario& scenario,
                                                 const std::string& out_dir, int64_t unix_seconds,
-                                                CommandOutput& output, bool& failed);
+                                                CommandOutput& output, bool& failed,
+                                                std::optional<uint32_t> seed = std::nullopt);
 
 // The end of a live run at `unix_seconds`: every site's last file delivered,
 // with a bounded wait; names what could not be, which stays in the spool.

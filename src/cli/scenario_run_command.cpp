@@ -141,7 +141,7 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
   }
   bool delivery_failed = false;
   const std::unique_ptr<LiveDelivery> delivery =
-      StartLiveDelivery(scenario, options.out_dir, start, output, delivery_failed);
+      StartLiveDelivery(scenario, options.out_dir, start, output, delivery_failed, seed);
   if (delivery_failed) return kExitUsage;
   output.Line("Generating " + CountOf(scenario.sites.size(), "site", "sites") + " of " +
               options.scenario + " into " + options.out_dir + " from " + FormatMoment(start) +
