@@ -196,7 +196,8 @@ struct LiveDelivery::State {
       }
     }
     if (all && !device.run.empty()) ReleaseRun(index);
-    if (device.retry_at && *device.retry_at <= now) {
+    // A device that is still busy is retried at the next advance.
+    if (device.retry_at && *device.retry_at <= now && !device.busy) {
       device.retry_at.reset();
       MakeReady(index);
     }
@@ -235,9 +236,8 @@ struct LiveDelivery::State {
         const Sent sent = Send(device, item, transfer);
         lock.lock();
         if (sent != Sent::kDone) {
-          if (sent == Sent::kFailed) ScheduleRetry(device);
-          // Kept on disk at once, so that a run that is killed still knows.
           if (sent == Sent::kCut) device.waiting.front().cut_done = true;
+          // Kept on disk at once, so that a run that is killed still knows.
           spool_dirty = true;
           SaveSpool();
           break;
@@ -256,7 +256,8 @@ struct LiveDelivery::State {
   }
 
   // The next attempt after half the site's retry_minutes and after all of
-  // them; then the file waits for the next push (the mutex held).
+  // them, counted from the instant of the first failed one (the mutex held,
+  // at the attempt); then the file waits for the next push.
   void ScheduleRetry(Device& device) {
     if (device.tries++ == 0) device.first_try = now;
     const std::vector<int> offsets = RetryOffsets(device.site.delivery.settings.retry_minutes);
@@ -277,6 +278,7 @@ struct LiveDelivery::State {
         Log(device, {Attempt(device, file, target,
                              {UploadOutcome::kFailed, 0, "the server cannot be reached"},
                              DeliveryFault::kServerOutage)});
+        ScheduleRetry(device);
         return Sent::kFailed;
       }
     }
@@ -312,6 +314,7 @@ struct LiveDelivery::State {
     Log(device, attempts);
     if (result.outcome == UploadOutcome::kCut) return Sent::kCut;
     Tell(device.url, ok, result.error);
+    if (!ok) ScheduleRetry(device);
     return ok ? Sent::kDone : Sent::kFailed;
   }
 

@@ -341,7 +341,7 @@ TEST(Delivery, LiveDevicesPushOnTheirScheduleAndCatchUpAfterAnOutage) {
   }
   LiveScenario live(scenario, out, scenario.seed);
   LiveDelivery delivery(out, sites, 2, {});
-  const int64_t start = 1804449600;  // 2027-03-08T20:00 UTC
+  const int64_t start = 1804536000;  // 2027-03-08T20:00 UTC
   live.Start(start);
   delivery.Start(start);
   int64_t now = start;

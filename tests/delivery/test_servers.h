@@ -106,10 +106,15 @@ class FtpServer {
       why_ = "python3-pyftpdlib is not installed";
       return;
     }
-    up_ = process_.Start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
-                          std::to_string(port_), "-w", "-d", root},
-                         root + "/../ftp.log", port_, why_);
+    up_ = Start();
   }
+  // Starts the server again after Stop, on the same port.
+  bool Start() {
+    return process_.Start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
+                           std::to_string(port_), "-w", "-d", root_},
+                          root_ + "/../ftp.log", port_, why_);
+  }
+  void Stop() { process_.Stop(); }
   bool up() const { return up_; }
   const std::string& why() const { return why_; }
   std::string Url() const { return "ftp://127.0.0.1:" + std::to_string(port_) + "/{site}/"; }
