@@ -17,6 +17,7 @@
 #include "dayfile/day_file_name.h"
 #include "delivery/delivery_log.h"
 #include "delivery/delivery_spool.h"
+#include "delivery/delivery_url.h"
 #include "delivery/history_delivery.h"
 #include "delivery/live_delivery.h"
 #include "scenario/scenario_file.h"
@@ -189,6 +190,54 @@ int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& 
   request.shard_index = shard.index;
   request.shard_count = shard.count;
   return Deliver(request, output);
+}
+
+namespace {
+
+// How `settings` sends, in words: "every 15 minutes, PUT, user u, ...".
+std::string HowItSends(const DeliverySettings& settings) {
+  std::string text = "every " + CountOf(settings.every_minutes, "minute", "minutes");
+  if (IsHttp(settings.protocol)) {
+    text += settings.method == HttpMethod::kPost ? ", POST as a form" : ", PUT";
+  } else {
+    text += settings.temp_name ? ", as NAME.part then renamed" : ", under its own name";
+  }
+  if (!settings.user.empty()) text += ", user " + settings.user;
+  if (!settings.password_env.empty()) text += ", password in $" + settings.password_env;
+  if (!settings.key_file.empty()) text += ", key " + settings.key_file;
+  if (!settings.known_hosts.empty()) text += ", known hosts " + settings.known_hosts;
+  if (!settings.ca_file.empty()) text += ", trusting " + settings.ca_file;
+  if (settings.insecure) text += ", any certificate or host key trusted";
+  return text + ", retried for " + CountOf(settings.retry_minutes, "minute", "minutes");
+}
+
+}  // namespace
+
+std::vector<std::string> DeliverySummary(const Scenario& scenario) {
+  std::vector<std::string> lines;
+  uint64_t delivering = 0;
+  for (const SiteSettings& site : scenario.sites) {
+    if (!site.delivery) continue;
+    ++delivering;
+    const DeliverySettings& settings = *site.delivery;
+    lines.push_back("  " + site.name + ": " +
+                    RedactUrl(ExpandUrl(settings.url, site.name, site.shop_code)) + " " +
+                    HowItSends(settings));
+    std::string faults;
+    for (size_t i = 0; i < kDeliveryFaultCount; ++i) {
+      const double rate = site.delivery_faults.rate[i];
+      if (rate <= 0) continue;
+      char text[64];
+      std::snprintf(text, sizeof text, "%s %s %g", faults.empty() ? "" : ",",
+                    DeliveryFaultName(static_cast<DeliveryFault>(i)), rate);
+      faults += text;
+    }
+    if (!faults.empty()) lines.push_back("    delivery faults:" + faults);
+  }
+  if (!lines.empty()) {
+    lines.insert(lines.begin(), "Delivery of " + CountOf(delivering, "site", "sites") + ":");
+  }
+  return lines;
 }
 
 std::unique_ptr<LiveDelivery> StartSitesDelivery(const Scenario& scenario,

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -46,6 +47,12 @@ struct CivilDate;
 int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& out_dir,
                     const CivilDate& from, const CivilDate& to, const Shard& shard,
                     CommandOutput& output);
+
+// The lines `scenario --check` shows of the sites that deliver: where each
+// one's files go (the url expanded, any user info in it hidden), how often
+// and how, the variable that holds its password (never the password) and its
+// delivery faults; none when no site delivers.
+std::vector<std::string> DeliverySummary(const Scenario& scenario);
 
 class LiveDelivery;
 
