@@ -98,7 +98,29 @@ TEST_P(DeliveryTo, EverySiteFolderArrivesByteForByteAgainAndAgain) {
   std::unique_ptr<testing::FtpServer> ftp;
   std::unique_ptr<testing::SftpServer> sftp;
   std::unique_ptr<testing::HttpReceiver> http;
-  if (GetParam() == "ftp") {
+  std::unique_ptr<testing::FtpsServer> ftps;
+  std::string cert, key, why;
+  if ((GetParam() == "ftps" || GetParam() == "https") &&
+      !testing::MakeTestCertificate(dir, cert, key, why)) {
+    GTEST_SKIP() << why;
+  }
+  if (GetParam() == "ftps") {
+    // TLS checked against the test's own certificate.
+    ftps = std::make_unique<testing::FtpsServer>(dir, history.root, cert, key);
+    if (!ftps->up()) GTEST_SKIP() << ftps->why();
+    settings.url = ftps->Url();
+    settings.protocol = DeliveryProtocol::kFtps;
+    settings.user = "anonymous";
+    settings.ca_file = cert;
+  } else if (GetParam() == "https") {
+    http = std::make_unique<testing::HttpReceiver>(history.root, "", "", cert, key);
+    settings.url = http->Url();
+    settings.protocol = DeliveryProtocol::kHttps;
+    EXPECT_EQ(DeliverHistory(history.Request(settings)).delivered, 0u) << "a certificate unknown";
+    std::filesystem::remove(history.out + "/deliveries.jsonl");
+    std::filesystem::remove(history.out + "/deliveries.spool");
+    settings.insecure = true;
+  } else if (GetParam() == "ftp") {
     ftp = std::make_unique<testing::FtpServer>(history.root);
     if (!ftp->up()) GTEST_SKIP() << ftp->why();
     settings.url = ftp->Url();
@@ -144,7 +166,8 @@ TEST_P(DeliveryTo, EverySiteFolderArrivesByteForByteAgainAndAgain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, DeliveryTo,
-                         ::testing::Values("ftp", "sftp", "http-put", "http-post"));
+                         ::testing::Values("ftp", "ftps", "sftp", "http-put", "http-post",
+                                           "https"));
 
 // A server that refuses for a while: the device retries, spools, sends the
 // backlog with its next push, and the log is the server's history.
