@@ -19,6 +19,7 @@
 #include "delivery/delivery_url.h"
 #include "delivery/partial_day_file.h"
 #include "delivery/transfer.h"
+#include "support/directory_lock.h"
 #include "support/file_read.h"
 
 namespace tly {
@@ -79,6 +80,9 @@ struct LiveDelivery::State {
   };
 
   std::string out_dir;
+  // The delivery log and the spool are OUT's: a `deliver` on the same OUT
+  // is refused while the run delivers, and the other way round.
+  std::unique_ptr<DirectoryLock> out_lock;
   uint32_t seed = 0;
   std::vector<Device> devices;
   std::function<void(const std::string&)> notice;
@@ -405,6 +409,8 @@ LiveDelivery::LiveDelivery(std::string out_dir, std::vector<Site> sites, int con
     : state_(std::make_unique<State>()) {
   state_->out_dir = std::move(out_dir);
   state_->seed = seed;
+  state_->out_lock =
+      std::make_unique<DirectoryLock>(state_->out_dir, "tly-generator live delivery");
   state_->notice = std::move(notice);
   std::vector<DeliverySite> delivering;
   for (const Site& site : sites) delivering.push_back(site.delivery);

@@ -33,7 +33,8 @@ class LiveDelivery {
   };
 
   // Reads the spool of earlier runs; the sites' delivery faults are drawn
-  // from `seed`. Throws DeliveryRefused when a password
+  // from `seed`; holds OUT's directory lock. Throws DirectoryBusy when
+  // another process delivers into OUT, DeliveryRefused when a password
   // variable is not set, std::invalid_argument for a zone that cannot be
   // loaded, std::system_error when the spool cannot be read.
   LiveDelivery(std::string out_dir, std::vector<Site> sites, int connections,

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "cli/backfill_command.h"
+#include "delivery/live_delivery.h"
 #include "delivery/test_servers.h"
 #include "scenario/scenario_file.h"
+#include "support/directory_lock.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
 
@@ -123,6 +125,26 @@ TEST(DeliverCommand, TheCheckOfAScenarioListsEachSitesDeliveryWithoutAPassword) 
   EXPECT_TRUE(
       DeliverySummary(ParseScenario("[[site]]\nname = \"a\"\nshop_code = \"A\"\n", "p.toml"))
           .empty());
+}
+
+// A live run's delivery and `deliver` share OUT's log and spool: the second
+// to come is refused, saying who delivers, and nothing is written.
+TEST(DeliverCommand, ADeliverBesideALiveRunIsRefusedClearly) {
+  TempDir scratch;
+  TempDir dir;
+  const std::string scenario = ScenarioTo(dir, "http://127.0.0.1:9/");
+  const Scenario parsed = LoadScenario(scenario);
+  {
+    const std::unique_ptr<LiveDelivery> live =
+        StartSitesDelivery(parsed, dir.path(), 1804536000, nullptr);
+    const testing::CommandOutcome outcome =
+        Command({"deliver", "--scenario", scenario, "--out", dir.path()}, scratch);
+    EXPECT_EQ(outcome.exit_code, 2);
+    EXPECT_NE(outcome.err.find("tly-generator live delivery"), std::string::npos) << outcome.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("deliveries.jsonl")));
+  }
+  const DirectoryLock deliver(dir.path(), "tly-generator deliver");
+  EXPECT_THROW(StartSitesDelivery(parsed, dir.path(), 1804536000, nullptr), DirectoryBusy);
 }
 
 }  // namespace
