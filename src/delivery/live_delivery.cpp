@@ -99,11 +99,14 @@ struct LiveDelivery::State {
   bool spool_dirty = false;                      // the spool on disk may differ from what waits
   std::optional<std::system_error> write_error;  // the first the workers met
 
-  // What waits, and what waited for sites this run does not deliver.
+  // What waits (held back by a fault too), and what waited for sites this
+  // run does not deliver.
   std::vector<SpooledFile> Spool() const {
     std::vector<SpooledFile> spool = unknown_spooled;
     for (const Device& device : devices) {
       for (const Pending& item : device.waiting) spool.push_back(item.file);
+      for (const Pending& item : device.run) spool.push_back(item.file);
+      for (const auto& [when, item] : device.delayed) spool.push_back(item.file);
     }
     return spool;
   }
@@ -152,10 +155,14 @@ struct LiveDelivery::State {
   void QueueFinal(size_t index, int64_t day) {
     Device& device = devices[index];
     Pending push = Plain(PushOf(device, day, day + 1, 0));
+    // A file held back is in the spool on disk, so that a run that is
+    // killed still sends it the next time.
+    spool_dirty = true;
     if (device.run_left > 0) {
       push.fault = DeliveryFault::kOutOfOrder;
       device.run.push_back(push);
       if (--device.run_left == 0) ReleaseRun(index);
+      SaveSpool();
       return;
     }
     const DayFaults faults = FaultsOf(device, day);
@@ -163,6 +170,7 @@ struct LiveDelivery::State {
       push.fault = DeliveryFault::kOutOfOrder;
       device.run = {push};
       device.run_left = faults.out_of_order - 1;
+      SaveSpool();
       return;
     }
     push.fault = faults.shaping;
@@ -174,6 +182,7 @@ struct LiveDelivery::State {
     }
     if (faults.late_hours > 0) {
       device.delayed.emplace_back(now + faults.late_hours * 3600, push);
+      SaveSpool();
       return;
     }
     Queue(index, push);
