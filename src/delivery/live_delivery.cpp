@@ -264,6 +264,11 @@ struct LiveDelivery::State {
         if (spool_dirty) SaveSpool();
       }
       device.busy = false;
+      // A retry that came due while it was busy.
+      if (device.retry_at && *device.retry_at <= now) {
+        device.retry_at.reset();
+        MakeReady(index);
+      }
       idle.notify_all();
     }
   }
