@@ -14,8 +14,10 @@
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
+#include "dayfile/day_file_name.h"
 #include "delivery/delivery_log.h"
 #include "delivery/delivery_spool.h"
+#include "delivery/delivery_url.h"
 #include "delivery/history_delivery.h"
 #include "delivery/live_delivery.h"
 #include "scenario/scenario_file.h"
@@ -165,9 +167,14 @@ int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& 
   HistoryDeliveryRequest request;
   try {
     request = RequestOf(scenario, out_dir, [&](const SiteSettings& site) {
+      // Every day of the range is a push; a share sends the files of its
+      // own days, so that its shares of the log make the log of a whole run.
       std::vector<DeliveryPush> pushes;
-      for (const DeliveryPush& push : FinalDayFilePushes(out_dir + "/" + site.name, first, last)) {
-        if (InShard(shard, site.name, static_cast<int64_t>(push.due) - 1)) pushes.push_back(push);
+      for (TDateTime day = first; day <= last; ++day) {
+        const std::string name = DayFileBaseName(day);
+        const bool own = InShard(shard, site.name, static_cast<int64_t>(day)) &&
+                         ::access((out_dir + "/" + site.name + "/" + name).c_str(), F_OK) == 0;
+        pushes.push_back({name, day + 1, own});
       }
       return pushes;
     });
@@ -185,28 +192,81 @@ int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& 
   return Deliver(request, output);
 }
 
+namespace {
+
+// How `settings` sends, in words: "every 15 minutes, PUT, user u, ...".
+std::string HowItSends(const DeliverySettings& settings) {
+  std::string text = "every " + CountOf(settings.every_minutes, "minute", "minutes");
+  if (IsHttp(settings.protocol)) {
+    text += settings.method == HttpMethod::kPost ? ", POST as a form" : ", PUT";
+  } else {
+    text += settings.temp_name ? ", as NAME.part then renamed" : ", under its own name";
+  }
+  if (!settings.user.empty()) text += ", user " + settings.user;
+  if (!settings.password_env.empty()) text += ", password in $" + settings.password_env;
+  if (!settings.key_file.empty()) text += ", key " + settings.key_file;
+  if (!settings.known_hosts.empty()) text += ", known hosts " + settings.known_hosts;
+  if (!settings.ca_file.empty()) text += ", trusting " + settings.ca_file;
+  if (settings.insecure) text += ", any certificate or host key trusted";
+  return text + ", retried for " + CountOf(settings.retry_minutes, "minute", "minutes");
+}
+
+}  // namespace
+
+std::vector<std::string> DeliverySummary(const Scenario& scenario) {
+  std::vector<std::string> lines;
+  uint64_t delivering = 0;
+  for (const SiteSettings& site : scenario.sites) {
+    if (!site.delivery) continue;
+    ++delivering;
+    const DeliverySettings& settings = *site.delivery;
+    lines.push_back("  " + site.name + ": " +
+                    RedactUrl(ExpandUrl(settings.url, site.name, site.shop_code)) + " " +
+                    HowItSends(settings));
+    std::string faults;
+    for (size_t i = 0; i < kDeliveryFaultCount; ++i) {
+      const double rate = site.delivery_faults.rate[i];
+      if (rate <= 0) continue;
+      char text[64];
+      std::snprintf(text, sizeof text, "%s %s %g", faults.empty() ? "" : ",",
+                    DeliveryFaultName(static_cast<DeliveryFault>(i)), rate);
+      faults += text;
+    }
+    if (!faults.empty()) lines.push_back("    delivery faults:" + faults);
+  }
+  if (!lines.empty()) {
+    lines.insert(lines.begin(), "Delivery of " + CountOf(delivering, "site", "sites") + ":");
+  }
+  return lines;
+}
+
 std::unique_ptr<LiveDelivery> StartSitesDelivery(const Scenario& scenario,
                                                  const std::string& out_dir, int64_t unix_seconds,
-                                                 std::function<void(const std::string&)> notice) {
+                                                 std::function<void(const std::string&)> notice,
+                                                 std::optional<uint32_t> seed) {
   std::vector<LiveDelivery::Site> sites;
   for (const SiteSettings& site : scenario.sites) {
-    if (site.delivery)
-      sites.push_back({{site.name, site.shop_code, *site.delivery, {}}, site.time_zone});
+    if (site.delivery) {
+      sites.push_back(
+          {{site.name, site.shop_code, *site.delivery, site.delivery_faults}, site.time_zone});
+    }
   }
   if (sites.empty()) return nullptr;
   auto delivery = std::make_unique<LiveDelivery>(out_dir, std::move(sites), kDefaultConnections,
-                                                 std::move(notice));
+                                                 std::move(notice), seed.value_or(scenario.seed));
   delivery->Start(unix_seconds);
   return delivery;
 }
 
 std::unique_ptr<LiveDelivery> StartLiveDelivery(const Scenario& scenario,
                                                 const std::string& out_dir, int64_t unix_seconds,
-                                                CommandOutput& output, bool& failed) {
+                                                CommandOutput& output, bool& failed,
+                                                std::optional<uint32_t> seed) {
   failed = false;
   try {
-    return StartSitesDelivery(scenario, out_dir, unix_seconds,
-                              [&output](const std::string& text) { output.Error(text); });
+    return StartSitesDelivery(
+        scenario, out_dir, unix_seconds, [&output](const std::string& text) { output.Error(text); },
+        seed);
   } catch (const std::exception& problem) {
     output.Error(problem.what());
     failed = true;

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -46,6 +48,12 @@ int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& 
                     const CivilDate& from, const CivilDate& to, const Shard& shard,
                     CommandOutput& output);
 
+// The lines `scenario --check` shows of the sites that deliver: where each
+// one's files go (the url expanded, any user info in it hidden), how often
+// and how, the variable that holds its password (never the password) and its
+// delivery faults; none when no site delivers.
+std::vector<std::string> DeliverySummary(const Scenario& scenario);
+
 class LiveDelivery;
 
 // How long a live run waits at its end for its last files to arrive.
@@ -53,18 +61,22 @@ inline constexpr std::chrono::seconds kFinalDeliveryWait{30};
 
 // The live delivery of the sites of `scenario` that deliver, started at the
 // simulated `unix_seconds`, telling `notice` of a server that fails and
-// recovers; none when no site delivers. Throws what LiveDelivery's
+// recovers, its delivery faults drawn from `seed` (none: the scenario's);
+// none when no site delivers. Throws what LiveDelivery's
 // constructor throws (a password variable not set, a zone, the spool).
 std::unique_ptr<LiveDelivery> StartSitesDelivery(const Scenario& scenario,
                                                  const std::string& out_dir, int64_t unix_seconds,
-                                                 std::function<void(const std::string&)> notice);
+                                                 std::function<void(const std::string&)> notice,
+                                                 std::optional<uint32_t> seed = std::nullopt);
 
 // `run --scenario`: the live delivery of the sites that deliver, started at
-// the simulated `unix_seconds`; none when no site delivers or when it cannot
-// start (said through `output`, with `failed` set).
+// the simulated `unix_seconds`, its faults drawn from `seed`; none when no
+// site delivers or when it cannot start (said through `output`, with
+// `failed` set).
 std::unique_ptr<LiveDelivery> StartLiveDelivery(const Scenario& scenario,
                                                 const std::string& out_dir, int64_t unix_seconds,
-                                                CommandOutput& output, bool& failed);
+                                                CommandOutput& output, bool& failed,
+                                                std::optional<uint32_t> seed = std::nullopt);
 
 // The end of a live run at `unix_seconds`: every site's last file delivered,
 // with a bounded wait; names what could not be, which stays in the spool.

@@ -9,6 +9,7 @@
 #include "backfill/backfill.h"
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
+#include "cli/deliver_command.h"
 #include "cli/exit_codes.h"
 #include "scenario/scenario_file.h"
 
@@ -85,6 +86,7 @@ int RunScenarioCommand(const ScenarioOptions& options) {
   output.Line(options.check + ": " + CountOf(scenario.sites.size(), "site", "sites") + ", seed " +
               std::to_string(scenario.seed) + "; OK");
   for (const SiteSettings& site : scenario.sites) output.Line(SiteLine(site));
+  for (const std::string& line : DeliverySummary(scenario)) output.Line(line);
 
   if (last < first) {
     // A typical week: the weekday factors at a month factor of 1.

@@ -202,8 +202,8 @@ int RunScenarioLive(const RunOptions& options, CommandOutput& output) {
     return ReportCommandFailure(output);
   }
   bool delivery_failed = false;
-  const std::unique_ptr<LiveDelivery> delivery =
-      StartLiveDelivery(run.scenario, options.out_dir, run.start, output, delivery_failed);
+  const std::unique_ptr<LiveDelivery> delivery = StartLiveDelivery(
+      run.scenario, options.out_dir, run.start, output, delivery_failed, run.seed);
   if (delivery_failed) return kExitUsage;
   output.Line("Generating " + CountOf(run.scenario.sites.size(), "site", "sites") + " of " +
               options.scenario + " into " + options.out_dir + " from " + FormatMoment(run.start) +

@@ -5,9 +5,9 @@
 namespace tly {
 namespace {
 
-constexpr const char* kNames[kDeliveryFaultCount] = {"late_delivery",      "out_of_order",
-                                                     "duplicate_delivery", "cut_upload",
-                                                     "in_place",           "server_outage"};
+constexpr const char* kNames[kDeliveryFaultCount] = {
+    "late_delivery", "out_of_order",  "duplicate_delivery", "cut_upload",
+    "in_place",      "server_outage", "stale_resend"};
 
 uint64_t Mix(uint64_t x) {
   x += 0x9e3779b97f4a7c15ULL;
@@ -49,45 +49,64 @@ std::string RetryName(const std::string& file_name) {
   return file_name.substr(0, dot) + "(1)" + file_name.substr(dot);
 }
 
-DeliveryPlan PlanDeliveries(const std::vector<std::pair<std::string, TDateTime>>& pushes,
-                            const DeliveryFaultRates& rates, uint32_t seed,
-                            const std::string& site) {
-  DeliveryPlan plan;
-  const auto happens = [&](int64_t day, DeliveryFault fault) {
+DayFaults DrawDayFaults(const DeliveryFaultRates& rates, uint32_t seed, const std::string& site,
+                        int64_t day, int every_minutes) {
+  const auto happens = [&](DeliveryFault fault) {
     return rates[fault] > 0 && Draw(seed, site, day, fault, 0) < rates[fault];
   };
+  const auto between = [&](DeliveryFault fault, int low, int high) {
+    return Between(Draw(seed, site, day, fault, 1), low, high);
+  };
+  DayFaults faults;
+  if (happens(DeliveryFault::kOutOfOrder)) {
+    faults.out_of_order = between(DeliveryFault::kOutOfOrder, 2, 4);
+  }
+  if (happens(DeliveryFault::kLateDelivery)) {
+    faults.shaping = DeliveryFault::kLateDelivery;
+    faults.late_hours = between(DeliveryFault::kLateDelivery, 1, 72);
+  } else if (happens(DeliveryFault::kCutUpload)) {
+    faults.shaping = DeliveryFault::kCutUpload;
+    faults.cut_after = static_cast<uint64_t>(between(DeliveryFault::kCutUpload, 100, 900));
+  } else if (happens(DeliveryFault::kDuplicateDelivery)) {
+    faults.shaping = DeliveryFault::kDuplicateDelivery;
+  } else if (happens(DeliveryFault::kInPlace)) {
+    faults.shaping = DeliveryFault::kInPlace;
+  } else if (every_minutes < 1440 && happens(DeliveryFault::kStaleResend)) {
+    // One of the day's pushes before its final one.
+    faults.shaping = DeliveryFault::kStaleResend;
+    faults.stale_minute =
+        every_minutes * between(DeliveryFault::kStaleResend, 1, (1439 / every_minutes));
+  }
+  if (happens(DeliveryFault::kServerOutage)) {
+    faults.outage_hours = between(DeliveryFault::kServerOutage, 1, 24);
+  }
+  return faults;
+}
+
+DeliveryPlan PlanDeliveries(const std::vector<std::pair<std::string, TDateTime>>& pushes,
+                            const DeliveryFaultRates& rates, uint32_t seed, const std::string& site,
+                            int every_minutes) {
+  DeliveryPlan plan;
   for (size_t i = 0; i < pushes.size(); ++i) {
     const auto& [name, due] = pushes[i];
-    const int64_t day = static_cast<int64_t>(due) - 1;
-    PlannedPush push{name, due, due, std::nullopt, 0};
-    if (happens(day, DeliveryFault::kOutOfOrder) && i + 1 < pushes.size()) {
+    const DayFaults faults =
+        DrawDayFaults(rates, seed, site, static_cast<int64_t>(due) - 1, every_minutes);
+    if (faults.out_of_order > 0 && i + 1 < pushes.size()) {
       // The run's days go together, newest first, at the due of its last.
-      const size_t length = std::min<size_t>(
-          Between(Draw(seed, site, day, DeliveryFault::kOutOfOrder, 1), 2, 4), pushes.size() - i);
+      const size_t length = std::min<size_t>(faults.out_of_order, pushes.size() - i);
       const TDateTime send_at = pushes[i + length - 1].second;
       for (size_t k = i + length; k-- > i;) {
         plan.pushes.push_back(
-            {pushes[k].first, pushes[k].second, send_at, DeliveryFault::kOutOfOrder, 0});
+            {pushes[k].first, pushes[k].second, send_at, DeliveryFault::kOutOfOrder, 0, 0});
       }
       i += length - 1;
       continue;
     }
-    if (happens(day, DeliveryFault::kLateDelivery)) {
-      push.send_at += Between(Draw(seed, site, day, DeliveryFault::kLateDelivery, 1), 1, 72) / 24.0;
-      push.fault = DeliveryFault::kLateDelivery;
-    } else if (happens(day, DeliveryFault::kCutUpload)) {
-      push.fault = DeliveryFault::kCutUpload;
-      push.cut_after = static_cast<uint64_t>(
-          Between(Draw(seed, site, day, DeliveryFault::kCutUpload, 1), 100, 900));
-    } else if (happens(day, DeliveryFault::kDuplicateDelivery)) {
-      push.fault = DeliveryFault::kDuplicateDelivery;
-    } else if (happens(day, DeliveryFault::kInPlace)) {
-      push.fault = DeliveryFault::kInPlace;
-    }
-    if (happens(day, DeliveryFault::kServerOutage)) {
-      const int hours = Between(Draw(seed, site, day, DeliveryFault::kServerOutage, 1), 1, 24);
+    PlannedPush push{name, due, due, faults.shaping, faults.cut_after, faults.stale_minute};
+    push.send_at += faults.late_hours / 24.0;
+    if (faults.outage_hours > 0) {
       // Half open: a whole day's outage ends as the next push comes.
-      plan.outages.emplace_back(due, due + hours / 24.0);
+      plan.outages.emplace_back(due, due + faults.outage_hours / 24.0);
     }
     plan.pushes.push_back(push);
   }

@@ -15,6 +15,7 @@
 #include "dayfile/day_file_name.h"
 #include "delivery/delivery_log.h"
 #include "delivery/delivery_url.h"
+#include "delivery/partial_day_file.h"
 #include "delivery/transfer.h"
 #include "support/file_read.h"
 #include "support/system_error.h"
@@ -47,9 +48,10 @@ class Delivery {
     for (size_t i = 0; i < request.pushes.size() && i < request.sites.size(); ++i) {
       const std::vector<SpooledFile>& spooled = spooled_[request.sites[i].name];
       for (const DeliveryPush& push : request.pushes[i]) {
-        total_ += std::none_of(spooled.begin(), spooled.end(), [&](const SpooledFile& file) {
-          return file.file_name == push.file_name;
-        });
+        total_ +=
+            push.own && std::none_of(spooled.begin(), spooled.end(), [&](const SpooledFile& file) {
+              return file.file_name == push.file_name;
+            });
       }
     }
   }
@@ -113,18 +115,26 @@ class Device {
 
   void Run(const std::vector<DeliveryPush>& pushes) {
     for (const SpooledFile& file : delivery_.SpooledOf(site_.name))
-      waiting_.push_back({file, std::nullopt, 0, false});
+      waiting_.push_back({file, std::nullopt, 0, 0, false});
     // A file that waited in the spool goes with the first push, not again
     // with its own.
-    std::set<std::string> spooled;
-    for (const Pending& item : waiting_) spooled.insert(item.file.file_name);
+    // The pushes of another share's days only wake the device up.
+    std::set<std::string> skipped;
+    for (const Pending& item : waiting_) skipped.insert(item.file.file_name);
     std::vector<std::pair<std::string, TDateTime>> schedule;
-    for (const DeliveryPush& push : pushes) schedule.emplace_back(push.file_name, push.due);
-    plan_ = PlanDeliveries(schedule, site_.faults, delivery_.request().seed, site_.name);
+    for (const DeliveryPush& push : pushes) {
+      schedule.emplace_back(push.file_name, push.due);
+      if (!push.own) skipped.insert(push.file_name);
+    }
+    plan_ = PlanDeliveries(schedule, site_.faults, delivery_.request().seed, site_.name,
+                           site_.settings.every_minutes);
     for (const PlannedPush& push : plan_.pushes) {
-      if (spooled.count(push.file_name) == 0) {
-        waiting_.push_back(
-            {{site_.name, push.file_name, push.due}, push.fault, push.cut_after, false});
+      if (skipped.count(push.file_name) == 0) {
+        waiting_.push_back({{site_.name, push.file_name, push.due},
+                            push.fault,
+                            push.cut_after,
+                            push.stale_minute,
+                            false});
       }
       SendWaiting(push.send_at);
     }
@@ -144,14 +154,25 @@ class Device {
     SpooledFile file;
     std::optional<DeliveryFault> fault;
     uint64_t cut_after = 0;  // per 1000 bytes, for kCutUpload
+    int stale_minute = 0;    // for kStaleResend
     bool cut_done = false;
   };
 
-  // Sends what waits, oldest first, until one cannot be sent.
+  enum class Sent { kDone, kWaitsByFault, kWaitsForServer };
+
+  // Sends what waits, oldest first, until the server fails. A file that a
+  // fault holds back (an outage, a cut) waits without holding back the
+  // others, so that what one file meets never depends on which other files
+  // a run delivers (a share of the days, or all of them).
   void SendWaiting(TDateTime now) {
-    while (!waiting_.empty()) {
-      if (!SendWithRetries(waiting_.front(), now)) return;
-      waiting_.erase(waiting_.begin());
+    for (size_t i = 0; i < waiting_.size();) {
+      const Sent sent = SendWithRetries(waiting_[i], now);
+      if (sent == Sent::kWaitsForServer) return;
+      if (sent == Sent::kDone) {
+        waiting_.erase(waiting_.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
     }
   }
 
@@ -161,8 +182,9 @@ class Device {
     });
   }
 
-  // Whether `item` is done with: sent, or gone from OUT so that it cannot be.
-  bool SendWithRetries(Pending& item, TDateTime push_time) {
+  // Whether `item` is done with (sent, or gone from OUT so that it cannot
+  // be), or why it waits.
+  Sent SendWithRetries(Pending& item, TDateTime push_time) {
     const SpooledFile& file = item.file;
     // A file from the spool of an earlier run may be due after this push.
     const TDateTime now = std::max(push_time, file.due);
@@ -183,12 +205,10 @@ class Device {
           {UploadOutcome::kFailed, 0, read_error.empty() ? "the local file is gone" : read_error},
           std::nullopt);
       delivery_.Done(false);
-      return true;
+      return Sent::kDone;
     }
-    const int retry = site_.settings.retry_minutes;
-    std::vector<int> offsets = {0};
-    if (retry / 2 > 0) offsets.push_back(retry / 2);
-    if (retry > 0) offsets.push_back(retry);
+    bool by_fault = true;
+    const std::vector<int> offsets = RetryOffsets(site_.settings.retry_minutes);
     for (size_t k = 0; k < offsets.size(); ++k) {
       const TDateTime made = now + offsets[k] * kMinute;
       if (InOutage(made)) {
@@ -201,22 +221,27 @@ class Device {
       Upload upload{&settings, target, password_, *bytes, {}, nullptr};
       if (cut) upload.cut_after = bytes->size() * item.cut_after / 1000;
       const UploadResult result = transfer_.Send(upload);
+      // A duplicate and a stale resend are attempts of their own, after this one.
       const bool shaped = item.fault && item.fault != DeliveryFault::kDuplicateDelivery &&
+                          item.fault != DeliveryFault::kStaleResend &&
                           (item.fault != DeliveryFault::kCutUpload || cut);
       Record(file, target, made, result, shaped ? item.fault : std::nullopt);
       if (result.outcome == UploadOutcome::kCut) {
         item.cut_done = true;  // never completed until the next push
-        return false;
+        return Sent::kWaitsByFault;
       }
+      by_fault = false;
       delivery_.ServerState(url_, result.outcome == UploadOutcome::kOk, result.error);
       if (result.outcome == UploadOutcome::kOk) {
         if (item.fault == DeliveryFault::kDuplicateDelivery)
           SendAgain(file, settings, *bytes, made);
+        if (item.fault == DeliveryFault::kStaleResend)
+          SendStale(file, settings, *bytes, made, item.stale_minute);
         delivery_.Done(true);
-        return true;
+        return Sent::kDone;
       }
     }
-    return false;
+    return by_fault ? Sent::kWaitsByFault : Sent::kWaitsForServer;
   }
 
   // The same file once more, under the name a device's retry gives it.
@@ -226,6 +251,18 @@ class Device {
         PushTarget(settings, url_, file.file_name, RetryName(file.file_name));
     const UploadResult result = transfer_.Send({&settings, target, password_, bytes, {}, nullptr});
     Record(file, target, made, result, DeliveryFault::kDuplicateDelivery);
+  }
+
+  // The version of the day as it stood at `minute`, after its final one and
+  // under the same name; the log's due is that version's push.
+  void SendStale(const SpooledFile& file, const DeliverySettings& settings,
+                 const std::string& final_bytes, TDateTime made, int minute) {
+    const TDateTime day = DateFromFileName(file.file_name);
+    const std::string bytes = PartialDayFile(final_bytes, day, minute);
+    const RemoteTarget target = PushTarget(settings, url_, file.file_name);
+    const UploadResult result = transfer_.Send({&settings, target, password_, bytes, {}, nullptr});
+    Record({file.site, file.file_name, day + minute / 1440.0}, target, made, result,
+           DeliveryFault::kStaleResend);
   }
 
   void Record(const SpooledFile& file, const RemoteTarget& target, TDateTime made,
@@ -256,6 +293,13 @@ RemoteTarget PushTarget(const DeliverySettings& settings, const std::string& url
   // An HTTP server takes a request's body whole before it shows the file, so
   // HTTP needs no temporary name (and has no rename but WebDAV's).
   return TargetOf(url, file_name, settings.temp_name && !IsHttp(settings.protocol), remote_name);
+}
+
+std::vector<int> RetryOffsets(int retry_minutes) {
+  std::vector<int> offsets = {0};
+  if (retry_minutes / 2 > 0) offsets.push_back(retry_minutes / 2);
+  if (retry_minutes > 0) offsets.push_back(retry_minutes);
+  return offsets;
 }
 
 DeliveryAttempt AttemptOf(const SpooledFile& file, const RemoteTarget& target, TDateTime made,

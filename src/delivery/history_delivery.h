@@ -35,6 +35,10 @@ struct DeliverySite {
 struct DeliveryPush {
   std::string file_name;  // "yymmdd.tly"
   TDateTime due = 0;
+  // False for the day of another share of a sharded run: the device makes
+  // the push (sends what waits) without the file, so that its faults and
+  // times are those of a run of every day.
+  bool own = true;
 };
 
 struct HistoryDeliveryRequest {
@@ -70,7 +74,8 @@ class DeliveryRefused : public std::invalid_argument {
 // `connections` sites at once. A device first sends what waits in the spool
 // (OUT/SpoolFileName), then its push; an upload that fails is tried again
 // after half the site's retry_minutes and after all of them (simulated
-// time), then it and the files after it wait for the next push. Every
+// time), then it and the files after it wait for the next push; a file a
+// fault holds back waits alone. Every
 // attempt is added to OUT/DeliveryLogFileName, with the delivery fault that
 // shaped it (delivery_faults.h); what is still waiting at the
 // end is left in the spool. Throws DeliveryRefused before any upload;
@@ -84,6 +89,10 @@ std::vector<std::string> DeliveryPasswords(const std::vector<DeliverySite>& site
 // under `remote_name` when one is given and the url is a folder.
 RemoteTarget PushTarget(const DeliverySettings& settings, const std::string& url,
                         const std::string& file_name, const std::string& remote_name = "");
+
+// The minutes after a push's first attempt at which it is made: 0, half of
+// `retry_minutes` and all of them (those that are not 0 once).
+std::vector<int> RetryOffsets(int retry_minutes);
 
 // The log line of one attempt to send `file` to `target`.
 DeliveryAttempt AttemptOf(const SpooledFile& file, const RemoteTarget& target, TDateTime made,

@@ -13,10 +13,13 @@
 
 // Delivery while generating: each site's device pushes its current day file
 // on its schedule (every every_minutes from its local midnight; the push at
-// midnight sends the day's final file), following the simulated clock. The
+// midnight sends the day's final file), following the simulated clock, with
+// the delivery faults of its site (delivery_faults.h). The
 // uploads run on a bounded pool of threads, each file read from OUT when it
 // is sent, so a slow or dead server never holds up generation. A push that
-// fails waits, and goes first with the site's next push; what still waits
+// fails is tried again after half the site's retry_minutes and after all of
+// them (simulated time), then waits and goes first with the site's next
+// push; what still waits
 // at the end is kept in OUT/deliveries.spool for the next run.
 
 namespace tly {
@@ -29,11 +32,13 @@ class LiveDelivery {
     std::string time_zone;
   };
 
-  // Reads the spool of earlier runs. Throws DeliveryRefused when a password
+  // Reads the spool of earlier runs; the sites' delivery faults are drawn
+  // from `seed`; holds OUT's directory lock. Throws DirectoryBusy when
+  // another process delivers into OUT, DeliveryRefused when a password
   // variable is not set, std::invalid_argument for a zone that cannot be
   // loaded, std::system_error when the spool cannot be read.
   LiveDelivery(std::string out_dir, std::vector<Site> sites, int connections,
-               std::function<void(const std::string&)> notice);
+               std::function<void(const std::string&)> notice, uint32_t seed = 0);
   ~LiveDelivery();
   LiveDelivery(const LiveDelivery&) = delete;
   LiveDelivery& operator=(const LiveDelivery&) = delete;

@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "cli/backfill_command.h"
+#include "delivery/live_delivery.h"
 #include "delivery/test_servers.h"
+#include "scenario/scenario_file.h"
+#include "support/directory_lock.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
 
@@ -93,6 +96,55 @@ TEST(DeliverCommand, WhatCannotBeDoneAsAskedExitsWithTwo) {
     EXPECT_EQ(outcome.exit_code, 2) << c.message;
     EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
   }
+}
+
+// scenario --check names where each site delivers and how, with the name of
+// its password's variable and never the password.
+TEST(DeliverCommand, TheCheckOfAScenarioListsEachSitesDeliveryWithoutAPassword) {
+  ::setenv("TLY_TEST_SHOWN_PASSWORD", "s3cret-Pa55", 1);
+  const Scenario scenario = ParseScenario(
+      "[delivery]\nurl = \"sftp://10.0.0.5/in/{site}/\"\nuser = \"counter\"\n"
+      "password_env = \"TLY_TEST_SHOWN_PASSWORD\"\n"
+      "[faults]\nlate_delivery = 0.25\nstale_resend = 0.1\n"
+      "[[site]]\nname = \"north\"\nshop_code = \"N1\"\n"
+      "[[site]]\nname = \"south\"\nshop_code = \"S1\"\n"
+      "[site.delivery]\nurl = \"https://ingest.example.com/up/{shop_code}\"\nmethod = \"POST\"\n"
+      "every_minutes = 60\ninsecure = true\n",
+      "s.toml");
+  ::unsetenv("TLY_TEST_SHOWN_PASSWORD");
+  EXPECT_EQ(DeliverySummary(scenario),
+            (std::vector<std::string>{
+                "Delivery of 2 sites:",
+                "  north: sftp://10.0.0.5/in/north/ every 15 minutes, as NAME.part then renamed, "
+                "user counter, password in $TLY_TEST_SHOWN_PASSWORD, retried for 10 minutes",
+                "    delivery faults: late_delivery 0.25, stale_resend 0.1",
+                "  south: https://ingest.example.com/up/S1 every 60 minutes, POST as a form, user "
+                "counter, password in $TLY_TEST_SHOWN_PASSWORD, any certificate or host key "
+                "trusted, retried for 10 minutes",
+                "    delivery faults: late_delivery 0.25, stale_resend 0.1"}));
+  EXPECT_TRUE(
+      DeliverySummary(ParseScenario("[[site]]\nname = \"a\"\nshop_code = \"A\"\n", "p.toml"))
+          .empty());
+}
+
+// A live run's delivery and `deliver` share OUT's log and spool: the second
+// to come is refused, saying who delivers, and nothing is written.
+TEST(DeliverCommand, ADeliverBesideALiveRunIsRefusedClearly) {
+  TempDir scratch;
+  TempDir dir;
+  const std::string scenario = ScenarioTo(dir, "http://127.0.0.1:9/");
+  const Scenario parsed = LoadScenario(scenario);
+  {
+    const std::unique_ptr<LiveDelivery> live =
+        StartSitesDelivery(parsed, dir.path(), 1804536000, nullptr);
+    const testing::CommandOutcome outcome =
+        Command({"deliver", "--scenario", scenario, "--out", dir.path()}, scratch);
+    EXPECT_EQ(outcome.exit_code, 2);
+    EXPECT_NE(outcome.err.find("tly-generator live delivery"), std::string::npos) << outcome.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("deliveries.jsonl")));
+  }
+  const DirectoryLock deliver(dir.path(), "tly-generator deliver");
+  EXPECT_THROW(StartSitesDelivery(parsed, dir.path(), 1804536000, nullptr), DirectoryBusy);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -106,16 +107,74 @@ class FtpServer {
       why_ = "python3-pyftpdlib is not installed";
       return;
     }
-    up_ = process_.Start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
-                          std::to_string(port_), "-w", "-d", root},
-                         root + "/../ftp.log", port_, why_);
+    up_ = Start();
   }
+  // Starts the server again after Stop, on the same port.
+  bool Start() {
+    return process_.Start({"/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
+                           std::to_string(port_), "-w", "-d", root_},
+                          root_ + "/../ftp.log", port_, why_);
+  }
+  void Stop() { process_.Stop(); }
   bool up() const { return up_; }
   const std::string& why() const { return why_; }
   std::string Url() const { return "ftp://127.0.0.1:" + std::to_string(port_) + "/{site}/"; }
 
  private:
   std::string root_;
+  int port_;
+  ServerProcess process_;
+  bool up_ = false;
+  std::string why_;
+};
+
+// A self-signed certificate for 127.0.0.1 made with openssl in `dir`, in
+// `cert` and `key`; false (with `why`) when it cannot be made.
+inline bool MakeTestCertificate(const TempDir& dir, std::string& cert, std::string& key,
+                                std::string& why) {
+  cert = dir.File("cert.pem");
+  key = dir.File("key.pem");
+  const std::string command =
+      "/usr/bin/openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout " + key + " -out " +
+      cert +
+      " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 "
+      ">/dev/null 2>&1";
+  if (::access("/usr/bin/openssl", X_OK) == 0 && std::system(command.c_str()) == 0) return true;
+  why = "openssl cannot make a test certificate";
+  return false;
+}
+
+// vsftpd serving `root` (writable) to anonymous users over FTPS with TLS
+// from the start (implicit), with the certificate `cert` and `key`.
+class FtpsServer {
+ public:
+  FtpsServer(const TempDir& dir, const std::string& root, const std::string& cert,
+             const std::string& key)
+      : port_(FreeLoopbackPort()) {
+    if (::access("/usr/sbin/vsftpd", X_OK) != 0) {
+      why_ = "vsftpd is not installed";
+      return;
+    }
+    const std::string config = dir.File("vsftpd.conf");
+    WriteBytes(config,
+               "listen=YES\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port_) +
+                   "\nbackground=NO\nrun_as_launching_user=YES\nseccomp_sandbox=NO\n"
+                   "anonymous_enable=YES\nlocal_enable=NO\nwrite_enable=YES\n"
+                   "anon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
+                   "anon_other_write_enable=YES\nanon_umask=022\nanon_root=" +
+                   root + "\nsecure_chroot_dir=" + dir.path() +
+                   "\nssl_enable=YES\nimplicit_ssl=YES\nallow_anon_ssl=YES\n"
+                   "force_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\n"
+                   "require_ssl_reuse=NO\nrsa_cert_file=" +
+                   cert + "\nrsa_private_key_file=" + key +
+                   "\npasv_address=127.0.0.1\nxferlog_enable=NO\n");
+    up_ = process_.Start({"/usr/sbin/vsftpd", config}, dir.File("vsftpd.log"), port_, why_);
+  }
+  bool up() const { return up_; }
+  const std::string& why() const { return why_; }
+  std::string Url() const { return "ftps://127.0.0.1:" + std::to_string(port_) + "/{site}/"; }
+
+ private:
   int port_;
   ServerProcess process_;
   bool up_ = false;
@@ -184,7 +243,7 @@ class SftpServer {
 
 // An HTTP receiver: PUT stores the body under the path, POST stores a multipart form's "file" under
 // its file name in the folder of the path. `refuse` answers 503 to that many requests first; with a
-// password, every request needs basic auth.
+// password, every request needs basic auth; with a certificate and its key, it speaks HTTPS.
 class HttpReceiver {
  public:
   struct Arrival {
@@ -193,29 +252,35 @@ class HttpReceiver {
     size_t bytes = 0;
   };
 
-  HttpReceiver(std::string root, std::string user = "", std::string password = "")
-      : root_(std::move(root)), user_(std::move(user)), password_(std::move(password)) {
-    server_.Put(R"(/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
+  HttpReceiver(std::string root, std::string user = "", std::string password = "",
+               const std::string& cert = "", const std::string& key = "")
+      : root_(std::move(root)),
+        user_(std::move(user)),
+        password_(std::move(password)),
+        scheme_(cert.empty() ? "http" : "https"),
+        server_(cert.empty() ? std::make_unique<httplib::Server>()
+                             : std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str())) {
+    server_->Put(R"(/(.+))", [this](const httplib::Request& request, httplib::Response& response) {
       if (!Allowed(request, response)) return;
       Store("PUT", request.matches[1], request.body);
       response.status = 201;
     });
-    server_.Post(R"(/(.*))", [this](const httplib::Request& request, httplib::Response& response) {
+    server_->Post(R"(/(.*))", [this](const httplib::Request& request, httplib::Response& response) {
       if (!Allowed(request, response) || !request.has_file("file")) return;
       const httplib::MultipartFormData file = request.get_file_value("file");
       Store("POST", std::string(request.matches[1]) + file.filename, file.content);
       response.status = 201;
     });
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
   }
   ~HttpReceiver() {
-    server_.stop();
+    server_->stop();
     thread_.join();
   }
 
   std::string Url(const std::string& rest = "{site}/") const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + rest;
+    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + "/" + rest;
   }
   void Refuse(int requests) { refuse_ = requests; }
   std::vector<Arrival> arrivals() {
@@ -251,7 +316,8 @@ class HttpReceiver {
   std::string root_;
   std::string user_;
   std::string password_;
-  httplib::Server server_;
+  std::string scheme_;
+  std::unique_ptr<httplib::Server> server_;
   int port_ = 0;
   std::thread thread_;
   std::mutex mutex_;
