@@ -17,17 +17,24 @@ std::string MissedPassagesJson(const FaultRecord& record) {
   std::string line = json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   line.pop_back();  // the closing brace
   line += ",\"missed\":[";
-  char digits[16];
+  // Each count has at most 10 digits and a comma; each list two brackets
+  // and a comma.
+  size_t room = 0;
+  for (const std::vector<uint32_t>& quarters : *record.missed) room += quarters.size() * 11 + 3;
+  const size_t head = line.size();
+  line.resize(head + room);
+  char* out = line.data() + head;
   for (size_t c = 0; c < record.missed->size(); ++c) {
-    line += c == 0 ? "[" : ",[";
+    if (c > 0) *out++ = ',';
+    *out++ = '[';
     const std::vector<uint32_t>& quarters = (*record.missed)[c];
     for (size_t q = 0; q < quarters.size(); ++q) {
-      if (q > 0) line += ',';
-      const auto end = std::to_chars(digits, digits + sizeof digits, quarters[q]).ptr;
-      line.append(digits, end);
+      if (q > 0) *out++ = ',';
+      out = std::to_chars(out, out + 10, quarters[q]).ptr;
     }
-    line += ']';
+    *out++ = ']';
   }
+  line.resize(static_cast<size_t>(out - line.data()));
   line += "]}";
   return line;
 }
