@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -106,7 +107,14 @@ int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
                std::to_string(request.shard.count);
   }
   if (scenario.HasFaults()) {
-    summary += "; " + CountOf(last.faults, "fault", "faults") + " planted";
+    // The truth's lines count the days' missed passages too.
+    const bool misses =
+        std::any_of(scenario.sites.begin(), scenario.sites.end(),
+                    [](const SiteSettings& site) { return site.realism.Miscounts(); });
+    summary += "; " +
+               CountOf(last.faults, misses ? "truth line" : "fault",
+                       misses ? "truth lines (faults and missed passages)" : "faults") +
+               (misses ? "" : " planted");
     if (last.files_missing > 0) {
       summary += " (" + CountOf(last.files_missing, "day file", "day files") + " left out)";
     }

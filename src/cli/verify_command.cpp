@@ -56,7 +56,8 @@ std::vector<KindScore> ScoreTruthFile(const std::string& path,
   std::string problem;
   const std::optional<std::string> truth = ReadGivenFile(path, problem, kMaxFaultTruthBytes);
   if (!truth) throw std::invalid_argument("cannot read the truth file " + path + ": " + problem);
-  return ScoreAgainstTruth(ParseFaultTruth(*truth, path), checked);
+  const TruthLines lines = ParseTruth(*truth, path);
+  return ScoreAgainstTruth(lines.faults, checked, lines.passages);
 }
 
 std::vector<std::string> TruthScoreLines(const std::string& truth,

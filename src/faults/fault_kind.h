@@ -48,10 +48,14 @@ std::optional<FaultKind> FaultKindOfName(std::string_view name);
 // How often each kind happens to a site-day: probabilities from 0 to 1.
 struct FaultRates {
   std::array<double, kFaultKindCount> rate{};
+  // The site's counter misses passages: each day's misses go to the truth,
+  // with its faults.
+  bool passages_missed = false;
 
   double& operator[](FaultKind kind) { return rate[static_cast<size_t>(kind)]; }
   double operator[](FaultKind kind) const { return rate[static_cast<size_t>(kind)]; }
-  // Whether any kind can happen at all.
+  // Whether any kind can happen at all, or passages be missed: whether a
+  // site-day has anything to tell the truth.
   bool Any() const;
 };
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "faults/fault_kind.h"
@@ -44,7 +45,16 @@ struct FaultRecord {
       text;  // missing_header_line: the line left out; stray_byte: the bytes, in hex
   std::optional<int64_t> kept_bytes;     // truncated: the file's length
   std::optional<int64_t> padding_bytes;  // nul_padding: the NULs after the last line end
+  // Set, the record is none of a fault but of the passages the counter missed
+  // (kind kMissedPassagesKind; `kind` and the fields above but `channels` are
+  // not written): for each of `channels`, the passages missed in each
+  // quarter hour 0 to 95.
+  std::optional<std::vector<std::vector<uint32_t>>> missed;
 };
+
+// The kind of the truth's line of the passages a counter missed: no fault
+// kind, as no fault of the file is to be found there.
+inline constexpr std::string_view kMissedPassagesKind = "missed_passages";
 
 // `record` as one line of JSON (no line end). Its keys come in a fixed order,
 // "file" and "kind" first, so that sorting lines as bytes sorts by file.

@@ -141,7 +141,8 @@ std::optional<FaultKind> FaultKindOfName(std::string_view name) {
 }
 
 bool FaultRates::Any() const {
-  return std::any_of(rate.begin(), rate.end(), [](double value) { return value > 0; });
+  return passages_missed ||
+         std::any_of(rate.begin(), rate.end(), [](double value) { return value > 0; });
 }
 
 std::string_view FaultPhaseName(FaultPhase phase) {

@@ -46,12 +46,50 @@ std::optional<FaultValue> ValueOf(const Json& json) {
                     NumberAt(json, "written", INT64_MIN, INT64_MAX)};
 }
 
-TruthEntry ParseLine(std::string_view line, const std::string& where) {
+// The passages missed of the line `json` about `file`.
+PassageTruth PassagesOf(const Json& json, const std::string& file, const std::string& where) {
+  PassageTruth truth;
+  truth.file = file;
+  const auto channels = json.find("channels");
+  const auto missed = json.find("missed");
+  const auto bad = [&where]() {
+    return std::invalid_argument(where +
+                                 ": missed passages need a list of 96 counts from 0 for each "
+                                 "of their channels (1 to 64)");
+  };
+  if (channels == json.end() || missed == json.end() || !channels->is_array() ||
+      !missed->is_array() || channels->size() != missed->size()) {
+    throw bad();
+  }
+  for (size_t c = 0; c < channels->size(); ++c) {
+    const Json& channel = (*channels)[c];
+    const Json& counts = (*missed)[c];
+    if (!channel.is_number_unsigned() || channel.get<uint64_t>() < 1 ||
+        channel.get<uint64_t>() > 64 || !counts.is_array() || counts.size() != 96) {
+      throw bad();
+    }
+    std::vector<int64_t> quarters;
+    for (const Json& count : counts) {
+      if (!count.is_number_unsigned() || count.get<uint64_t>() > INT64_MAX) throw bad();
+      quarters.push_back(count.get<int64_t>());
+    }
+    truth.channels.push_back(channel.get<int>());
+    truth.missed.push_back(std::move(quarters));
+  }
+  return truth;
+}
+
+// Adds the line `line` to `lines`.
+void ParseLine(std::string_view line, const std::string& where, TruthLines& lines) {
   const Json json = Json::parse(line, nullptr, false);
   const std::string* file = json.is_object() ? TextAt(json, "file") : nullptr;
   const std::string* kind_name = json.is_object() ? TextAt(json, "kind") : nullptr;
   if (file == nullptr || kind_name == nullptr) {
     throw std::invalid_argument(where + ": not a fault record (a JSON object with file and kind)");
+  }
+  if (*kind_name == kMissedPassagesKind) {
+    lines.passages.push_back(PassagesOf(json, *file, where));
+    return;
   }
   const std::optional<FaultKind> kind = FaultKindOfName(*kind_name);
   if (!kind) throw std::invalid_argument(where + ": no fault kind " + json["kind"].dump());
@@ -68,13 +106,13 @@ TruthEntry ParseLine(std::string_view line, const std::string& where) {
       if (std::optional<FaultValue> read = ValueOf(value)) entry.values.push_back(*read);
     }
   }
-  return entry;
+  lines.faults.push_back(std::move(entry));
 }
 
 }  // namespace
 
-std::vector<TruthEntry> ParseFaultTruth(std::string_view text, const std::string& name) {
-  std::vector<TruthEntry> entries;
+TruthLines ParseTruth(std::string_view text, const std::string& name) {
+  TruthLines lines;
   int number = 0;
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
@@ -83,9 +121,13 @@ std::vector<TruthEntry> ParseFaultTruth(std::string_view text, const std::string
     ++number;
     start = end + 1;
     if (line.empty()) continue;
-    entries.push_back(ParseLine(line, name + ":" + std::to_string(number)));
+    ParseLine(line, name + ":" + std::to_string(number), lines);
   }
-  return entries;
+  return lines;
+}
+
+std::vector<TruthEntry> ParseFaultTruth(std::string_view text, const std::string& name) {
+  return ParseTruth(text, name).faults;
 }
 
 }  // namespace tly

@@ -33,10 +33,31 @@ struct TruthEntry {
   std::vector<FaultValue> values;
 };
 
-// The faults of the truth text `text` (JSON Lines; empty lines are skipped).
+// The passages a site-day's counter missed, as the truth lists them: each
+// count of its file (or a fault's true value, where a fault changed it) plus
+// its misses is the true count of that quarter hour and channel.
+struct PassageTruth {
+  std::string file;                          // "<site>/<yymmdd>.tly"
+  std::vector<int> channels;                 // ascending
+  std::vector<std::vector<int64_t>> missed;  // per channel, the misses of quarter hours 0 to 95
+};
+
+// A truth file's lines: its faults, and the passages missed of the site-days
+// whose counters miss some (a day without such a line missed none).
+struct TruthLines {
+  std::vector<TruthEntry> faults;
+  std::vector<PassageTruth> passages;
+};
+
+// The lines of the truth text `text` (JSON Lines; empty lines are skipped).
 // Throws std::invalid_argument "<name>:<line>: ..." for a line that is not a
-// fault record (a JSON object with the texts "file" and "kind") or names no
-// fault kind.
+// fault record (a JSON object with the texts "file" and "kind"), names no
+// fault kind, or lists missed passages other than as one list of 96
+// counts from 0 for each of its channels (1 to 64).
+TruthLines ParseTruth(std::string_view text, const std::string& name);
+
+// The faults of ParseTruth(text, name), as far as a scorer or a view of the
+// faults needs them.
 std::vector<TruthEntry> ParseFaultTruth(std::string_view text, const std::string& name);
 
 }  // namespace tly

@@ -51,9 +51,12 @@ int QuarterShownAt(std::string_view bytes, int line) {
 }
 
 std::vector<KindScore> ScoreAgainstTruth(const std::vector<TruthEntry>& truth,
-                                         const std::vector<CheckedFile>& checked) {
+                                         const std::vector<CheckedFile>& checked,
+                                         const std::vector<PassageTruth>& passages) {
   std::map<std::string, std::vector<const TruthEntry*>> by_file;
   for (const TruthEntry& record : truth) by_file[record.file].push_back(&record);
+  std::set<std::string> miscounted;
+  for (const PassageTruth& missed : passages) miscounted.insert(missed.file);
 
   std::vector<KindScore> scores(kFaultKindCount + 1);
   for (size_t k = 0; k < kFaultKindCount; ++k) {
@@ -86,7 +89,9 @@ std::vector<KindScore> ScoreAgainstTruth(const std::vector<TruthEntry>& truth,
           found.insert(record);
         }
       }
-      if (explained) continue;
+      if (explained || (finding == FindingKind::kNegativeOccupancy && miscounted.count(key) != 0)) {
+        continue;
+      }
       KindScore* named = &other;
       for (const FaultKindInfo& info : FaultTable()) {
         if (info.named == finding) named = &scores[static_cast<size_t>(info.kind)];

@@ -37,7 +37,8 @@ holidays = ["2027-04-05", "2027-05-13", "2027-05-24", "2027-07-14", "2027-08-15"
 # The counter misses each passage with this probability, in percent (0 to
 # 50), and up to `occlusion` (0 to 0.5) more in a day's busiest quarter hour:
 # entries and exits then no longer balance, and verify finds occupancies
-# below zero.
+# below zero. The truth file (below) then lists, for each day file, the
+# passages missed in each quarter hour on each channel.
 # count_error_percent = 2
 # occlusion = 0.05
 

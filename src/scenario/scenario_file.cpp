@@ -491,6 +491,7 @@ class ScenarioReader {
       ApplyDefaultLayoutTo(settings);
     }
     ReadRealism(site, defaults, key_of, settings.realism);
+    settings.faults.passages_missed = settings.realism.Miscounts();
     return settings;
   }
 

@@ -145,9 +145,9 @@ namespace {
 
 // Whether a passage goes uncounted: with the site's error rate, more in the
 // busier quarter hours with occlusion.
-class MissedPassages {
+class MissDraw {
  public:
-  MissedPassages(const TrafficRealism& realism, double flow_share, const StreamKey& key)
+  MissDraw(const TrafficRealism& realism, double flow_share, const StreamKey& key)
       : probability_(realism.count_error_percent / 100 + realism.occlusion * flow_share),
         stream_(key) {}
   bool Next() { return probability_ > 0 && stream_.Uniform() < probability_; }
@@ -159,10 +159,11 @@ class MissedPassages {
 
 // Calls `passage(second, slot, channel)` for every counted passage of the
 // visitors and the staff of a site of a profile other than flat on the day of
-// `clock`, as drawn.
-template <typename Passage>
+// `clock`, as drawn, and `missed(slot, channel)` for every passage its
+// counter misses.
+template <typename Passage, typename Missed>
 void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& clock,
-                  Passage&& passage) {
+                  Passage&& passage, Missed&& missed_passage) {
   const TrafficRealism& realism = site.realism;
   const TDateTime date = clock.date;
   const int quarters = static_cast<int>(clock.slot.size());
@@ -198,12 +199,16 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
   if (door_weights <= 0) return;
 
   if (realism.staff_per_day > 0) {
-    MissedPassages missed(realism, 0, SiteDayKey(seed, site, date, kStaffStream, kMissChannel));
+    MissDraw missed(realism, 0, SiteDayKey(seed, site, date, kStaffStream, kMissChannel));
     for (const StaffPassage& staff : StaffPassages(site, seed, clock)) {
-      if (missed.Next()) continue;
       const DoorSettings& door = door_at(staff.door_pick);
-      passage(staff.second, clock.slot[staff.second / kQuarterSeconds],
-              staff.exit ? door.out_channel : door.in_channel);
+      const int slot = clock.slot[staff.second / kQuarterSeconds];
+      const int channel = staff.exit ? door.out_channel : door.in_channel;
+      if (missed.Next()) {
+        missed_passage(slot, channel);
+      } else {
+        passage(staff.second, slot, channel);
+      }
     }
   }
   if (expected <= 0 || total_weight <= 0) return;
@@ -238,7 +243,7 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
     // Streams of knobs that are off are never drawn from.
     StreamRandom groups(key(kGroupChannel));
     StreamRandom stays(key(kStayChannel));
-    MissedPassages missed(realism, weight[q] / peak_weight, key(kMissChannel));
+    MissDraw missed(realism, weight[q] / peak_weight, key(kMissChannel));
     const int64_t visitors = stream.Poisson(mean);
     for (int64_t v = 0; v < visitors; ++v) {
       // One draw gives the way in (its low half) and the second of the
@@ -266,9 +271,18 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
       }
       const DoorSettings& out = door_at(stream.Uniform());
       const int64_t members = grouped ? 1 + groups.SmallPoisson(others_limit) : 1;
+      const int exit_slot = clock.slot[exit / kQuarterSeconds];
       for (int64_t m = 0; m < members; ++m) {
-        if (!missed.Next()) passage(entry, clock.slot[q], in.in_channel);
-        if (!missed.Next()) passage(exit, clock.slot[exit / kQuarterSeconds], out.out_channel);
+        if (missed.Next()) {
+          missed_passage(clock.slot[q], in.in_channel);
+        } else {
+          passage(entry, clock.slot[q], in.in_channel);
+        }
+        if (missed.Next()) {
+          missed_passage(exit_slot, out.out_channel);
+        } else {
+          passage(exit, exit_slot, out.out_channel);
+        }
       }
     }
   }
@@ -287,9 +301,12 @@ std::vector<TrafficEvent> SiteDayTraffic(const SiteSettings& site, uint32_t seed
   if (site.profile == TrafficProfile::kFlat) return FlatTraffic(site, seed, clock.date);
   std::vector<TrafficEvent> events;
   events.reserve(static_cast<size_t>(ExpectedVisitors(site, clock.date) * 2.5) + 64);
-  DrawVisitors(site, seed, clock, [&events](int second, int slot, int channel) {
-    events.push_back({second, static_cast<int16_t>(slot), static_cast<int16_t>(channel)});
-  });
+  DrawVisitors(
+      site, seed, clock,
+      [&events](int second, int slot, int channel) {
+        events.push_back({second, static_cast<int16_t>(slot), static_cast<int16_t>(channel)});
+      },
+      [](int /*slot*/, int /*channel*/) {});
   if (order == TrafficOrder::kByTime) {
     std::sort(events.begin(), events.end(), [](const TrafficEvent& a, const TrafficEvent& b) {
       return a.second != b.second ? a.second < b.second : a.channel < b.channel;
@@ -310,6 +327,25 @@ void AddTrafficTo(DayCounts& day, const SiteSettings& site, const SiteDayClock& 
   day.ChannelCount = std::max(day.ChannelCount, site.ChannelCount());
 }
 
+namespace {
+
+// The passages missed on the site-day AddVisitorsTo drew last on this
+// thread: planting the faults of a day (which lists its misses in the truth)
+// follows right after its drawing, and so need not draw the day again.
+struct LastMisses {
+  const SiteSettings* site = nullptr;  // none: nothing kept
+  uint32_t seed = 0;
+  TDateTime date = 0;
+  MissedCounts missed;
+};
+
+LastMisses& LastMissesOfThread() {
+  thread_local LastMisses last;
+  return last;
+}
+
+}  // namespace
+
 void AddVisitorsTo(DayCounts& day, const SiteSettings& site, uint32_t seed,
                    const SiteDayClock& clock) {
   for (const int slot : clock.slot) MarkSlotUsed(day, slot);
@@ -317,9 +353,27 @@ void AddVisitorsTo(DayCounts& day, const SiteSettings& site, uint32_t seed,
   // record is larger than the cache the drawing needs.
   const int channels = site.ChannelCount();
   std::vector<uint32_t> counts(static_cast<size_t>(kSlotsPerDay * channels), 0);
-  DrawVisitors(site, seed, clock, [&counts, channels](int /*second*/, int slot, int channel) {
-    ++counts[static_cast<size_t>(slot * channels + channel - 1)];
-  });
+  LastMisses& last = LastMissesOfThread();
+  last.site = nullptr;
+  const bool misses = site.realism.Miscounts();
+  if (misses) {
+    last.missed.channels = channels;
+    last.missed.counts.assign(counts.size(), 0);
+  }
+  uint32_t* const missed = last.missed.counts.data();
+  DrawVisitors(
+      site, seed, clock,
+      [&counts, channels](int /*second*/, int slot, int channel) {
+        ++counts[static_cast<size_t>(slot * channels + channel - 1)];
+      },
+      [missed, channels](int slot, int channel) {
+        ++missed[static_cast<size_t>(slot * channels + channel - 1)];
+      });
+  if (misses) {
+    last.site = &site;
+    last.seed = seed;
+    last.date = clock.date;
+  }
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
     for (int c = 0; c < channels; ++c) {
       int32_t& counter = day.Slots[slot].Counts[c];
@@ -328,6 +382,26 @@ void AddVisitorsTo(DayCounts& day, const SiteSettings& site, uint32_t seed,
     }
   }
   day.ChannelCount = std::max(day.ChannelCount, channels);
+}
+
+MissedCounts PassagesMissed(const SiteSettings& site, uint32_t seed, TDateTime date) {
+  LastMisses& last = LastMissesOfThread();
+  if (last.site == &site && last.seed == seed && last.date == DatePart(date)) {
+    last.site = nullptr;
+    return std::move(last.missed);
+  }
+  MissedCounts missed;
+  missed.channels = site.ChannelCount();
+  missed.counts.assign(static_cast<size_t>(kSlotsPerDay * missed.channels), 0);
+  if (!site.realism.Miscounts() || site.profile == TrafficProfile::kFlat) return missed;
+  uint32_t* const counts = missed.counts.data();
+  const int channels = missed.channels;
+  DrawVisitors(
+      site, seed, ClockOfSiteDay(site, date), [](int /*second*/, int /*slot*/, int /*channel*/) {},
+      [counts, channels](int slot, int channel) {
+        ++counts[static_cast<size_t>(slot * channels + channel - 1)];
+      });
+  return missed;
 }
 
 TTlyConfig SiteConfig(const SiteSettings& site) {

@@ -77,6 +77,24 @@ void AddTrafficTo(DayCounts& day, const SiteSettings& site, const SiteDayClock& 
 void AddVisitorsTo(DayCounts& day, const SiteSettings& site, uint32_t seed,
                    const SiteDayClock& clock);
 
+// The passages of one site-day that its counter missed (count_error_percent,
+// occlusion): how many in each slot of the local clock and channel.
+struct MissedCounts {
+  int channels = 0;              // the site's ChannelCount()
+  std::vector<uint32_t> counts;  // [slot * channels + channel - 1], slots 0 to 95
+
+  uint32_t At(int slot, int channel) const {
+    return counts[static_cast<size_t>(slot * channels + channel - 1)];
+  }
+};
+
+// The passages of `site` on `date` (drawn from `seed`) that its counter
+// misses: each count of the day's file plus its misses is the true count of
+// its slot and channel. All zero for a site that misses none. Taken from the
+// drawing of AddVisitorsTo when that drew this very site-day last on this
+// thread (each such drawing is taken once), else drawn anew.
+MissedCounts PassagesMissed(const SiteSettings& site, uint32_t seed, TDateTime date);
+
 // The counter configuration a site's day files describe: its layout as the
 // header's door and channel lines, its device type, its name as shop name.
 TTlyConfig SiteConfig(const SiteSettings& site);

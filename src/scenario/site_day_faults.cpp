@@ -4,6 +4,7 @@
 #include <bitset>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "config/tly_config.h"
 #include "dayfile/day_file_lines.h"
@@ -153,6 +154,44 @@ void TellTruth(const SiteDayPlan& plan, const FileWork& work, std::vector<FaultP
   }
 }
 
+// The record of the passages the counter of `site` missed on `date`, when it
+// missed any: its channels in ascending order, 96 quarter hours each.
+std::optional<FaultRecord> MissedPassagesRecord(const SiteSettings& site, uint32_t seed,
+                                                TDateTime date) {
+  if (!site.realism.Miscounts()) return std::nullopt;
+  const MissedCounts missed = PassagesMissed(site, seed, date);
+  if (std::all_of(missed.counts.begin(), missed.counts.end(), [](uint32_t n) { return n == 0; })) {
+    return std::nullopt;
+  }
+  FaultRecord record;
+  record.site = site.name;
+  record.file = site.name + "/" + DayFileBaseName(date);
+  for (const DoorSettings& door : site.doors) {
+    record.channels.push_back(door.in_channel);
+    record.channels.push_back(door.out_channel);
+  }
+  std::sort(record.channels.begin(), record.channels.end());
+  record.channels.erase(std::unique(record.channels.begin(), record.channels.end()),
+                        record.channels.end());
+  record.missed.emplace();
+  for (const int channel : record.channels) {
+    std::vector<uint32_t>& quarters = record.missed->emplace_back(kSlotsPerDay);
+    for (int slot = 0; slot < kSlotsPerDay; ++slot) quarters[slot] = missed.At(slot, channel);
+  }
+  return record;
+}
+
+// The site-day of `result` with the record of its missed passages, when its
+// file is written.
+FaultedSiteDay WithMissedPassages(FaultedSiteDay result, const SiteSettings& site, uint32_t seed,
+                                  TDateTime date) {
+  if (!result.written) return result;
+  if (std::optional<FaultRecord> record = MissedPassagesRecord(site, seed, date)) {
+    result.records.push_back(std::move(*record));
+  }
+  return result;
+}
+
 }  // namespace
 
 FaultedSiteDay PlantSiteDayFaults(const SiteSettings& site, uint32_t seed, TDateTime date,
@@ -176,7 +215,7 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSettings& site, uint32_t seed, TDate
   }
   if (places.empty()) {
     result.image = SiteDayImage(site, day, updated_at);
-    return result;
+    return WithMissedPassages(std::move(result), site, seed, date);
   }
   const std::unique_ptr<FileWork> work = WriteWith(site, day, updated_at, places);
   TellTruth(plan, *work, places);
@@ -187,7 +226,7 @@ FaultedSiteDay PlantSiteDayFaults(const SiteSettings& site, uint32_t seed, TDate
   }
   result.written = work->written;
   result.image = std::move(work->bytes);
-  return result;
+  return WithMissedPassages(std::move(result), site, seed, date);
 }
 
 }  // namespace tly

@@ -22,7 +22,9 @@ namespace tly {
 struct FaultedSiteDay {
   bool written = true;  // false: the day's file is missing (no other fault is planted then)
   std::string image;    // the bytes of the file when written
-  std::vector<FaultRecord> records;  // in the order of FaultKind
+  // In the order of FaultKind, then the passages the counter missed (when it
+  // missed any and the file is written).
+  std::vector<FaultRecord> records;
 };
 
 // The day file of `site` for `date` holding the counts of `day` (SiteDayImage

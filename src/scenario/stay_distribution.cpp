@@ -6,11 +6,12 @@
 namespace tly {
 namespace {
 
-// The regularized lower incomplete gamma function P(a, x): by its series
-// below a + 1, by the continued fraction of its complement above.
-double LowerGamma(double a, double x) {
+// The regularized lower incomplete gamma function P(a, x), given
+// log_gamma_a = ln Gamma(a) (the same for every x of a distribution): by its
+// series below a + 1, by the continued fraction of its complement above.
+double LowerGamma(double a, double log_gamma_a, double x) {
   if (x <= 0) return 0;
-  const double scale = std::exp(-x + a * std::log(x) - std::lgamma(a));
+  const double scale = std::exp(-x + a * std::log(x) - log_gamma_a);
   constexpr double kEpsilon = 1e-15;
   if (x < a + 1) {
     double term = 1 / a;
@@ -45,14 +46,17 @@ double LowerGamma(double a, double x) {
 }  // namespace
 
 StayDistribution::StayDistribution(double spread)
-    : spread_(spread), shape_(1 / (spread * spread)), quantiles_(kPoints, 0.0) {
+    : spread_(spread),
+      shape_(1 / (spread * spread)),
+      log_gamma_shape_(std::lgamma(shape_)),
+      quantiles_(kPoints, 0.0) {
   for (size_t i = 1; i < kPoints; ++i) {
     quantiles_[i] = Quantile(static_cast<double>(i) / kPoints, quantiles_[i - 1]);
   }
 }
 
 double StayDistribution::Probability(double x) const {
-  return LowerGamma(shape_, shape_ * x);
+  return LowerGamma(shape_, log_gamma_shape_, shape_ * x);
 }
 
 double StayDistribution::Quantile(double wanted, double low) const {

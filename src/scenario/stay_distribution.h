@@ -44,6 +44,7 @@ class StayDistribution {
 
   double spread_;
   double shape_;
+  double log_gamma_shape_;         // ln Gamma(shape_), which every probability needs
   std::vector<double> quantiles_;  // at 0, 1/n, 2/n, ... of the probability
 };
 

@@ -242,7 +242,8 @@ TEST(VerifyCommand, JsonNamesEveryProblemAndTheTruthScoresTheFindings) {
 // occupancy below zero only from the fault's first quarter hour on (but in a
 // file whose rows are re-stamped); else a false alarm of the kind named
 // after the finding, or of "other". A day without a file counts where its
-// site was read.
+// site was read; an occupancy below zero is no false alarm where the truth
+// lists missed passages.
 TEST(TruthScore, CreditsEachFindingToAFaultThatExplainsIt) {
   const std::string spike_late = R"({"file":"a/270101.tly","kind":"spike","first_quarter":50})";
   const std::string swap_early =
@@ -251,6 +252,12 @@ TEST(TruthScore, CreditsEachFindingToAFaultThatExplainsIt) {
   const std::string missing = R"({"file":"a/270102.tly","kind":"missing_day","seal_matches":null})";
   const std::string elsewhere =
       R"({"file":"b/270102.tly","kind":"missing_day","seal_matches":null})";
+  // A counter that missed passages explains an occupancy below zero.
+  std::string none_missed = "[0";
+  for (int q = 1; q < 96; ++q) none_missed += ",0";
+  const std::string missed = R"({"file":"a/270101.tly","kind":"missed_passages","channels":[1],)"
+                             R"("missed":[)" +
+                             none_missed + "]]}";
   const CheckedFile occupancy{"out/a/270101.tly", {{9, FindingKind::kNegativeOccupancy, ""}}, {40}};
   const CheckedFile header{"out/a/270101.tly", {{1, FindingKind::kHeader, ""}}, {-1}};
   const struct {
@@ -260,6 +267,7 @@ TEST(TruthScore, CreditsEachFindingToAFaultThatExplainsIt) {
   } cases[] = {
       {{spike_late, swap_early}, occupancy, {{"spike", {1, 0, 0}}, {"swapped_door", {1, 1, 0}}}},
       {{spike_late}, occupancy, {{"spike", {1, 0, 0}}, {"swapped_door", {0, 0, 1}}}},
+      {{spike_late, missed}, occupancy, {{"spike", {1, 0, 0}}, {"swapped_door", {0, 0, 0}}}},
       {{spike_late, skew}, occupancy, {{"spike", {1, 1, 0}}, {"clock_skew", {1, 0, 0}}}},
       {{missing, elsewhere}, header, {{"missing_day", {1, 0, 0}}, {"other", {0, 0, 1}}}},
   };
@@ -267,7 +275,8 @@ TEST(TruthScore, CreditsEachFindingToAFaultThatExplainsIt) {
     std::string text;
     for (const std::string& line : c.truth) text += line + "\n";
     std::map<std::string, std::vector<int>> scores;
-    for (const KindScore& score : ScoreAgainstTruth(ParseFaultTruth(text, "t"), {c.file})) {
+    const TruthLines lines = ParseTruth(text, "t");
+    for (const KindScore& score : ScoreAgainstTruth(lines.faults, {c.file}, lines.passages)) {
       if (c.scores.count(score.kind) != 0) {
         scores[score.kind] = {score.planted, score.found, score.false_alarms};
       }
