@@ -6,7 +6,6 @@
 #include <exception>
 #include <limits>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "support/thread_priority.h"
@@ -36,8 +35,8 @@ class Pipeline {
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
 
-  // The slot of item `index` once produced (by the consumer itself when no
-  // producer has taken it); rethrows what producing it threw. The items
+  // The slot of item `index` once produced (the first by the consumer
+  // itself); rethrows what producing it threw. The items
   // must be taken in order, and each handed back with Consumed.
   size_t Take(int64_t index);
   // The consumer is done with item `index`; its slot may be reused.
@@ -55,7 +54,8 @@ class Pipeline {
   // Produces item `index` into its slot, a failure included, and marks it done.
   void MakeItem(int64_t index);
   // Waits, with the lock held, until the item in `slot` is done; starts
-  // producers at normal priority when those of low priority are starved.
+  // producers at normal priority when those of low priority are starved
+  // (throws std::system_error when none can start).
   void WaitFor(size_t slot, std::unique_lock<std::mutex>& lock);
 
   const int64_t count_;
@@ -174,21 +174,24 @@ void Pipeline::WaitFor(size_t slot, std::unique_lock<std::mutex>& lock) {
   }
   starved_ = true;
   space_.notify_all();
-  try {
-    StartProducers(false, jobs_);
-  } catch (const std::system_error&) {
-    // The threads that did start, and the consumer itself, do the work.
-  }
+  StartProducers(false, jobs_);
 }
 
 size_t Pipeline::Take(int64_t index) {
   const size_t slot = SlotOf(index);
   std::unique_lock<std::mutex> lock(mutex_);
   if (next_ == index) {
-    ++next_;
-    lock.unlock();
-    MakeItem(index);
-    lock.lock();
+    if (index == 0) {
+      // A new thread takes a while to start and to make its first item; the
+      // consumer, which has nothing else to do yet, makes the first itself.
+      ++next_;
+      lock.unlock();
+      MakeItem(index);
+      lock.lock();
+    } else {
+      // The producers sleep until a run of slots is free: wake them for it.
+      space_.notify_all();
+    }
   }
   WaitFor(slot, lock);
   if (failures_[slot]) std::rethrow_exception(failures_[slot]);

@@ -22,9 +22,9 @@ struct PipelineOptions {
 //
 // Producing runs in `slot`s (0..window-1): item i goes into slot i % window,
 // which no other item holds until item i is consumed, so the caller keeps its
-// items in a vector of `window` and needs no lock of its own. When the
-// consumer needs an item no thread has taken yet, it produces it itself
-// rather than wait for a thread to start or to get a core.
+// items in a vector of `window` and needs no lock of its own. The consumer
+// produces the first item itself while the threads start; the others it
+// leaves to them, so that producing hides behind consuming.
 //
 // With `background` the producers run at the lowest priority, so that they use
 // only the cores the consumer and the system's own work leave idle. Should
@@ -43,9 +43,8 @@ class OrderedPipeline {
 
   // Runs the pipeline over `count` items. `produce` is called from several
   // threads at once (each for another item and slot); `consume` only from
-  // the calling thread, in order. Throws std::system_error when no thread
-  // can be started (a producer at normal priority that fails to start later
-  // only leaves the work to the others).
+  // the calling thread, in order. Throws std::system_error when a thread
+  // cannot be started.
   static void Run(int64_t count, const PipelineOptions& options, const ProduceFn& produce,
                   const ConsumeFn& consume);
 };
