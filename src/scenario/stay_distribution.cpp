@@ -1,5 +1,7 @@
 #include "scenario/stay_distribution.h"
 
+#include <math.h>
+
 #include <cmath>
 #include <memory>
 
@@ -10,7 +12,10 @@ namespace {
 // below a + 1, by the continued fraction of its complement above.
 double LowerGamma(double a, double x) {
   if (x <= 0) return 0;
-  const double scale = std::exp(-x + a * std::log(x) - std::lgamma(a));
+  // lgamma_r rather than std::lgamma, which stores the sign in the global
+  // signgam: a data race when site-days are drawn on several threads.
+  int sign = 0;
+  const double scale = std::exp(-x + a * std::log(x) - ::lgamma_r(a, &sign));
   constexpr double kEpsilon = 1e-15;
   if (x < a + 1) {
     double term = 1 / a;
