@@ -63,17 +63,20 @@ class DayFilesExist : public std::invalid_argument {
 
 // Thrown when a day of the range cannot be written, or its existing file
 // cannot be read (which leaves that file as it is). what() is the cause's
-// message, code() its error code, day() the day. Every day before it has its
-// file, no day after it was written.
+// message, code() its error code, day() the day and file() its day file.
+// Every day before it (for scenario sites: every site-day before it, site by
+// site and day by day) has its file, none after it was written.
 class DayNotWritten : public std::system_error {
  public:
-  DayNotWritten(const std::system_error& cause, TDateTime day);
+  DayNotWritten(const std::system_error& cause, TDateTime day, std::string file);
   const char* what() const noexcept override { return message_.c_str(); }
   TDateTime day() const { return day_; }
+  const std::string& file() const { return file_; }
 
  private:
   std::string message_;
   TDateTime day_;
+  std::string file_;
 };
 
 using BackfillProgressFn = std::function<void(const BackfillProgress&)>;
@@ -106,30 +109,27 @@ void CheckBackfillRequest(const BackfillRequest& request);
 // slot used. Counters wrap as 32-bit two's-complement integers. No file I/O.
 void AddDayTicks(DayCounts& day, RandomSource& random);
 
-// Runs the backfill, holding the writer's lock of `out_dir` throughout: for
-// each day from `from` to `to`, applies the default layout to a fresh
-// configuration, handles an existing day file as `existing` says, adds the
-// day's ticks and writes the file once, exactly as the generator's save at
-// the day's last tick (23:59:58) writes it. The days are generated on `jobs`
-// threads of their own, several at once and at the lowest priority (at
-// normal priority when other work on the machine starves them), and written
-// by the calling thread in day order while the next ones are generated; each
-// day's draws are those one random source running through all days from
-// `seed` gives it (a skipped day skips its draws), so the files are the same
-// for any number of threads and whichever days were skipped. At most
-// 32 * `jobs` days are in flight at a time, whatever the length of the range.
-// With kSkip, leftover temporary files of the range (from an interrupted run)
-// are removed first. `progress`, when set, is called on the calling thread
-// after each day, in day order. Each day's file replaces the old one in one
-// step (OpenDirectory::ReplaceFileWith of support/safe_file.h).
+// Runs the backfill of the program's own site on the one backfill engine
+// (RunBackfillEngine of backfill_engine.h), holding the writer's lock of
+// `out_dir` throughout: for each day from `from` to `to`, applies the default
+// layout to a fresh configuration, handles an existing day file as
+// `existing` says, adds the day's ticks and writes the file once, exactly as
+// the generator's save at the day's last tick (23:59:58) writes it. The days
+// are generated on `jobs` threads of low priority and written by the calling
+// thread in day order; each day's draws are those one random source running
+// through all days from `seed` gives it (a skipped day skips its draws), so
+// the files are the same for any number of threads and whichever days were
+// skipped. At most 32 * `jobs` days are in flight at a time. With kSkip,
+// leftover temporary files of the range are removed first. `progress`, when
+// set, is called on the calling thread after each day, in day order.
 // Throws, before any file is touched: std::invalid_argument when
 // CheckBackfillRequest finds a fault or (unless `existing` is kReplace) an
 // entry of the range is no day file (RefuseWhatIsNoDayFile), DayFilesExist
-// when files exist and `existing` is kRefuse, DirectoryBusy (support/directory_lock.h) when another
-// process writes into `out_dir`. Throws DayNotWritten for the first day that
-// cannot be written, or exists but cannot be read; the days before it keep
-// their files, no day after it is written. Throws std::system_error when a
-// thread cannot be started.
+// when files exist and `existing` is kRefuse, DirectoryBusy
+// (support/directory_lock.h) when another process writes into `out_dir`.
+// Throws DayNotWritten for the first day that cannot be written, or exists
+// but cannot be read; the days before it keep their files, no day after it
+// is written. Throws std::system_error when no thread can be started.
 void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress = {});
 
 }  // namespace tly

@@ -1,10 +1,6 @@
 #include "cli/backfill_command.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <charconv>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -16,6 +12,7 @@
 #include "cli/command_failure.h"
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
+#include "cli/progress_line.h"
 
 namespace tly {
 
@@ -30,6 +27,8 @@ ExistingDayFiles ParseExisting(std::string_view text) {
 namespace {
 
 BackfillRequest ParseRequest(const BackfillOptions& options) {
+  if (!options.shard.empty()) throw UsageError("--shard needs --scenario");
+  if (options.deliver) throw UsageError("--deliver needs --scenario");
   BackfillRequest request;
   request.out_dir = options.out_dir;
   request.from = ParseDateOption("--from", options.from);
@@ -45,14 +44,29 @@ BackfillRequest ParseRequest(const BackfillOptions& options) {
   return request;
 }
 
+// The last line of a backfill that wrote `done` in `seconds`.
+std::string Summary(const BackfillProgress& done, const std::string& out_dir, double seconds) {
+  char timing[96];
+  std::snprintf(timing, sizeof timing, " in %.2f s (%.3g ticks/s)", seconds,
+                static_cast<double>(done.ticks_done) / seconds);
+  std::string summary =
+      CountOf(static_cast<uint64_t>(done.days_done - done.days_skipped), "day", "days") + ", " +
+      CountOf(done.ticks_done, "tick", "ticks") + " written to " + out_dir + timing;
+  if (done.days_skipped > 0) {
+    summary += "; " + CountOf(static_cast<uint64_t>(done.days_skipped), "day", "days") +
+               " kept as they were";
+  }
+  return summary;
+}
+
+}  // namespace
+
 std::string FormatIsoDate(TDateTime date) {
   const CivilDate civil = DecodeDate(date);
   char text[16];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d", civil.Year, civil.Month, civil.Day);
   return text;
 }
-
-}  // namespace
 
 CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options) {
   CLI::App* backfill = app.add_subcommand(
@@ -92,14 +106,6 @@ CLI::App* AddBackfillCommand(CLI::App& app, BackfillOptions& options) {
 int RunBackfillCommand(const BackfillOptions& options) {
   CommandOutput output("backfill");
   if (!options.scenario.empty()) return RunScenarioBackfill(options, output);
-  if (!options.shard.empty()) {
-    output.Error("--shard needs --scenario");
-    return kExitUsage;
-  }
-  if (options.deliver) {
-    output.Error("--deliver needs --scenario");
-    return kExitUsage;
-  }
   BackfillRequest request;
   try {
     request = ParseRequest(options);
@@ -108,46 +114,33 @@ int RunBackfillCommand(const BackfillOptions& options) {
     return ReportCommandFailure(output);
   }
 
-  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-  const auto start = std::chrono::steady_clock::now();
-  const TDateTime first = EncodeDate(request.from.Year, request.from.Month, request.from.Day);
+  ProgressLine line(output);
   BackfillProgress last;
   last.days_total =
-      static_cast<int>(EncodeDate(request.to.Year, request.to.Month, request.to.Day) - first) + 1;
+      static_cast<int>(EncodeDate(request.to.Year, request.to.Month, request.to.Day) -
+                       EncodeDate(request.from.Year, request.from.Month, request.from.Day)) +
+      1;
   try {
     Backfill(request, [&](const BackfillProgress& progress) {
       last = progress;
-      if (!terminal) return;
       char text[128];
       std::snprintf(text, sizeof text, "\rday %d of %d, %.3g ticks/s ", progress.days_done,
-                    progress.days_total,
-                    static_cast<double>(progress.ticks_done) / SecondsSince(start));
-      output.Partial(text);
+                    progress.days_total, static_cast<double>(progress.ticks_done) / line.Seconds());
+      line.Show(text);
     });
   } catch (const DayNotWritten& failure) {
-    if (terminal && last.days_done > 0) output.Line("");
-    output.Error(std::string(failure.what()) + " (stopped at " + FormatIsoDate(failure.day()) +
-                 "; " + CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
-                 std::to_string(last.days_total) + " done)");
-    return output.Finish(kExitFailed);
+    line.Break();
+    return ReportCommandFailure(
+        output, " (stopped at " + FormatIsoDate(failure.day()) + "; " +
+                    CountOf(static_cast<uint64_t>(last.days_done), "day", "days") + " of " +
+                    std::to_string(last.days_total) + " done)");
   } catch (...) {
     // Files that exist, an entry of the range that is no day file, another
-    // writer: nothing was written. Or a file that could not be read.
-    if (terminal && last.days_done > 0) output.Line("");
+    // writer: nothing was written.
+    line.Break();
     return ReportCommandFailure(output);
   }
-  const double seconds = SecondsSince(start);
-  char timing[96];
-  std::snprintf(timing, sizeof timing, " in %.2f s (%.3g ticks/s)", seconds,
-                static_cast<double>(last.ticks_done) / seconds);
-  std::string summary =
-      CountOf(static_cast<uint64_t>(last.days_done - last.days_skipped), "day", "days") + ", " +
-      CountOf(last.ticks_done, "tick", "ticks") + " written to " + request.out_dir + timing;
-  if (last.days_skipped > 0) {
-    summary += "; " + CountOf(static_cast<uint64_t>(last.days_skipped), "day", "days") +
-               " kept as they were";
-  }
-  output.Line((terminal ? "\n" : "") + summary);
+  line.Summary(Summary(last, request.out_dir, line.Seconds()));
   return output.Finish(kExitOk);
 }
 

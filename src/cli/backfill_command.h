@@ -8,6 +8,8 @@ class App;
 #include <string>
 #include <string_view>
 
+#include "support/date_time.h"
+
 namespace tly {
 
 // The options of `backfill` as given on the command line.
@@ -46,9 +48,14 @@ enum class ExistingDayFiles;
 // Throws UsageError for another.
 ExistingDayFiles ParseExisting(std::string_view text);
 
+// `date` written YYYY-MM-DD, as the options take it.
+std::string FormatIsoDate(TDateTime date);
+
 // `backfill --scenario`: every site of the scenario from FROM to TO into
 // DIR/<site>/, on --jobs threads, only the --shard share. Reports through
-// `output`; the same exit codes as the program's own backfill.
+// `output`; the same exit codes as the program's own backfill, and the same
+// failure: a site-day that cannot be written stops the run, the message names
+// it, and every site-day before it (site by site, day by day) is whole.
 int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output);
 
 }  // namespace tly

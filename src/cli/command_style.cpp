@@ -10,7 +10,6 @@
 #include <limits>
 #include <optional>
 #include <system_error>
-#include <thread>
 
 #include "cli/exit_codes.h"
 #include "support/date_time.h"
@@ -55,10 +54,7 @@ CivilDate ParseDateOption(std::string_view option, std::string_view text) {
 }
 
 int ParseJobsOption(std::string_view text) {
-  if (text.empty()) {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : static_cast<int>(std::min(cores, 256u));
-  }
+  if (text.empty()) return 0;
   return static_cast<int>(ParseDecimalOption("--jobs", text, 1, 256));
 }
 

@@ -51,8 +51,8 @@ struct CivilDate;
 // UsageError "<option> <text> is not a date written YYYY-MM-DD".
 CivilDate ParseDateOption(std::string_view option, std::string_view text);
 
-// The value of --jobs: 1 to 256 threads, or all cores when `text` is empty.
-// Throws UsageError.
+// The value of --jobs: 1 to 256 threads, or 0 (the backfill's own rule: one
+// per core) when `text` is empty. Throws UsageError.
 int ParseJobsOption(std::string_view text);
 
 // The value of --seed: 0 to 4294967295, or `fallback` when `text` is empty.

@@ -1,5 +1,7 @@
 #include "scenario/stay_distribution.h"
 
+#include <math.h>
+
 #include <cmath>
 #include <memory>
 
@@ -43,12 +45,19 @@ double LowerGamma(double a, double log_gamma_a, double x) {
   return 1 - scale * h;
 }
 
+// ln Gamma(a) by lgamma_r rather than std::lgamma, which stores the sign in
+// the global signgam: a data race when site-days are drawn on several threads.
+double LogGamma(double a) {
+  int sign = 0;
+  return ::lgamma_r(a, &sign);
+}
+
 }  // namespace
 
 StayDistribution::StayDistribution(double spread)
     : spread_(spread),
       shape_(1 / (spread * spread)),
-      log_gamma_shape_(std::lgamma(shape_)),
+      log_gamma_shape_(LogGamma(shape_)),
       quantiles_(kPoints, 0.0) {
   for (size_t i = 1; i < kPoints; ++i) {
     quantiles_[i] = Quantile(static_cast<double>(i) / kPoints, quantiles_[i - 1]);

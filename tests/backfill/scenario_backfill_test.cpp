@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "counting/day_file_loader.h"
 #include "dayfile/day_file_check.h"
@@ -114,6 +115,37 @@ TEST(ScenarioBackfill, ExistingFilesAreRefusedContinuedReplacedOrKept) {
   ScenarioBackfill(request);
   Tree expected = once;
   expected["rivoli/271102.tly"] = "kept";
+  EXPECT_EQ(TreeOf(dir.path()), expected);
+}
+
+// The site-days are made on several threads and written site by site, day
+// by day: the first that cannot be written stops the run, every site-day
+// before it is whole, none after it is written.
+TEST(ScenarioBackfill, StopsAtTheFirstSiteDayThatCannotBeWritten) {
+  const Scenario scenario = ParseScenario(ExampleScenario(), "example.toml");
+  TempDir fresh;
+  ScenarioBackfill(RequestFor(scenario, fresh.path(), 1));
+  const Tree whole = TreeOf(fresh.path());
+
+  TempDir dir;
+  std::filesystem::create_directories(dir.File("la-defense/271031.tly"));
+  ScenarioBackfillRequest request = RequestFor(scenario, dir.path(), 4);
+  request.existing = ExistingDayFiles::kReplace;
+  try {
+    ScenarioBackfill(request);
+    ADD_FAILURE() << "no site-day failed";
+  } catch (const DayNotWritten& failure) {
+    EXPECT_EQ(failure.day(), EncodeDate(2027, 10, 31));
+    EXPECT_EQ(failure.file(), dir.File("la-defense/271031.tly"));
+    EXPECT_EQ(failure.code(), std::errc::is_a_directory) << failure.code().message();
+  }
+  Tree expected;
+  for (const auto& [name, bytes] : whole) {
+    if (name.rfind("rivoli/", 0) == 0 || name == "la-defense/271029.tly" ||
+        name == "la-defense/271030.tly") {
+      expected[name] = bytes;
+    }
+  }
   EXPECT_EQ(TreeOf(dir.path()), expected);
 }
 

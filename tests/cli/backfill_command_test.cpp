@@ -242,6 +242,19 @@ TEST(BackfillCommand, AFailedDayInTheMiddleIsNamed) {
   for (const char* name : {"260301.tly", "260302.tly", "260303.tly", "260304.tly", "260305.tly"}) {
     EXPECT_TRUE(CheckDayFile(ReadBytes(out.File(name))).ok) << name;
   }
+
+  // The sites of a scenario stop the same way, site by site and day by day:
+  // rivoli's three days, then la-defense's first.
+  testing::WriteBytes(out.File("s.toml"), std::string(ExampleScenario()));
+  std::filesystem::create_directories(out.File("sites/la-defense/270106.tly"));
+  const testing::CommandOutcome sites =
+      Backfill({"backfill", "--scenario", out.File("s.toml"), "--out", out.File("sites"), "--from",
+                "2027-01-05", "--to", "2027-01-07", "--existing", "replace", "--jobs", "8"},
+               scratch);
+  EXPECT_EQ(sites.exit_code, 1);
+  EXPECT_NE(sites.err.find("(stopped at 2027-01-06 of la-defense; 4 site-days of 12 done)"),
+            std::string::npos)
+      << sites.err;
 }
 
 }  // namespace
