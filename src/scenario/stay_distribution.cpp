@@ -1,9 +1,9 @@
 #include "scenario/stay_distribution.h"
 
-#include <math.h>
-
 #include <cmath>
 #include <memory>
+
+#include "scenario/stream_random.h"
 
 namespace tly {
 namespace {
@@ -43,13 +43,6 @@ double LowerGamma(double a, double log_gamma_a, double x) {
     if (std::fabs(step - 1) < kEpsilon) break;
   }
   return 1 - scale * h;
-}
-
-// ln Gamma(a) by lgamma_r rather than std::lgamma, which stores the sign in
-// the global signgam: a data race when site-days are drawn on several threads.
-double LogGamma(double a) {
-  int sign = 0;
-  return ::lgamma_r(a, &sign);
 }
 
 }  // namespace

@@ -8,14 +8,6 @@
 namespace tly {
 namespace {
 
-// ln |Gamma(x)|. std::lgamma also stores the sign in the global signgam, a
-// data race when site-days are drawn on several threads; lgamma_r computes
-// the same value and keeps the sign to itself.
-double LogGamma(double x) {
-  int sign = 0;
-  return ::lgamma_r(x, &sign);
-}
-
 // The probability that a stay of mean 1 is below x: for shape 4 and rate 4,
 // 1 - e^(-4x) (1 + 4x + (4x)^2 / 2 + (4x)^3 / 6).
 double StayProbability(double x) {
@@ -44,6 +36,11 @@ std::array<double, N> MakeQuantiles() {
 }
 
 }  // namespace
+
+double LogGamma(double x) {
+  int sign = 0;
+  return ::lgamma_r(x, &sign);
+}
 
 uint64_t HashOfName(std::string_view name) {
   // FNV-1a over the bytes, then mixed.

@@ -18,6 +18,10 @@ namespace tly {
 // whatever its place in the scenario file.
 uint64_t HashOfName(std::string_view name);
 
+// ln |Gamma(x)|, safe on any thread: std::lgamma also stores the sign in the
+// global signgam, a data race when site-days are drawn on several threads.
+double LogGamma(double x);
+
 // The key of one stream.
 struct StreamKey {
   uint32_t seed = 0;
