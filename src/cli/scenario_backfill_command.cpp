@@ -35,14 +35,14 @@ Shard ParseShard(std::string_view text) {
 }
 
 // A scenario backfill as the command line asks for it.
-struct ScenarioRun {
+struct ScenarioBackfillRun {
   Scenario scenario;
   ScenarioBackfillRequest request;
 };
 
 // Reads the scenario file and the options. Throws std::invalid_argument (bad
 // options, a bad scenario file, a request that cannot run).
-void ParseRun(const BackfillOptions& options, CommandOutput& output, ScenarioRun& run) {
+void ParseRun(const BackfillOptions& options, CommandOutput& output, ScenarioBackfillRun& run) {
   run.scenario = LoadScenario(options.scenario);
   ScenarioBackfillRequest& request = run.request;
   request.scenario = &run.scenario;
@@ -66,7 +66,8 @@ long long DaysOf(const ScenarioBackfillRequest& request) {
 }
 
 // The progress line of `progress`, `seconds` after the start.
-std::string ProgressText(const ScenarioRun& run, const ScenarioProgress& progress, double seconds) {
+std::string ProgressText(const ScenarioBackfillRun& run, const ScenarioProgress& progress,
+                         double seconds) {
   const double rate = static_cast<double>(progress.files_done) / seconds;
   char text[160];
   std::snprintf(
@@ -95,7 +96,7 @@ std::string DoneBeforeFailure(const ScenarioProgress& done) {
 }
 
 // The last line of a run that wrote `done` in `seconds`.
-std::string Summary(const ScenarioRun& run, const ScenarioProgress& done, double seconds) {
+std::string Summary(const ScenarioBackfillRun& run, const ScenarioProgress& done, double seconds) {
   const ScenarioBackfillRequest& request = run.request;
   char timing[96];
   std::snprintf(timing, sizeof timing, " in %.2f s (%.0f files/s)", seconds,
@@ -132,7 +133,7 @@ std::string Summary(const ScenarioRun& run, const ScenarioProgress& done, double
 }  // namespace
 
 int RunScenarioBackfill(const BackfillOptions& options, CommandOutput& output) {
-  ScenarioRun run;
+  ScenarioBackfillRun run;
   try {
     ParseRun(options, output, run);
   } catch (const std::invalid_argument&) {
