@@ -194,14 +194,14 @@ void PaintTitles(QPainter& painter, const ChartLayout& layout, const PlotData& d
 void PaintBackground(QPainter& painter, const ChartLayout& layout, const PlotData& data) {
   const QRectF& plot = layout.plot;
   for (size_t day = 1; day < data.days.size(); day += 2) {
-    painter.fillRect(
-        QRectF(plot.left() + day * layout.day_width, plot.top(), layout.day_width, plot.height()),
-        kShadeColor);
+    painter.fillRect(QRectF(plot.left() + static_cast<double>(day) * layout.day_width, plot.top(),
+                            layout.day_width, plot.height()),
+                     kShadeColor);
   }
   painter.setPen(QPen(kGridColor, 1));
   for (int64_t value = layout.bar_step; value <= layout.bar_max; value += layout.bar_step) {
-    for (const double y :
-         {layout.base - value * layout.bar_scale, layout.base + value * layout.bar_scale}) {
+    for (const double y : {layout.base - static_cast<double>(value) * layout.bar_scale,
+                           layout.base + static_cast<double>(value) * layout.bar_scale}) {
       painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
     }
   }
@@ -222,8 +222,10 @@ void PaintBars(QPainter& painter, const ChartLayout& layout, const PlotData& dat
       double up = layout.base;
       double down = layout.base;
       for (size_t door = 0; door < day.entries.size(); ++door) {
-        const double in = PositivePart(day.entries[door][slot]) * layout.bar_scale;
-        const double out = PositivePart(day.exits[door][slot]) * layout.bar_scale;
+        const double in =
+            static_cast<double>(PositivePart(day.entries[door][slot])) * layout.bar_scale;
+        const double out =
+            static_cast<double>(PositivePart(day.exits[door][slot])) * layout.bar_scale;
         if (in > 0) {
           painter.fillRect(QRectF(x, up - in, slot_width - gap, in), DoorBarColor(door, false));
           up -= in;
@@ -244,7 +246,7 @@ void PaintFrame(QPainter& painter, const ChartLayout& layout, const PlotData& da
   painter.setBrush(Qt::NoBrush);
   painter.drawRect(plot);
   for (size_t day = 1; day < data.days.size(); ++day) {
-    const double x = plot.left() + day * layout.day_width;
+    const double x = plot.left() + static_cast<double>(day) * layout.day_width;
     painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom() + layout.line * 0.4));
   }
   painter.setPen(QPen(kTextColor, 1));
@@ -259,12 +261,13 @@ void PaintOccupancy(QPainter& painter, const ChartLayout& layout, const PlotData
   for (size_t d = 0; d < data.days.size(); ++d) {
     const PlotDay& day = data.days[d];
     if (day.last_slot < 0) continue;
-    const double x0 = layout.plot.left() + d * layout.day_width;
+    const double x0 = layout.plot.left() + static_cast<double>(d) * layout.day_width;
     QPolygonF points;
     points << QPointF(x0, layout.base);
     for (int slot = 0; slot <= day.last_slot; ++slot) {
-      points << QPointF(x0 + (slot + 1) * layout.slot_width,
-                        layout.base - day.occupancy[slot] * layout.occupancy_scale);
+      points << QPointF(
+          x0 + (slot + 1) * layout.slot_width,
+          layout.base - static_cast<double>(day.occupancy[slot]) * layout.occupancy_scale);
     }
     painter.drawPolyline(points);
   }
@@ -280,7 +283,7 @@ void PaintAxes(QPainter& painter, const ChartLayout& layout) {
   for (int64_t value = 0; value <= layout.bar_max; value += layout.bar_step) {
     for (const int sign : {-1, 1}) {
       if (value == 0 && sign > 0) continue;
-      const double y = layout.base + sign * value * layout.bar_scale;
+      const double y = layout.base + static_cast<double>(sign * value) * layout.bar_scale;
       painter.drawText(QRectF(plot.left() - label_width - 4, y - line / 2, label_width, line),
                        Qt::AlignRight | Qt::AlignVCenter, QString::number(value));
     }
@@ -289,7 +292,7 @@ void PaintAxes(QPainter& painter, const ChartLayout& layout) {
   const int64_t occupancy_step = TickStep(occupancy_max);
   for (int64_t value = -occupancy_max / occupancy_step * occupancy_step; value <= occupancy_max;
        value += occupancy_step) {
-    const double y = layout.base - value * layout.occupancy_scale;
+    const double y = layout.base - static_cast<double>(value) * layout.occupancy_scale;
     painter.drawText(QRectF(plot.right() + 4, y - line / 2, layout.right, line),
                      Qt::AlignLeft | Qt::AlignVCenter,
                      (value > 0 ? QStringLiteral("+") : QString()) + QString::number(value));
@@ -321,7 +324,7 @@ void PaintTimeAxis(QPainter& painter, const ChartLayout& layout, const PlotData&
   }
   const double hours_y = layout.hours_y;
   for (size_t d = 0; d < data.days.size(); ++d) {
-    const double x0 = layout.plot.left() + d * layout.day_width;
+    const double x0 = layout.plot.left() + static_cast<double>(d) * layout.day_width;
     for (int hour = hour_step; hour < 24; hour += hour_step) {
       const double x = x0 + hour * 4 * layout.slot_width;
       painter.setPen(QPen(kFrameColor, 1));
@@ -380,9 +383,12 @@ QColor DoorBarColor(size_t door_index, bool exits) {
                      ? QColor(kPalette[door_index])
                      : QColor::fromHsv(static_cast<int>((door_index * 137) % 360), 200, 190);
   if (exits) {
-    color = QColor::fromRgbF(color.redF() + (1 - color.redF()) * kExitLightening,
-                             color.greenF() + (1 - color.greenF()) * kExitLightening,
-                             color.blueF() + (1 - color.blueF()) * kExitLightening);
+    // Mixed in double, as QColor keeps its channels in float.
+    const auto lighter = [](float channel) {
+      return static_cast<float>(channel + (1 - channel) * kExitLightening);
+    };
+    color =
+        QColor::fromRgbF(lighter(color.redF()), lighter(color.greenF()), lighter(color.blueF()));
   }
   // Eight bits a channel, as every picture format stores it.
   return QColor(color.rgb());

@@ -744,7 +744,7 @@ class ScenarioReader {
     door.out_channel = tly01 ? number + 4 : 2 * number;
     for (const auto& [name, value] : *table) {
       const std::string field(name.str());
-      const std::string field_key = where + "." + field;
+      const std::string field_key = std::string(where).append(".").append(field);
       if (field == "name") {
         door.name = String(value, field_key);
         if (door.name.size() > decltype(DoorEntry::Name)::kCapacity) {

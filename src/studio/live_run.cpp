@@ -4,6 +4,7 @@
 #include <chrono>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -48,6 +49,34 @@ bool LiveRun::WaitUntil(std::chrono::steady_clock::time_point until) {
   return wake_.wait_until(lock, until, [this] { return stop_; });
 }
 
+// Appends the truth of each finished day to its file at once, as the command
+// does; a failure is kept (the next day tries again) for the run's outcome.
+class LiveRun::TruthLog {
+ public:
+  explicit TruthLog(std::string path) : path_(std::move(path)) {}
+
+  // Appends the days of `live`'s truth not written yet.
+  void Add(const LiveScenario& live) {
+    const std::vector<DayTruth>& truth = live.Truth();
+    if (truth.size() == written_) return;
+    try {
+      UpdateFaultTruth(path_, std::vector<DayTruth>(
+                                  truth.begin() + static_cast<ptrdiff_t>(written_), truth.end()));
+      written_ = truth.size();
+    } catch (const std::system_error& failure) {
+      error_ = QString::fromUtf8(failure.what());
+    }
+  }
+
+  // The last failure to write, "" when there was none.
+  const QString& error() const { return error_; }
+
+ private:
+  std::string path_;
+  size_t written_ = 0;
+  QString error_;
+};
+
 void LiveRun::run() {
   const std::string out = out_dir_.toStdString();
   LiveScenario live(*scenario_, out, scenario_->seed);
@@ -63,22 +92,13 @@ void LiveRun::run() {
     emit Stopped(QString::fromUtf8(refused.what()));
     return;
   }
-  // The truth of each finished day goes to OUT/faults.jsonl at once, as the
-  // command does.
-  QString truth_error;
-  size_t truth_written = 0;
-  const auto add_to_truth = [&] {
-    const std::vector<DayTruth>& truth = live.Truth();
-    if (truth.size() == truth_written) return;
-    try {
-      UpdateFaultTruth(out + "/" + FaultTruthFileName(1, 1),
-                       std::vector<DayTruth>(truth.begin() + static_cast<ptrdiff_t>(truth_written),
-                                             truth.end()));
-      truth_written = truth.size();
-    } catch (const std::system_error& failure) {
-      truth_error = QString::fromUtf8(failure.what());
-    }
-  };
+  // The truth goes to OUT/faults.jsonl.
+  TruthLog truth(out + "/" + FaultTruthFileName(1, 1));
+  const int64_t now = Simulate(live, delivery.get(), truth);
+  Finish(live, delivery.get(), now, truth);
+}
+
+int64_t LiveRun::Simulate(LiveScenario& live, LiveDelivery* delivery, TruthLog& truth) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point real_start = Clock::now();
   const auto simulated_at = [&](Clock::time_point real) {
@@ -101,13 +121,17 @@ void LiveRun::run() {
       emit DayFinished(QString::fromStdString(change.site),
                        QString::fromStdString(change.finished_file));
     });
-    add_to_truth();
+    truth.Add(live);
     if (delivery) delivery->AdvanceTo(now);
     emit Progressed(now, live.SaveCount(),
                     live.SavesOk() ? QString() : QString::fromStdString(live.LastSaveError()));
   }
+  return now;
+}
+
+void LiveRun::Finish(LiveScenario& live, LiveDelivery* delivery, int64_t now, TruthLog& truth) {
   const bool saved = live.SaveAll();
-  add_to_truth();
+  truth.Add(live);
   size_t undelivered = 0;
   QString delivery_error;
   if (delivery) {
@@ -122,8 +146,8 @@ void LiveRun::run() {
   if (!saved) {
     emit Stopped(
         tr("Stopped; the last save failed: %1").arg(QString::fromStdString(live.LastSaveError())));
-  } else if (!truth_error.isEmpty()) {
-    emit Stopped(tr("Stopped; the truth of the faults cannot be written: %1").arg(truth_error));
+  } else if (!truth.error().isEmpty()) {
+    emit Stopped(tr("Stopped; the truth of the faults cannot be written: %1").arg(truth.error()));
   } else if (!delivery_error.isEmpty()) {
     emit Stopped(tr("Stopped; the delivery log cannot be written: %1").arg(delivery_error));
   } else if (undelivered > 0) {
