@@ -132,12 +132,14 @@ format-check: deps
 	$(CLANG_FORMAT) --dry-run -Werror $(FORMATTED)
 
 # clang-tidy with .clang-tidy over every file of src/ (file by file, so a
-# build tree of its own; only the toolkit's generated headers are built).
+# build tree of its own; only the toolkit's generated headers are built). The
+# path is anchored at the checkout: the toolkit's generated sources in
+# build/tidy/src/ are not ours to check.
 tidy: deps
 	cmake -S . -B build/tidy $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTLY_BUILD_TESTS=OFF
 	cmake --build build/tidy -j $(JOBS) --target tly_plot_autogen tly_gui_autogen tly_cli_autogen \
-	  tly_app_autogen
-	run-clang-tidy-14 -quiet -j $(JOBS) -p build/tidy -clang-tidy-binary $(CLANG_TIDY) '/src/.*\.cpp$$'
+	  tly_studio_autogen tly_app_autogen
+	run-clang-tidy-14 -quiet -j $(JOBS) -p build/tidy -clang-tidy-binary $(CLANG_TIDY) '^$(CURDIR)/src/.*\.cpp$$'
 
 
 clean:

@@ -51,7 +51,7 @@ int RunWindow(int argc, char** argv) {
 // its name.
 std::string CommandNamed(int argc, char** argv, const CLI::App& app) {
   for (int i = 1; i < argc; ++i) {
-    const std::string word = argv[i];
+    std::string word = argv[i];
     if (!word.empty() && word[0] == '-') continue;
     for (const CLI::App* command : app.get_subcommands({})) {
       if (command->get_name() == word) return word;
@@ -69,6 +69,106 @@ int PrintAnswer(const std::string& command, const std::string& text) {
   return output.Finish(kExitOk);
 }
 
+// Every command's options and the command that carries them, filled by
+// AddCommands; a command's `parsed()` says which one the line named.
+struct Commands {
+  RunOptions run_options;
+  CLI::App* run = nullptr;
+  BackfillOptions backfill_options;
+  CLI::App* backfill = nullptr;
+  VerifyOptions verify_options;
+  CLI::App* verify = nullptr;
+  SealOptions seal_options;
+  CLI::App* seal = nullptr;
+  PlotOptions plot_options;
+  CLI::App* plot = nullptr;
+  ScenarioOptions scenario_options;
+  CLI::App* scenario = nullptr;
+  DeliverOptions deliver_options;
+  CLI::App* deliver = nullptr;
+  ServeOptions serve_options;
+  CLI::App* serve = nullptr;
+  std::string studio_scenario;
+  CLI::App* studio = nullptr;
+  std::string help_topic;
+  CLI::App* help = nullptr;
+};
+
+// Declares the program and every command on `app`, in the order the help
+// lists them; `commands` must outlive the parse.
+void AddCommands(CLI::App& app, Commands& commands) {
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.set_version_flag("--version", "tly-generator " TLY_GENERATOR_VERSION);
+  app.require_subcommand(0, 1);
+  commands.run = AddRunCommand(app, commands.run_options);
+  commands.backfill = AddBackfillCommand(app, commands.backfill_options);
+  commands.verify = AddVerifyCommand(app, commands.verify_options);
+  commands.seal = AddSealCommand(app, commands.seal_options);
+  commands.plot = AddPlotCommand(app, commands.plot_options);
+  commands.scenario = AddScenarioCommand(app, commands.scenario_options);
+  commands.deliver = AddDeliverCommand(app, commands.deliver_options);
+  commands.serve = AddServeCommand(app, commands.serve_options);
+  commands.studio = app.add_subcommand(
+      "studio", "Open the studio window: scenarios, day charts, history, checks and deliveries");
+  commands.studio->add_option("SCENARIO", commands.studio_scenario, "A scenario file to open")
+      ->type_name("");
+  commands.help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
+  commands.help->add_option("COMMAND", commands.help_topic, "The command to describe")
+      ->type_name("");
+}
+
+// Answers a parse that did not end in a command: help and version are printed
+// and end well; every other error is a usage error, said on stderr.
+int AnswerParseError(int argc, char** argv, const CLI::App& app, const CLI::ParseError& error) {
+  const std::string command = CommandNamed(argc, argv, app);
+  if (error.get_exit_code() == 0) {
+    std::ostringstream text;
+    app.exit(error, text, text);
+    return PrintAnswer(command, text.str());
+  }
+  const std::string who = command.empty() ? "tly-generator" : "tly-generator " + command;
+  const std::string message =
+      UsageMessage(error, app, command.empty() ? nullptr : app.get_subcommand(command));
+  std::fprintf(stderr, "%s: %s\nRun 'tly-generator help%s' for the options.\n", who.c_str(),
+               message.c_str(), command.empty() ? "" : (" " + command).c_str());
+  return kExitUsage;
+}
+
+// `help [COMMAND]`: the program's help, or the help of the command named
+// `topic`; a topic that names no command is a usage error.
+int RunHelp(CLI::App& app, const std::string& topic) {
+  // Through the formatter: the program's own help() would show the help
+  // of the command that was parsed, which is `help` itself.
+  const auto formatter = app.get_formatter();
+  if (topic.empty()) {
+    return PrintAnswer("help",
+                       formatter->make_help(&app, "tly-generator", CLI::AppFormatMode::Normal));
+  }
+  for (CLI::App* command : app.get_subcommands({})) {
+    if (command->get_name() == topic) return PrintAnswer("help", command->help("tly-generator"));
+  }
+  std::fprintf(stderr, "tly-generator help: there is no command %s\n", topic.c_str());
+  return kExitUsage;
+}
+
+// Runs the command-line command that was parsed, or the window when none was.
+int RunParsedCommand(int argc, char** argv, const CLI::App& app, const Commands& commands) {
+  if (!app.get_subcommands().empty()) {
+    // A reader that went away (a closed pipe) must not kill a command that is
+    // generating; the write fails instead and the command says so at the end.
+    ::signal(SIGPIPE, SIG_IGN);
+  }
+  if (commands.run->parsed()) return RunGeneration(commands.run_options);
+  if (commands.backfill->parsed()) return RunBackfillCommand(commands.backfill_options);
+  if (commands.verify->parsed()) return RunVerifyCommand(commands.verify_options);
+  if (commands.seal->parsed()) return RunSealCommand(commands.seal_options);
+  if (commands.plot->parsed()) return RunPlotCommand(commands.plot_options);
+  if (commands.scenario->parsed()) return RunScenarioCommand(commands.scenario_options);
+  if (commands.deliver->parsed()) return RunDeliverCommand(commands.deliver_options);
+  if (commands.serve->parsed()) return RunServeCommand(commands.serve_options);
+  return RunWindow(argc, argv);
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv, const StudioOpener& studio) {
@@ -76,83 +176,16 @@ int RunCommandLine(int argc, char** argv, const StudioOpener& studio) {
       "TLY Generator: simulates a people-counting site and keeps its TLY day files (yymmdd.tly) "
       "up to date.\nWithout a command it opens its window.",
       "tly-generator");
-  app.formatter(std::make_shared<HelpFormatter>());
-  app.set_version_flag("--version", "tly-generator " TLY_GENERATOR_VERSION);
-  app.require_subcommand(0, 1);
-
-  RunOptions run_options;
-  CLI::App* run = AddRunCommand(app, run_options);
-  BackfillOptions backfill_options;
-  CLI::App* backfill = AddBackfillCommand(app, backfill_options);
-  VerifyOptions verify_options;
-  CLI::App* verify = AddVerifyCommand(app, verify_options);
-  SealOptions seal_options;
-  CLI::App* seal = AddSealCommand(app, seal_options);
-  PlotOptions plot_options;
-  CLI::App* plot = AddPlotCommand(app, plot_options);
-  ScenarioOptions scenario_options;
-  CLI::App* scenario = AddScenarioCommand(app, scenario_options);
-  DeliverOptions deliver_options;
-  CLI::App* deliver = AddDeliverCommand(app, deliver_options);
-  ServeOptions serve_options;
-  CLI::App* serve = AddServeCommand(app, serve_options);
-  std::string studio_scenario;
-  CLI::App* studio_command = app.add_subcommand(
-      "studio", "Open the studio window: scenarios, day charts, history, checks and deliveries");
-  studio_command->add_option("SCENARIO", studio_scenario, "A scenario file to open")->type_name("");
-  std::string help_topic;
-  CLI::App* help = app.add_subcommand("help", "Show the help of the program or of COMMAND");
-  help->add_option("COMMAND", help_topic, "The command to describe")->type_name("");
-
+  Commands commands;
+  AddCommands(app, commands);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    // Help and version end well; every other error is a usage error.
-    const std::string command = CommandNamed(argc, argv, app);
-    if (error.get_exit_code() == 0) {
-      std::ostringstream text;
-      app.exit(error, text, text);
-      return PrintAnswer(command, text.str());
-    }
-    const std::string who = command.empty() ? "tly-generator" : "tly-generator " + command;
-    const std::string message =
-        UsageMessage(error, app, command.empty() ? nullptr : app.get_subcommand(command));
-    std::fprintf(stderr, "%s: %s\nRun 'tly-generator help%s' for the options.\n", who.c_str(),
-                 message.c_str(), command.empty() ? "" : (" " + command).c_str());
-    return kExitUsage;
+    return AnswerParseError(argc, argv, app, error);
   }
-
-  if (help->parsed()) {
-    // Through the formatter: the program's own help() would show the help
-    // of the command that was parsed, which is `help` itself.
-    const auto formatter = app.get_formatter();
-    if (help_topic.empty()) {
-      return PrintAnswer("help",
-                         formatter->make_help(&app, "tly-generator", CLI::AppFormatMode::Normal));
-    }
-    for (CLI::App* command : app.get_subcommands({})) {
-      if (command->get_name() == help_topic) {
-        return PrintAnswer("help", command->help("tly-generator"));
-      }
-    }
-    std::fprintf(stderr, "tly-generator help: there is no command %s\n", help_topic.c_str());
-    return kExitUsage;
-  }
-  if (studio_command->parsed()) return studio(argc, argv, studio_scenario);
-  if (!app.get_subcommands().empty()) {
-    // A reader that went away (a closed pipe) must not kill a command that is
-    // generating; the write fails instead and the command says so at the end.
-    ::signal(SIGPIPE, SIG_IGN);
-  }
-  if (run->parsed()) return RunGeneration(run_options);
-  if (backfill->parsed()) return RunBackfillCommand(backfill_options);
-  if (verify->parsed()) return RunVerifyCommand(verify_options);
-  if (seal->parsed()) return RunSealCommand(seal_options);
-  if (plot->parsed()) return RunPlotCommand(plot_options);
-  if (scenario->parsed()) return RunScenarioCommand(scenario_options);
-  if (deliver->parsed()) return RunDeliverCommand(deliver_options);
-  if (serve->parsed()) return RunServeCommand(serve_options);
-  return RunWindow(argc, argv);
+  if (commands.help->parsed()) return RunHelp(app, commands.help_topic);
+  if (commands.studio->parsed()) return studio(argc, argv, commands.studio_scenario);
+  return RunParsedCommand(argc, argv, app, commands);
 }
 
 }  // namespace tly

@@ -75,7 +75,7 @@ template <bool kRotateSchedule>
 // NOLINTNEXTLINE(readability-function-size): the 80 rounds unrolled, on purpose.
 void CompressSha(std::uint32_t* state, const std::uint8_t* block) {
   std::uint32_t w[80];
-  for (int t = 0; t < 16; ++t) w[t] = ReadBigEndian32(block + 4 * t);
+  for (std::size_t t = 0; t < 16; ++t) w[t] = ReadBigEndian32(block + 4 * t);
   for (int t = 16; t < 80; ++t) {
     const std::uint32_t x = w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16];
     w[t] = kRotateSchedule ? std::rotl(x, 1) : x;

@@ -1,12 +1,13 @@
 #include "flat/flat_tick.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace tly {
 
 FlatTick DrawFlatTick(RandomSource& random) {
   FlatTick tick{};
-  for (int k = 0; k < kFlatDoors; ++k) {
+  for (std::size_t k = 0; k < kFlatDoors; ++k) {
     const int32_t entry = static_cast<int32_t>(random.RandomBelow(2));
     const int32_t second = static_cast<int32_t>(random.RandomBelow(2));
     tick.counts[2 * k] = entry;

@@ -97,46 +97,32 @@ QString DayLabel(const PlotDay& day, double width, const QFontMetricsF& metrics)
   return {};
 }
 
-}  // namespace
+// Where everything of a chart lies and how counts map to pixels: worked out
+// once from the canvas and the data, then shared by the painting steps.
+struct ChartLayout {
+  double width = 0;   // of the canvas
+  double height = 0;  // of the canvas
+  QFont font;         // of labels
+  QFont title_font;
+  double line = 0;      // the height of a line of `font`
+  double title = 0;     // the height of a line of `title_font`
+  int64_t bar_max = 1;  // the end of the bars' axis, either way
+  int64_t bar_step = 1;
+  int64_t occupancy_max = 1;   // the end of the occupancy's axis, either way
+  double left = 0;             // room for the left axis
+  double right = 0;            // room for the right axis
+  QRectF plot;                 // where the quarter hours lie
+  double base = 0;             // the y of the common base line
+  double bar_scale = 0;        // pixels per person of a bar
+  double occupancy_scale = 0;  // pixels per person of the occupancy
+  double slot_width = 0;       // of a quarter hour
+  double day_width = 0;
+  double hours_y = 0;  // the top of the hour labels
+};
 
-QColor DoorBarColor(size_t door_index, bool exits) {
-  QColor color = door_index < kPaletteSize
-                     ? QColor(kPalette[door_index])
-                     : QColor::fromHsv(static_cast<int>((door_index * 137) % 360), 200, 190);
-  if (exits) {
-    color = QColor::fromRgbF(color.redF() + (1 - color.redF()) * kExitLightening,
-                             color.greenF() + (1 - color.greenF()) * kExitLightening,
-                             color.blueF() + (1 - color.blueF()) * kExitLightening);
-  }
-  // Eight bits a channel, as every picture format stores it.
-  return QColor(color.rgb());
-}
-
-QColor OccupancyColor() {
-  return QColor(0x22, 0x22, 0x22);
-}
-
-QRectF PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
-  painter.save();
-  const double width = size.width();
-  const double height = size.height();
-  painter.fillRect(QRectF(0, 0, width, height), Qt::white);
-  if (data.days.empty()) {
-    painter.restore();
-    return {};
-  }
-
-  QFont font = painter.font();
-  font.setPixelSize(std::clamp(static_cast<int>(height / 60), 10, 16));
-  QFont title_font = font;
-  title_font.setPixelSize(font.pixelSize() * 3 / 2);
-  title_font.setBold(true);
-  const QFontMetricsF metrics(font);
-  const QFontMetricsF title_metrics(title_font);
-  const double line = metrics.height();
-
-  // The scales: bars from the largest stack either way, the occupancy from
-  // its largest distance from zero, each rounded up to a nice number.
+// The scales: bars from the largest stack either way, the occupancy from
+// its largest distance from zero, each rounded up to a nice number.
+void ScaleChart(const PlotData& data, ChartLayout& layout) {
   int64_t bar_max = 1;
   int64_t occupancy_max = 1;
   for (const PlotDay& day : data.days) {
@@ -152,58 +138,94 @@ QRectF PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
       }
     }
   }
-  bar_max = NiceCeiling(bar_max);
-  occupancy_max = NiceCeiling(occupancy_max);
+  layout.bar_max = NiceCeiling(bar_max);
+  layout.bar_step = TickStep(layout.bar_max);
+  layout.occupancy_max = NiceCeiling(occupancy_max);
+}
 
-  const double left = metrics.horizontalAdvance(QString::number(-bar_max)) + 2.5 * line;
-  const double right = metrics.horizontalAdvance(QString::number(-occupancy_max)) + 2.5 * line;
-  const double top = title_metrics.height() + 2.5 * line;
+// Lays out a chart of `data` (at least one day) on a canvas of `size` whose
+// painter font is `painter_font`: the fonts grow with the canvas, the plot
+// area leaves room for titles, axes, hours, day labels and legend.
+ChartLayout LayOutChart(const QFont& painter_font, QSize size, const PlotData& data) {
+  ChartLayout layout;
+  layout.width = size.width();
+  layout.height = size.height();
+  layout.font = painter_font;
+  layout.font.setPixelSize(std::clamp(static_cast<int>(layout.height / 60), 10, 16));
+  layout.title_font = layout.font;
+  layout.title_font.setPixelSize(layout.font.pixelSize() * 3 / 2);
+  layout.title_font.setBold(true);
+  const QFontMetricsF metrics(layout.font);
+  layout.line = metrics.height();
+  layout.title = QFontMetricsF(layout.title_font).height();
+  ScaleChart(data, layout);
+
+  const double line = layout.line;
+  layout.left = metrics.horizontalAdvance(QString::number(-layout.bar_max)) + 2.5 * line;
+  layout.right = metrics.horizontalAdvance(QString::number(-layout.occupancy_max)) + 2.5 * line;
+  const double top = layout.title + 2.5 * line;
   const double bottom = 6 * line;
-  const QRectF plot(left, top, width - left - right, height - top - bottom);
-  const double base = plot.center().y();
-  const double bar_scale = plot.height() / 2 / static_cast<double>(bar_max);
-  const double occupancy_scale = plot.height() / 2 / static_cast<double>(occupancy_max);
+  layout.plot = QRectF(layout.left, top, layout.width - layout.left - layout.right,
+                       layout.height - top - bottom);
+  layout.base = layout.plot.center().y();
+  layout.bar_scale = layout.plot.height() / 2 / static_cast<double>(layout.bar_max);
+  layout.occupancy_scale = layout.plot.height() / 2 / static_cast<double>(layout.occupancy_max);
   const int slot_count = static_cast<int>(data.days.size()) * kPlotSlots;
-  const double slot_width = plot.width() / slot_count;
-  const double day_width = slot_width * kPlotSlots;
+  layout.slot_width = layout.plot.width() / slot_count;
+  layout.day_width = layout.slot_width * kPlotSlots;
+  layout.hours_y = layout.plot.bottom() + line * 0.4;
+  return layout;
+}
 
-  // Titles.
+// The title and, below it, the line that tells how to read the chart.
+void PaintTitles(QPainter& painter, const ChartLayout& layout, const PlotData& data) {
   painter.setPen(kTextColor);
-  painter.setFont(title_font);
-  painter.drawText(QRectF(0, line * 0.4, width, title_metrics.height()), Qt::AlignHCenter,
+  painter.setFont(layout.title_font);
+  painter.drawText(QRectF(0, layout.line * 0.4, layout.width, layout.title), Qt::AlignHCenter,
                    TitleText(data));
-  painter.setFont(font);
+  painter.setFont(layout.font);
   painter.drawText(
-      QRectF(0, line * 0.4 + title_metrics.height(), width, line), Qt::AlignHCenter,
+      QRectF(0, layout.line * 0.4 + layout.title, layout.width, layout.line), Qt::AlignHCenter,
       QStringLiteral("Bars: entries (up) and exits (down) per quarter hour, stacked by "
                      "door \u00b7 Line: occupancy since the start of each day (right axis)"));
+}
 
-  // Every other day shaded, the grid of both scales.
+// Every other day shaded, and the grid of the bars' scale.
+void PaintBackground(QPainter& painter, const ChartLayout& layout, const PlotData& data) {
+  const QRectF& plot = layout.plot;
   for (size_t day = 1; day < data.days.size(); day += 2) {
-    painter.fillRect(QRectF(plot.left() + day * day_width, plot.top(), day_width, plot.height()),
+    painter.fillRect(QRectF(plot.left() + static_cast<double>(day) * layout.day_width, plot.top(),
+                            layout.day_width, plot.height()),
                      kShadeColor);
   }
   painter.setPen(QPen(kGridColor, 1));
-  const int64_t bar_step = TickStep(bar_max);
-  for (int64_t value = bar_step; value <= bar_max; value += bar_step) {
-    for (const double y : {base - value * bar_scale, base + value * bar_scale}) {
+  for (int64_t value = layout.bar_step; value <= layout.bar_max; value += layout.bar_step) {
+    for (const double y : {layout.base - static_cast<double>(value) * layout.bar_scale,
+                           layout.base + static_cast<double>(value) * layout.bar_scale}) {
       painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
     }
   }
+}
 
-  // The bars: no edges and no smoothing, so that narrow bars stay solid.
+// The bars, stacked by door from the base line: no edges and no smoothing,
+// so that narrow bars stay solid.
+void PaintBars(QPainter& painter, const ChartLayout& layout, const PlotData& data) {
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setPen(Qt::NoPen);
+  const double slot_width = layout.slot_width;
   const double gap = slot_width >= 4 ? slot_width * 0.15 : 0;
   for (size_t d = 0; d < data.days.size(); ++d) {
     const PlotDay& day = data.days[d];
     for (int slot = 0; slot < kPlotSlots; ++slot) {
-      const double x = plot.left() + (static_cast<double>(d) * kPlotSlots + slot) * slot_width;
-      double up = base;
-      double down = base;
+      const double x =
+          layout.plot.left() + (static_cast<double>(d) * kPlotSlots + slot) * slot_width;
+      double up = layout.base;
+      double down = layout.base;
       for (size_t door = 0; door < day.entries.size(); ++door) {
-        const double in = PositivePart(day.entries[door][slot]) * bar_scale;
-        const double out = PositivePart(day.exits[door][slot]) * bar_scale;
+        const double in =
+            static_cast<double>(PositivePart(day.entries[door][slot])) * layout.bar_scale;
+        const double out =
+            static_cast<double>(PositivePart(day.exits[door][slot])) * layout.bar_scale;
         if (in > 0) {
           painter.fillRect(QRectF(x, up - in, slot_width - gap, in), DoorBarColor(door, false));
           up -= in;
@@ -215,51 +237,63 @@ QRectF PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
       }
     }
   }
+}
 
-  // Frame, day separators and base line over the bars.
+// Frame, day separators and base line, over the bars.
+void PaintFrame(QPainter& painter, const ChartLayout& layout, const PlotData& data) {
+  const QRectF& plot = layout.plot;
   painter.setPen(QPen(kFrameColor, 1));
   painter.setBrush(Qt::NoBrush);
   painter.drawRect(plot);
   for (size_t day = 1; day < data.days.size(); ++day) {
-    const double x = plot.left() + day * day_width;
-    painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom() + line * 0.4));
+    const double x = plot.left() + static_cast<double>(day) * layout.day_width;
+    painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom() + layout.line * 0.4));
   }
   painter.setPen(QPen(kTextColor, 1));
-  painter.drawLine(QPointF(plot.left(), base), QPointF(plot.right(), base));
+  painter.drawLine(QPointF(plot.left(), layout.base), QPointF(plot.right(), layout.base));
+}
 
-  // The occupancy, from zero at each day's start to the end of its last row.
+// The occupancy, from zero at each day's start to the end of its last row.
+void PaintOccupancy(QPainter& painter, const ChartLayout& layout, const PlotData& data) {
   painter.setRenderHint(QPainter::Antialiasing, true);
-  painter.setPen(QPen(OccupancyColor(), std::max(1.5, height / 450), Qt::SolidLine, Qt::RoundCap,
-                      Qt::RoundJoin));
+  painter.setPen(QPen(OccupancyColor(), std::max(1.5, layout.height / 450), Qt::SolidLine,
+                      Qt::RoundCap, Qt::RoundJoin));
   for (size_t d = 0; d < data.days.size(); ++d) {
     const PlotDay& day = data.days[d];
     if (day.last_slot < 0) continue;
-    const double x0 = plot.left() + d * day_width;
+    const double x0 = layout.plot.left() + static_cast<double>(d) * layout.day_width;
     QPolygonF points;
-    points << QPointF(x0, base);
+    points << QPointF(x0, layout.base);
     for (int slot = 0; slot <= day.last_slot; ++slot) {
-      points << QPointF(x0 + (slot + 1) * slot_width, base - day.occupancy[slot] * occupancy_scale);
+      points << QPointF(
+          x0 + (slot + 1) * layout.slot_width,
+          layout.base - static_cast<double>(day.occupancy[slot]) * layout.occupancy_scale);
     }
     painter.drawPolyline(points);
   }
+}
 
-  // Axes: counts on the left (exits as positive numbers below the base
-  // line), occupancy on the right.
+// Axes: counts on the left (exits as positive numbers below the base line),
+// occupancy on the right, each with its title along it.
+void PaintAxes(QPainter& painter, const ChartLayout& layout) {
+  const QRectF& plot = layout.plot;
+  const double line = layout.line;
   painter.setPen(kTextColor);
-  const double label_width = left - 1.6 * line;
-  for (int64_t value = 0; value <= bar_max; value += bar_step) {
+  const double label_width = layout.left - 1.6 * line;
+  for (int64_t value = 0; value <= layout.bar_max; value += layout.bar_step) {
     for (const int sign : {-1, 1}) {
       if (value == 0 && sign > 0) continue;
-      const double y = base + sign * value * bar_scale;
+      const double y = layout.base + static_cast<double>(sign * value) * layout.bar_scale;
       painter.drawText(QRectF(plot.left() - label_width - 4, y - line / 2, label_width, line),
                        Qt::AlignRight | Qt::AlignVCenter, QString::number(value));
     }
   }
+  const int64_t occupancy_max = layout.occupancy_max;
   const int64_t occupancy_step = TickStep(occupancy_max);
   for (int64_t value = -occupancy_max / occupancy_step * occupancy_step; value <= occupancy_max;
        value += occupancy_step) {
-    const double y = base - value * occupancy_scale;
-    painter.drawText(QRectF(plot.right() + 4, y - line / 2, right, line),
+    const double y = layout.base - static_cast<double>(value) * layout.occupancy_scale;
+    painter.drawText(QRectF(plot.right() + 4, y - line / 2, layout.right, line),
                      Qt::AlignLeft | Qt::AlignVCenter,
                      (value > 0 ? QStringLiteral("+") : QString()) + QString::number(value));
   }
@@ -270,38 +304,48 @@ QRectF PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
                    QStringLiteral("people per quarter hour: entries up, exits down"));
   painter.restore();
   painter.save();
-  painter.translate(width - line * 0.3, plot.center().y());
+  painter.translate(layout.width - line * 0.3, plot.center().y());
   painter.rotate(90);
   painter.drawText(QRectF(-plot.height() / 2, 0, plot.height(), line), Qt::AlignHCenter,
                    QStringLiteral("occupancy (entries minus exits since the day began)"));
   painter.restore();
+}
 
-  // Hours where there is room for them, then the days.
+// Below the plot: the hours where there is room for them, then the days.
+void PaintTimeAxis(QPainter& painter, const ChartLayout& layout, const PlotData& data) {
+  const QFontMetricsF metrics(layout.font);
+  const double line = layout.line;
   int hour_step = 24;
   for (const int step : {1, 2, 3, 6, 12}) {
-    if (step * 4 * slot_width >= metrics.horizontalAdvance(QStringLiteral("00:00")) + line) {
+    if (step * 4 * layout.slot_width >= metrics.horizontalAdvance(QStringLiteral("00:00")) + line) {
       hour_step = step;
       break;
     }
   }
-  const double hours_y = plot.bottom() + line * 0.4;
+  const double hours_y = layout.hours_y;
   for (size_t d = 0; d < data.days.size(); ++d) {
-    const double x0 = plot.left() + d * day_width;
+    const double x0 = layout.plot.left() + static_cast<double>(d) * layout.day_width;
     for (int hour = hour_step; hour < 24; hour += hour_step) {
-      const double x = x0 + hour * 4 * slot_width;
+      const double x = x0 + hour * 4 * layout.slot_width;
       painter.setPen(QPen(kFrameColor, 1));
-      painter.drawLine(QPointF(x, plot.bottom()), QPointF(x, hours_y));
+      painter.drawLine(QPointF(x, layout.plot.bottom()), QPointF(x, hours_y));
       painter.setPen(kTextColor);
       painter.drawText(QRectF(x - 3 * line, hours_y, 6 * line, line), Qt::AlignHCenter,
                        QStringLiteral("%1:00").arg(hour, 2, 10, QLatin1Char('0')));
     }
-    painter.drawText(QRectF(x0, hours_y + line * 1.1, day_width, line), Qt::AlignHCenter,
-                     DayLabel(data.days[d], day_width, metrics));
+    painter.drawText(QRectF(x0, hours_y + line * 1.1, layout.day_width, line), Qt::AlignHCenter,
+                     DayLabel(data.days[d], layout.day_width, metrics));
   }
+}
 
-  // The legend: each door's two colours and name, then the line.
+// The legend: each door's two colours and name, then the line; an item that
+// does not fit the rest of a row starts the next.
+void PaintLegend(QPainter& painter, const ChartLayout& layout, const PlotData& data) {
+  const QFontMetricsF metrics(layout.font);
+  const QRectF& plot = layout.plot;
+  const double line = layout.line;
   double x = plot.left();
-  double y = hours_y + line * 2.6;
+  double y = layout.hours_y + line * 2.6;
   const double swatch = line * 0.8;
   const auto room_for = [&](double item_width) {
     if (x + item_width > plot.right() && x > plot.left()) {
@@ -330,8 +374,48 @@ QRectF PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
   painter.drawLine(QPointF(x, y + line / 2), QPointF(x + 2 * swatch, y + line / 2));
   painter.setPen(kTextColor);
   painter.drawText(QPointF(x + 2 * swatch + 6, y + metrics.ascent()), occupancy);
+}
+
+}  // namespace
+
+QColor DoorBarColor(size_t door_index, bool exits) {
+  QColor color = door_index < kPaletteSize
+                     ? QColor(kPalette[door_index])
+                     : QColor::fromHsv(static_cast<int>((door_index * 137) % 360), 200, 190);
+  if (exits) {
+    // Mixed in double, as QColor keeps its channels in float.
+    const auto lighter = [](float channel) {
+      return static_cast<float>(channel + (1 - channel) * kExitLightening);
+    };
+    color =
+        QColor::fromRgbF(lighter(color.redF()), lighter(color.greenF()), lighter(color.blueF()));
+  }
+  // Eight bits a channel, as every picture format stores it.
+  return QColor(color.rgb());
+}
+
+QColor OccupancyColor() {
+  return QColor(0x22, 0x22, 0x22);
+}
+
+QRectF PaintTrafficChart(QPainter& painter, QSize size, const PlotData& data) {
+  painter.save();
+  painter.fillRect(QRectF(0, 0, size.width(), size.height()), Qt::white);
+  if (data.days.empty()) {
+    painter.restore();
+    return {};
+  }
+  const ChartLayout layout = LayOutChart(painter.font(), size, data);
+  PaintTitles(painter, layout, data);
+  PaintBackground(painter, layout, data);
+  PaintBars(painter, layout, data);
+  PaintFrame(painter, layout, data);
+  PaintOccupancy(painter, layout, data);
+  PaintAxes(painter, layout);
+  PaintTimeAxis(painter, layout, data);
+  PaintLegend(painter, layout, data);
   painter.restore();
-  return plot;
+  return layout.plot;
 }
 
 }  // namespace tly

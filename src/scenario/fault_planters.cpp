@@ -130,7 +130,7 @@ std::optional<FaultPlace> PlaceFleetOutage(const SiteDayPlan& plan, StreamRandom
         FaultStream(plan.seed, HashOfName(plan.site->name), day, FaultKind::kFleetOutage);
     if (!(site.Uniform() < rate)) continue;
     StreamRandom fleet = FaultStream(plan.seed, 0, day, FaultKind::kFleetOutage);
-    const int64_t from = (day - kUnixDayZero) * 86400 + Below(fleet, kSlotsPerDay) * 900;
+    const int64_t from = (day - kUnixDayZero) * 86400 + Below(fleet, kSlotsPerDay) * int64_t{900};
     const int64_t to = from + (4 + Below(fleet, 29)) * int64_t{900};
     for (size_t i = 0; i < plan.clock.slot.size(); ++i) {
       const int64_t at = plan.clock.start_unix + static_cast<int64_t>(i) * 900;

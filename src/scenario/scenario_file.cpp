@@ -131,20 +131,7 @@ class ScenarioReader {
     if (sites == nullptr || sites->empty()) {
       throw ScenarioError(source_ + ":1: site: the scenario has no [[site]]");
     }
-    if (defaults != nullptr) {
-      for (const auto& [key, node] : *defaults) {
-        const std::string name(key.str());
-        if (name == "name" || name == "shop_code") {
-          Fail(node, "defaults." + name, "belongs to each site, not to the defaults");
-        }
-        if (name == "faults" || name == "delivery") {
-          Fail(node, "defaults." + name,
-               "stands at the top as [" + name + "], not in the defaults");
-        }
-        if (!IsSiteKey(name)) Fail(node, "defaults." + name, UnknownSiteKey());
-      }
-    }
-
+    if (defaults != nullptr) CheckDefaults(*defaults);
     std::map<std::string, int> names;
     int index = 0;
     for (const toml::node& node : *sites) {
@@ -163,6 +150,21 @@ class ScenarioReader {
   }
 
  private:
+  // Refuses keys of [defaults] that belong to each site, stand at the top or
+  // are no key of a site.
+  void CheckDefaults(const toml::table& defaults) const {
+    for (const auto& [key, node] : defaults) {
+      const std::string name(key.str());
+      if (name == "name" || name == "shop_code") {
+        Fail(node, "defaults." + name, "belongs to each site, not to the defaults");
+      }
+      if (name == "faults" || name == "delivery") {
+        Fail(node, "defaults." + name, "stands at the top as [" + name + "], not in the defaults");
+      }
+      if (!IsSiteKey(name)) Fail(node, "defaults." + name, UnknownSiteKey());
+    }
+  }
+
   [[noreturn]] void Fail(const toml::node& node, const std::string& key,
                          const std::string& problem) const {
     throw ScenarioError(source_ + ":" + std::to_string(node.source().begin.line) + ": " + key +
@@ -359,8 +361,42 @@ class ScenarioReader {
     for (const auto& [key, node] : site) {
       if (!IsSiteKey(key.str())) Fail(node, where + "." + std::string(key.str()), UnknownSiteKey());
     }
-    const auto key_of = [&](std::string_view key) { return where + "." + std::string(key); };
+    const KeyOf key_of{where};
+    ReadIdentity(site, key_of, settings);
+    settings.profile = Profile(site, defaults, key_of);
+    if (settings.profile == TrafficProfile::kFlat) {
+      // The program's own traffic: its layout, around the clock. Keys the
+      // site sets itself for its traffic would be silently ignored: refuse.
+      for (const auto& [key, node] : site) {
+        if (kNotForFlat.count(key.str()) != 0 || kRealismKeys.count(key.str()) != 0) {
+          Fail(node, key_of(key.str()), "does not apply to profile \"flat\"");
+        }
+      }
+      ApplyDefaultLayoutTo(settings);
+      return settings;
+    }
+    ReadShape(site, defaults, key_of, settings);
+    ReadVolume(site, defaults, key_of, settings);
+    ReadCalendar(site, defaults, key_of, settings);
+    if (const toml::node* node = Lookup(site, defaults, "layout")) {
+      ReadLayout(*node, key_of("layout"), settings);
+    } else {
+      ApplyDefaultLayoutTo(settings);
+    }
+    ReadRealism(site, defaults, key_of, settings.realism);
+    settings.faults.passages_missed = settings.realism.Miscounts();
+    return settings;
+  }
 
+  // The full key of a site's `key`, for messages: "site[N].key".
+  struct KeyOf {
+    const std::string& where;
+    std::string operator()(std::string_view key) const { return where + "." + std::string(key); }
+  };
+
+  // A site's name (a directory name the program does not write beside the
+  // sites) and shop code (a row's first field that reads back as data).
+  void ReadIdentity(const toml::table& site, const KeyOf& key_of, SiteSettings& settings) const {
     const toml::node* name = site.get("name");
     if (name == nullptr) Fail(site, key_of("name"), "is missing: every site needs a name");
     settings.name = String(*name, key_of("name"));
@@ -396,29 +432,27 @@ class ScenarioReader {
                "\" would hide every row: a reader takes a line that holds "
                "\"CNL\" or \"Magasin\" for a column title line, not for data");
     }
+  }
 
-    settings.profile = TrafficProfile::kRetail;
-    if (const toml::node* profile = Lookup(site, defaults, "profile")) {
-      const std::string text = String(*profile, key_of("profile"));
-      const std::optional<TrafficProfile> known = ProfileOfName(text);
-      if (!known) {
-        Fail(*profile, key_of("profile"),
-             "\"" + text + "\" is not retail, office, transit, flat or custom");
-      }
-      settings.profile = *known;
+  // A site's traffic profile, its own or the defaults'; retail when neither
+  // names one.
+  TrafficProfile Profile(const toml::table& site, const toml::table* defaults,
+                         const KeyOf& key_of) const {
+    const toml::node* profile = Lookup(site, defaults, "profile");
+    if (profile == nullptr) return TrafficProfile::kRetail;
+    const std::string text = String(*profile, key_of("profile"));
+    const std::optional<TrafficProfile> known = ProfileOfName(text);
+    if (!known) {
+      Fail(*profile, key_of("profile"),
+           "\"" + text + "\" is not retail, office, transit, flat or custom");
     }
-    if (settings.profile == TrafficProfile::kFlat) {
-      // The program's own traffic: its layout, around the clock. Keys the
-      // site sets itself for its traffic would be silently ignored: refuse.
-      for (const auto& [key, node] : site) {
-        if (kNotForFlat.count(key.str()) != 0 || kRealismKeys.count(key.str()) != 0) {
-          Fail(node, key_of(key.str()), "does not apply to profile \"flat\"");
-        }
-      }
-      ApplyDefaultLayoutTo(settings);
-      return settings;
-    }
+    return *known;
+  }
 
+  // The shape of a site's day and week: its profile's, or for the custom
+  // profile the weights it must give; the other settings at their defaults.
+  void ReadShape(const toml::table& site, const toml::table* defaults, const KeyOf& key_of,
+                 SiteSettings& settings) const {
     const ProfileDefaults shape = DefaultsOf(settings.profile);
     settings.hourly = shape.hourly;
     settings.weekday = shape.weekday;
@@ -427,27 +461,35 @@ class ScenarioReader {
     settings.seasonal.fill(1.0);
     settings.visitors = 1000;
     settings.variation_percent = 10;
-
-    if (const toml::node* weights = Lookup(site, defaults, "weights")) {
-      if (settings.profile != TrafficProfile::kCustom) {
-        Fail(*weights, key_of("weights"), "needs profile = \"custom\"");
+    const toml::node* weights = Lookup(site, defaults, "weights");
+    if (weights == nullptr) {
+      if (settings.profile == TrafficProfile::kCustom) {
+        Fail(site, key_of("weights"), "is missing: profile \"custom\" needs weights");
       }
-      const toml::table* table = Table(*weights, key_of("weights"));
-      for (const auto& [key, node] : *table) {
-        if (key.str() != "hourly" && key.str() != "weekday") {
-          Fail(node, key_of("weights." + std::string(key.str())),
-               "is not a key of weights (hourly, weekday)");
-        }
-      }
-      if (const toml::node* hourly = table->get("hourly")) {
-        settings.hourly = Numbers<24>(*hourly, key_of("weights.hourly"), true);
-      }
-      if (const toml::node* weekday = table->get("weekday")) {
-        settings.weekday = Numbers<kDaysPerWeek>(*weekday, key_of("weights.weekday"), true);
-      }
-    } else if (settings.profile == TrafficProfile::kCustom) {
-      Fail(site, key_of("weights"), "is missing: profile \"custom\" needs weights");
+      return;
     }
+    if (settings.profile != TrafficProfile::kCustom) {
+      Fail(*weights, key_of("weights"), "needs profile = \"custom\"");
+    }
+    const toml::table* table = Table(*weights, key_of("weights"));
+    for (const auto& [key, node] : *table) {
+      if (key.str() != "hourly" && key.str() != "weekday") {
+        Fail(node, key_of("weights." + std::string(key.str())),
+             "is not a key of weights (hourly, weekday)");
+      }
+    }
+    if (const toml::node* hourly = table->get("hourly")) {
+      settings.hourly = Numbers<24>(*hourly, key_of("weights.hourly"), true);
+    }
+    if (const toml::node* weekday = table->get("weekday")) {
+      settings.weekday = Numbers<kDaysPerWeek>(*weekday, key_of("weights.weekday"), true);
+    }
+  }
+
+  // How many visitors a site has, how long they stay, how that varies over
+  // days and months, and the zone of its clock.
+  void ReadVolume(const toml::table& site, const toml::table* defaults, const KeyOf& key_of,
+                  SiteSettings& settings) const {
     if (const toml::node* node = Lookup(site, defaults, "visitors")) {
       settings.visitors = Number(*node, key_of("visitors"), 0, kMaxVisitors);
     }
@@ -470,6 +512,11 @@ class ScenarioReader {
                  "\"Europe/Paris\" or \"UTC\")");
       }
     }
+  }
+
+  // A site's opening hours per weekday and the days it is closed.
+  void ReadCalendar(const toml::table& site, const toml::table* defaults, const KeyOf& key_of,
+                    SiteSettings& settings) const {
     if (const toml::node* node = Lookup(site, defaults, "hours")) {
       const toml::table* table = Table(*node, key_of("hours"));
       for (const auto& [key, day] : *table) {
@@ -485,18 +532,9 @@ class ScenarioReader {
     if (const toml::node* node = Lookup(site, defaults, "closed")) {
       for (const int64_t day : Dates(*node, key_of("closed"))) settings.closed_days.insert(day);
     }
-    if (const toml::node* node = Lookup(site, defaults, "layout")) {
-      ReadLayout(*node, key_of("layout"), settings);
-    } else {
-      ApplyDefaultLayoutTo(settings);
-    }
-    ReadRealism(site, defaults, key_of, settings.realism);
-    settings.faults.passages_missed = settings.realism.Miscounts();
-    return settings;
   }
 
   // The knobs that make a site's traffic look like a real counter's.
-  template <typename KeyOf>
   void ReadRealism(const toml::table& site, const toml::table* defaults, const KeyOf& key_of,
                    TrafficRealism& realism) const {
     const auto number = [&](std::string_view key, double min, double max, double& value) {
@@ -611,6 +649,7 @@ class ScenarioReader {
     }
   }
 
+  // A site's layout: "default" (the program's), or a device and its doors.
   void ReadLayout(const toml::node& node, const std::string& key, SiteSettings& settings) const {
     if (node.is_string()) {
       if (String(node, key) != "default") {
@@ -621,84 +660,30 @@ class ScenarioReader {
     }
     const toml::table* table = Table(node, key);
     settings.default_layout = false;
-    for (const auto& [name, value] : *table) {
-      if (name.str() != "device" && name.str() != "doors") {
-        Fail(value, key + "." + std::string(name.str()),
-             "is not a key of a layout (device, doors)");
-      }
-    }
-    if (const toml::node* device = table->get("device")) {
-      settings.device_type = String(*device, key + ".device");
-      if (settings.device_type != "RV9" && settings.device_type != "QDX" &&
-          settings.device_type != "TLY08" && settings.device_type != "TLY01") {
-        Fail(*device, key + ".device",
-             "\"" + settings.device_type +
-                 "\" is not a device the header knows (RV9, QDX, TLY08, "
-                 "TLY01)");
-      }
-    }
+    ReadDevice(*table, key, settings);
     const toml::node* doors_node = table->get("doors");
     const toml::array* doors = doors_node != nullptr ? doors_node->as_array() : nullptr;
     if (doors == nullptr || doors->empty()) {
       Fail(doors_node != nullptr ? *doors_node : node, key + ".doors",
            "must be a list of doors, such as [{ name = \"Entrance\" }]");
     }
-    const bool tly01 = settings.device_type == "TLY01";
-    const int max_doors = tly01 ? 4 : kDoorCount;
-    const int max_channel = settings.device_type == "TLY08" || tly01 ? 8 : kChannelCount;
-    if (static_cast<int>(doors->size()) > max_doors) {
+    const DeviceLimits limits = LimitsOf(settings.device_type);
+    if (static_cast<int>(doors->size()) > limits.doors) {
       Fail(*doors_node, key + ".doors",
            std::to_string(doors->size()) + " doors are more than a " + settings.device_type +
-               " configuration holds (" + std::to_string(max_doors) + ")");
+               " configuration holds (" + std::to_string(limits.doors) + ")");
     }
     std::map<int, std::string> channel_owner;
     int number = 0;
     for (const toml::node& door_node : *doors) {
       ++number;
       const std::string where = key + ".doors[" + std::to_string(number) + "]";
-      const toml::table* door_table = Table(door_node, where);
-      DoorSettings door;
-      door.name = "Door " + std::to_string(number);
-      door.in_channel = tly01 ? number : 2 * number - 1;
-      door.out_channel = tly01 ? number + 4 : 2 * number;
-      for (const auto& [name, value] : *door_table) {
-        const std::string field(name.str());
-        const std::string field_key = where + "." + field;
-        if (field == "name") {
-          door.name = String(value, field_key);
-          if (door.name.size() > decltype(DoorEntry::Name)::kCapacity) {
-            Fail(value, field_key, "is longer than the header's 32 characters");
-          }
-          if (door.name.find_first_of("\r\n") != std::string::npos) {
-            Fail(value, field_key, "must be one line");
-          }
-        } else if (field == "kind") {
-          const std::string kind = String(value, field_key);
-          if (kind != "D" && kind != "C" && kind != "P") {
-            Fail(value, field_key, "\"" + kind + "\" is not D (door), C (passage) or P");
-          }
-          door.kind = kind[0];
-        } else if (field == "weight") {
-          door.weight = Number(value, field_key, 0, 1e6);
-        } else if (field == "in" || field == "out") {
-          int& channel = field == "in" ? door.in_channel : door.out_channel;
-          const int chosen = static_cast<int>(Integer(value, field_key, 1, kChannelCount));
-          if (tly01 && chosen != channel) {
-            Fail(value, field_key,
-                 "a TLY01 device counts door n on channels n (in) and n + 4 (out); door " +
-                     std::to_string(number) + "'s " + field + " channel is " +
-                     std::to_string(channel));
-          }
-          channel = chosen;
-        } else {
-          Fail(value, field_key, "is not a key of a door (name, kind, weight, in, out)");
-        }
-      }
+      const DoorSettings door = Door(door_node, where, number, limits.tly01);
       for (const int channel : {door.in_channel, door.out_channel}) {
-        if (channel > max_channel) {
+        if (channel > limits.channels) {
           Fail(door_node, where,
                "channel " + std::to_string(channel) + " is beyond the " +
-                   std::to_string(max_channel) + " channels a " + settings.device_type +
+                   std::to_string(limits.channels) + " channels a " + settings.device_type +
                    " configuration holds");
         }
         const auto [owner, added] = channel_owner.emplace(channel, where);
@@ -713,6 +698,85 @@ class ScenarioReader {
     double weights = 0;
     for (const DoorSettings& door : settings.doors) weights += door.weight;
     if (weights <= 0) Fail(*doors_node, key + ".doors", "the doors' weights must not all be 0");
+  }
+
+  // The keys of a layout table checked, and its device (the settings' own
+  // when it names none) read into `settings`.
+  void ReadDevice(const toml::table& table, const std::string& key, SiteSettings& settings) const {
+    for (const auto& [name, value] : table) {
+      if (name.str() != "device" && name.str() != "doors") {
+        Fail(value, key + "." + std::string(name.str()),
+             "is not a key of a layout (device, doors)");
+      }
+    }
+    if (const toml::node* device = table.get("device")) {
+      settings.device_type = String(*device, key + ".device");
+      if (settings.device_type != "RV9" && settings.device_type != "QDX" &&
+          settings.device_type != "TLY08" && settings.device_type != "TLY01") {
+        Fail(*device, key + ".device",
+             "\"" + settings.device_type +
+                 "\" is not a device the header knows (RV9, QDX, TLY08, "
+                 "TLY01)");
+      }
+    }
+  }
+
+  // How many doors and channels a device type's configuration holds; a
+  // TLY01 also fixes each door's channels.
+  struct DeviceLimits {
+    bool tly01 = false;
+    int doors = 0;
+    int channels = 0;
+  };
+  static DeviceLimits LimitsOf(const std::string& device_type) {
+    const bool tly01 = device_type == "TLY01";
+    return {tly01, tly01 ? 4 : kDoorCount, device_type == "TLY08" || tly01 ? 8 : kChannelCount};
+  }
+
+  // Door `number` (from 1) of a layout, at `where`: its keys over the
+  // defaults of its place (its name by number, the next two channels; on a
+  // TLY01 channels n and n + 4, which it may not change).
+  DoorSettings Door(const toml::node& node, const std::string& where, int number,
+                    bool tly01) const {
+    const toml::table* table = Table(node, where);
+    DoorSettings door;
+    door.name = "Door " + std::to_string(number);
+    door.in_channel = tly01 ? number : 2 * number - 1;
+    door.out_channel = tly01 ? number + 4 : 2 * number;
+    for (const auto& [name, value] : *table) {
+      const std::string field(name.str());
+      const std::string field_key = std::string(where).append(".").append(field);
+      if (field == "name") {
+        door.name = String(value, field_key);
+        if (door.name.size() > decltype(DoorEntry::Name)::kCapacity) {
+          Fail(value, field_key, "is longer than the header's 32 characters");
+        }
+        if (door.name.find_first_of("\r\n") != std::string::npos) {
+          Fail(value, field_key, "must be one line");
+        }
+      } else if (field == "kind") {
+        const std::string kind = String(value, field_key);
+        if (kind != "D" && kind != "C" && kind != "P") {
+          Fail(value, field_key, "\"" + kind + "\" is not D (door), C (passage) or P");
+        }
+        door.kind = kind[0];
+      } else if (field == "weight") {
+        door.weight = Number(value, field_key, 0, 1e6);
+      } else if (field == "in" || field == "out") {
+        int& channel = field == "in" ? door.in_channel : door.out_channel;
+        const int chosen = static_cast<int>(Integer(value, field_key, 1, kChannelCount));
+        if (tly01 && chosen != channel) {
+          Fail(value, field_key,
+               "a TLY01 device counts door n on channels n (in) and n + 4 (out); door " +
+                   std::to_string(number) + "'s " + field + " channel is " +
+                   std::to_string(channel));
+        }
+        channel = chosen;
+      } else {
+        Fail(value, field_key, "is not a key of a door (name, kind, weight, in, out)");
+      }
+    }
+    return door;
   }
 
   std::string source_;

@@ -130,9 +130,10 @@ SiteDayClock ClockOfSiteDay(const SiteSettings& site, TDateTime date) {
   for (int q = 0; q < quarters; ++q) {
     int minute = q * 15;
     if (!plain_day) {
-      const cctz::civil_second local = cctz::convert(
-          cctz::time_point<cctz::seconds>(cctz::seconds(clock.start_unix + q * kQuarterSeconds)),
-          zone);
+      const cctz::civil_second local =
+          cctz::convert(cctz::time_point<cctz::seconds>(
+                            cctz::seconds(clock.start_unix + int64_t{q} * kQuarterSeconds)),
+                        zone);
       minute = static_cast<int>(local.hour() * 60 + local.minute());
     }
     clock.slot[q] = minute / 15;
@@ -157,6 +158,162 @@ class MissDraw {
   StreamRandom stream_;
 };
 
+// The doors of a site by their weights, for drawing a door by weight.
+class DoorPicker {
+ public:
+  explicit DoorPicker(const std::vector<DoorSettings>& doors)
+      : doors_(doors), last_door_(doors.size() - 1) {
+    for (const DoorSettings& door : doors) {
+      total_ += door.weight;
+      bounds_.push_back(total_);
+    }
+  }
+
+  // The sum of the doors' weights; no door can be drawn unless it is above 0.
+  double total() const { return total_; }
+
+  // The door whose share holds `fraction` (from 0 to 1) of the whole: the
+  // number of running sums at or below it, counted without branches (which a
+  // random door would mispredict).
+  const DoorSettings& At(double fraction) const {
+    const double pick = fraction * total_;
+    size_t index = 0;
+    for (size_t k = 0; k < last_door_; ++k) index += pick >= bounds_[k] ? 1 : 0;
+    return doors_[index];
+  }
+
+ private:
+  const std::vector<DoorSettings>& doors_;
+  size_t last_door_;
+  std::vector<double> bounds_;  // the running sums of the weights
+  double total_ = 0;
+};
+
+// For each quarter hour of `clock`, the end (in seconds of the day) of its
+// stretch of opening hours: where the next closed quarter hour begins, when
+// everyone inside has left.
+std::vector<int> StretchEnds(const SiteDayClock& clock) {
+  const int quarters = static_cast<int>(clock.slot.size());
+  std::vector<int> stretch_end(quarters, quarters * kQuarterSeconds);
+  for (int q = quarters - 2; q >= 0; --q) {
+    stretch_end[q] = clock.open[q + 1] ? stretch_end[q + 1] : (q + 1) * kQuarterSeconds;
+  }
+  return stretch_end;
+}
+
+// Calls `passage(second, slot, channel)` for every counted passage of the
+// staff of `site` on the day of `clock`, and `missed_passage(slot, channel)`
+// for every one its counter misses.
+template <typename Passage, typename Missed>
+void DrawStaff(const SiteSettings& site, uint32_t seed, const SiteDayClock& clock,
+               const DoorPicker& doors, Passage& passage, Missed& missed_passage) {
+  MissDraw missed(site.realism, 0, SiteDayKey(seed, site, clock.date, kStaffStream, kMissChannel));
+  for (const StaffPassage& staff : StaffPassages(site, seed, clock)) {
+    const DoorSettings& door = doors.At(staff.door_pick);
+    const int slot = clock.slot[staff.second / kQuarterSeconds];
+    const int channel = staff.exit ? door.out_channel : door.in_channel;
+    if (missed.Next()) {
+      missed_passage(slot, channel);
+    } else {
+      passage(staff.second, slot, channel);
+    }
+  }
+}
+
+// What the visitors of every quarter hour of a day are drawn with.
+struct VisitorDraw {
+  const TrafficRealism& realism;
+  const SiteDayClock& clock;
+  const DoorPicker& doors;
+  const std::vector<int>& stretch_end;  // StretchEnds(clock)
+  StreamKey day_key;                    // of the day's streams
+  double mean_stay;                     // in seconds
+  // Stays of another spread than the usual one from a table of their own.
+  const StayDistribution* spread;
+  bool grouped;         // whether visitors come in groups
+  double others_limit;  // of 1 + Poisson(mean - 1), the size of a group
+  int taper;            // the seconds before closing in which visitors leave
+};
+
+// The second a visitor who came in at `entry` (of quarter hour `q`) and
+// stays `stay` seconds leaves: by the end of the stretch of opening hours at
+// the latest; sent home by closing time within the taper before it, most in
+// its middle (a density rising from nothing at its start and falling to
+// nothing at closing, so that neither end shows a step).
+int ExitSecond(const VisitorDraw& draw, int q, int entry, int stay, StreamRandom& stays) {
+  const int stretch_end = draw.stretch_end[q];
+  int exit = std::min(entry + stay, stretch_end - 1);
+  if (draw.taper > 0 && entry + stay >= stretch_end && ClosesAt(draw.clock, stretch_end)) {
+    const int span = std::min(draw.taper, stretch_end - entry);
+    const double before_closing = (stays.Uniform() + stays.Uniform()) / 2;
+    exit = stretch_end - 1 - static_cast<int>(span * before_closing);
+    exit = std::max(exit, entry);
+  }
+  return exit;
+}
+
+// Calls `passage` for the visitors of quarter hour `q`, `mean` of them
+// expected (before crowds and groups), whose weight is `peak_share` of the
+// day's largest, and `missed_passage` for those its counter misses: the
+// quarter hour's visitors (or groups of them) of the whole site, each with a
+// door in, a second, a stay and a door out, from the quarter hour's stream;
+// the knobs' draws from streams of their own.
+template <typename Passage, typename Missed>
+void DrawQuarter(const VisitorDraw& draw, int q, double mean, double peak_share, Passage& passage,
+                 Missed& missed_passage) {
+  const TrafficRealism& realism = draw.realism;
+  const auto key = [&draw, q](int32_t channel) {
+    StreamKey quarter_key = draw.day_key;
+    quarter_key.quarter = q;
+    quarter_key.channel = channel;
+    return quarter_key;
+  };
+  StreamRandom stream(key(0));
+  if (realism.dispersion > 0) {
+    StreamRandom crowd(key(kDispersionChannel));
+    mean *= crowd.Gamma(realism.dispersion) / realism.dispersion;
+  }
+  if (draw.grouped) mean /= realism.group_size_mean;
+  // Streams of knobs that are off are never drawn from.
+  StreamRandom groups(key(kGroupChannel));
+  StreamRandom stays(key(kStayChannel));
+  MissDraw missed(realism, peak_share, key(kMissChannel));
+  const int64_t visitors = stream.Poisson(mean);
+  for (int64_t v = 0; v < visitors; ++v) {
+    // One draw gives the way in (its low half) and the second of the
+    // quarter hour (its high half, scaled: a bias below one in four
+    // million, far below what any count shows).
+    const uint64_t bits = stream.Next();
+    const DoorSettings& in = draw.doors.At(static_cast<double>(bits & 0xFFFFFFFFu) * 0x1.0p-32);
+    const int entry =
+        q * kQuarterSeconds + static_cast<int>(((bits >> 32) * kQuarterSeconds) >> 32);
+    double drawn_stay = draw.spread != nullptr ? draw.spread->Draw(stays, draw.mean_stay)
+                                               : stream.Stay(draw.mean_stay);
+    if (realism.walk_through_share > 0 && stays.Uniform() < realism.walk_through_share) {
+      drawn_stay = kShortestVisit + stays.Uniform() * (kLongestWalkThrough - kShortestVisit);
+    }
+    // Stays are never negative, and this rounding is part of what the day files hold.
+    // NOLINTNEXTLINE(bugprone-incorrect-roundings)
+    const int stay = static_cast<int>(drawn_stay + 0.5);
+    const int exit = ExitSecond(draw, q, entry, stay, stays);
+    const DoorSettings& out = draw.doors.At(stream.Uniform());
+    const int64_t members = draw.grouped ? 1 + groups.SmallPoisson(draw.others_limit) : 1;
+    const int exit_slot = draw.clock.slot[exit / kQuarterSeconds];
+    for (int64_t m = 0; m < members; ++m) {
+      if (missed.Next()) {
+        missed_passage(draw.clock.slot[q], in.in_channel);
+      } else {
+        passage(entry, draw.clock.slot[q], in.in_channel);
+      }
+      if (missed.Next()) {
+        missed_passage(exit_slot, out.out_channel);
+      } else {
+        passage(exit, exit_slot, out.out_channel);
+      }
+    }
+  }
+}
+
 // Calls `passage(second, slot, channel)` for every counted passage of the
 // visitors and the staff of a site of a profile other than flat on the day of
 // `clock`, as drawn, and `missed(slot, channel)` for every passage its
@@ -169,122 +326,36 @@ void DrawVisitors(const SiteSettings& site, uint32_t seed, const SiteDayClock& c
   const int quarters = static_cast<int>(clock.slot.size());
   const double expected = ExpectedVisitors(site, date) * DayFactor(site, seed, date);
 
-  // The day's visitors spread over its open quarter hours by their weight;
-  // each stretch of opening hours ends where the next closed quarter hour
-  // begins, and everyone inside leaves by then.
-  std::vector<int> stretch_end(quarters, quarters * kQuarterSeconds);
-  for (int q = quarters - 2; q >= 0; --q) {
-    stretch_end[q] = clock.open[q + 1] ? stretch_end[q + 1] : (q + 1) * kQuarterSeconds;
-  }
+  // The day's visitors spread over its open quarter hours by their weight.
+  const std::vector<int> stretch_end = StretchEnds(clock);
   const std::vector<double> weight = ArrivalWeights(site, clock, stretch_end);
   double total_weight = 0;
   for (int q = quarters - 1; q >= 0; --q) total_weight += weight[q];
   const double peak_weight = *std::max_element(weight.begin(), weight.end());
-  // Each door's share, as running sums for drawing a door by weight.
-  std::vector<double> door_bounds;
-  double door_weights = 0;
-  for (const DoorSettings& door : site.doors) {
-    door_weights += door.weight;
-    door_bounds.push_back(door_weights);
-  }
-  // The door whose share holds the pick: the number of running sums at or
-  // below it, counted without branches (which a random door would mispredict).
-  const size_t last_door = site.doors.size() - 1;
-  const auto door_at = [&](double fraction) -> const DoorSettings& {
-    const double pick = fraction * door_weights;
-    size_t index = 0;
-    for (size_t k = 0; k < last_door; ++k) index += pick >= door_bounds[k] ? 1 : 0;
-    return site.doors[index];
-  };
-  if (door_weights <= 0) return;
+  const DoorPicker doors(site.doors);
+  if (doors.total() <= 0) return;
 
-  if (realism.staff_per_day > 0) {
-    MissDraw missed(realism, 0, SiteDayKey(seed, site, date, kStaffStream, kMissChannel));
-    for (const StaffPassage& staff : StaffPassages(site, seed, clock)) {
-      const DoorSettings& door = door_at(staff.door_pick);
-      const int slot = clock.slot[staff.second / kQuarterSeconds];
-      const int channel = staff.exit ? door.out_channel : door.in_channel;
-      if (missed.Next()) {
-        missed_passage(slot, channel);
-      } else {
-        passage(staff.second, slot, channel);
-      }
-    }
-  }
+  if (realism.staff_per_day > 0) DrawStaff(site, seed, clock, doors, passage, missed_passage);
   if (expected <= 0 || total_weight <= 0) return;
 
-  const double mean_stay = site.dwell_minutes * 60;
-  // Stays of another spread than the usual one from a table of their own.
-  const StayDistribution* spread = realism.dwell_spread != TrafficRealism{}.dwell_spread
-                                       ? &StayDistribution::Of(realism.dwell_spread)
-                                       : nullptr;
-  const bool grouped = realism.group_size_mean > 1;
-  const double others_limit = std::exp(1 - realism.group_size_mean);  // of 1 + Poisson(mean - 1)
-  const int taper = realism.closing_taper_minutes * 60;
-  const StreamKey day_key = KeyOf(seed, site, date, 0, 0);
+  const VisitorDraw draw{
+      realism,
+      clock,
+      doors,
+      stretch_end,
+      KeyOf(seed, site, date, 0, 0),
+      site.dwell_minutes * 60,
+      realism.dwell_spread != TrafficRealism{}.dwell_spread
+          ? &StayDistribution::Of(realism.dwell_spread)
+          : nullptr,
+      realism.group_size_mean > 1,
+      std::exp(1 - realism.group_size_mean),
+      realism.closing_taper_minutes * 60,
+  };
   for (int q = 0; q < quarters; ++q) {
     if (weight[q] <= 0) continue;
-    // The quarter hour's visitors (or groups of them) of the whole site, each
-    // with a door in, a second, a stay and a door out, from the quarter
-    // hour's stream; the knobs' draws from streams of their own.
-    const auto key = [&day_key, q](int32_t channel) {
-      StreamKey quarter_key = day_key;
-      quarter_key.quarter = q;
-      quarter_key.channel = channel;
-      return quarter_key;
-    };
-    StreamRandom stream(key(0));
-    double mean = expected * weight[q] / total_weight;
-    if (realism.dispersion > 0) {
-      StreamRandom crowd(key(kDispersionChannel));
-      mean *= crowd.Gamma(realism.dispersion) / realism.dispersion;
-    }
-    if (grouped) mean /= realism.group_size_mean;
-    // Streams of knobs that are off are never drawn from.
-    StreamRandom groups(key(kGroupChannel));
-    StreamRandom stays(key(kStayChannel));
-    MissDraw missed(realism, weight[q] / peak_weight, key(kMissChannel));
-    const int64_t visitors = stream.Poisson(mean);
-    for (int64_t v = 0; v < visitors; ++v) {
-      // One draw gives the way in (its low half) and the second of the
-      // quarter hour (its high half, scaled: a bias below one in four
-      // million, far below what any count shows).
-      const uint64_t bits = stream.Next();
-      const DoorSettings& in = door_at(static_cast<double>(bits & 0xFFFFFFFFu) * 0x1.0p-32);
-      const int entry =
-          q * kQuarterSeconds + static_cast<int>(((bits >> 32) * kQuarterSeconds) >> 32);
-      double drawn_stay =
-          spread != nullptr ? spread->Draw(stays, mean_stay) : stream.Stay(mean_stay);
-      if (realism.walk_through_share > 0 && stays.Uniform() < realism.walk_through_share) {
-        drawn_stay = kShortestVisit + stays.Uniform() * (kLongestWalkThrough - kShortestVisit);
-      }
-      const int stay = static_cast<int>(drawn_stay + 0.5);
-      int exit = std::min(entry + stay, stretch_end[q] - 1);
-      if (taper > 0 && entry + stay >= stretch_end[q] && ClosesAt(clock, stretch_end[q])) {
-        // Sent home by closing time: within the taper before it, most in its
-        // middle (a density rising from nothing at its start and falling to
-        // nothing at closing, so that neither end shows a step).
-        const int span = std::min(taper, stretch_end[q] - entry);
-        const double before_closing = (stays.Uniform() + stays.Uniform()) / 2;
-        exit = stretch_end[q] - 1 - static_cast<int>(span * before_closing);
-        exit = std::max(exit, entry);
-      }
-      const DoorSettings& out = door_at(stream.Uniform());
-      const int64_t members = grouped ? 1 + groups.SmallPoisson(others_limit) : 1;
-      const int exit_slot = clock.slot[exit / kQuarterSeconds];
-      for (int64_t m = 0; m < members; ++m) {
-        if (missed.Next()) {
-          missed_passage(clock.slot[q], in.in_channel);
-        } else {
-          passage(entry, clock.slot[q], in.in_channel);
-        }
-        if (missed.Next()) {
-          missed_passage(exit_slot, out.out_channel);
-        } else {
-          passage(exit, exit_slot, out.out_channel);
-        }
-      }
-    }
+    DrawQuarter(draw, q, expected * weight[q] / total_weight, weight[q] / peak_weight, passage,
+                missed_passage);
   }
 }
 
@@ -377,8 +448,9 @@ void AddVisitorsTo(DayCounts& day, const SiteSettings& site, uint32_t seed,
   for (int slot = 0; slot < kSlotsPerDay; ++slot) {
     for (int c = 0; c < channels; ++c) {
       int32_t& counter = day.Slots[slot].Counts[c];
-      counter = static_cast<int32_t>(static_cast<uint32_t>(counter) +
-                                     counts[static_cast<size_t>(slot * channels + c)]);
+      const int index = slot * channels + c;
+      counter =
+          static_cast<int32_t>(static_cast<uint32_t>(counter) + counts[static_cast<size_t>(index)]);
     }
   }
   day.ChannelCount = std::max(day.ChannelCount, channels);

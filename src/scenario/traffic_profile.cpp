@@ -5,8 +5,8 @@ namespace {
 
 constexpr int kMinutesPerDay = 24 * 60;
 
-std::array<DayHours, kDaysPerWeek> SameHours(DayHours weekdays, DayHours saturday,
-                                             DayHours sunday) {
+std::array<DayHours, kDaysPerWeek> SameHours(const DayHours& weekdays, const DayHours& saturday,
+                                             const DayHours& sunday) {
   return {weekdays, weekdays, weekdays, weekdays, weekdays, saturday, sunday};
 }
 

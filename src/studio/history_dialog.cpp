@@ -172,7 +172,7 @@ void HistoryDialog::ShowProgress(quint64 done, quint64 total) {
   if (!Running() || cancel_) return;
   progress_->setMaximum(static_cast<int>(std::min<quint64>(total, INT32_MAX)));
   progress_->setValue(static_cast<int>(std::min<quint64>(done, INT32_MAX)));
-  const double seconds = std::max<qint64>(1, clock_.elapsed()) / 1000.0;
+  const double seconds = static_cast<double>(std::max<qint64>(1, clock_.elapsed())) / 1000.0;
   const double rate = static_cast<double>(done) / seconds;
   status_->setText(tr("%1 of %2 files, %3 files/s, %4 s left")
                        .arg(done)

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 #include "cli/deliver_command.h"
@@ -65,6 +66,11 @@ void LiveRun::run() {
   // The truth of each finished day goes to OUT/faults.jsonl at once, as the
   // command does.
   TruthFollower truth(live, out);
+  const int64_t now = Simulate(live, delivery.get(), truth);
+  Finish(live, delivery.get(), now, truth);
+}
+
+int64_t LiveRun::Simulate(LiveScenario& live, LiveDelivery* delivery, TruthFollower& truth) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point real_start = Clock::now();
   const auto simulated_at = [&](Clock::time_point real) {
@@ -92,6 +98,11 @@ void LiveRun::run() {
     emit Progressed(now, live.SaveCount(),
                     live.SavesOk() ? QString() : QString::fromStdString(live.LastSaveError()));
   }
+  return now;
+}
+
+void LiveRun::Finish(LiveScenario& live, LiveDelivery* delivery, int64_t now,
+                     TruthFollower& truth) {
   const bool saved = live.SaveAll();
   truth.Follow();
   size_t undelivered = 0;

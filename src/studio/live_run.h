@@ -12,6 +12,10 @@
 
 namespace tly {
 
+class LiveDelivery;
+class LiveScenario;
+class TruthFollower;
+
 // A scenario running live on a thread of its own, the engine of
 // `run --scenario` (LiveScenario): the simulated clock runs `speed` times as
 // fast as the real one from `start` (seconds since 1970, UTC) and stops by
@@ -46,6 +50,15 @@ class LiveRun : public QThread {
  private:
   // Waits until the real moment `until` or a stop; true when stopped.
   bool WaitUntil(std::chrono::steady_clock::time_point until);
+
+  // Moves `live` and `delivery` (null when no site delivers) along with the
+  // simulated clock until `end_` or a stop, saying each step by signals;
+  // returns the simulated moment reached.
+  int64_t Simulate(LiveScenario& live, LiveDelivery* delivery, TruthFollower& truth);
+
+  // Saves every site at `now`, sends what is still to be sent (a bounded
+  // wait) and says how the run ended, the first failure first.
+  void Finish(LiveScenario& live, LiveDelivery* delivery, int64_t now, TruthFollower& truth);
 
   std::shared_ptr<const Scenario> scenario_;
   QString out_dir_;

@@ -48,7 +48,7 @@ void ReplaceEntryWith(int dir_fd, const std::string& name, const std::string& sh
 
 }  // namespace
 
-NewFile::NewFile(std::string path) : NewFile(AT_FDCWD, path, path) {}
+NewFile::NewFile(const std::string& path) : NewFile(AT_FDCWD, path, path) {}
 
 NewFile::NewFile(int dir_fd, const std::string& name, std::string path) : path_(std::move(path)) {
   constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;

@@ -18,7 +18,7 @@ class NewFile {
  public:
   // Creates the file. Throws std::system_error when it cannot be created
   // (missing directory, no permission, a directory in the way, ...).
-  explicit NewFile(std::string path);
+  explicit NewFile(const std::string& path);
   // Creates the entry `name` of the directory open as `dir_fd` (AT_FDCWD:
   // `name` is a path of its own); `path` names the file in messages.
   NewFile(int dir_fd, const std::string& name, std::string path);
