@@ -26,6 +26,7 @@
 #include "flat/default_layout.h"
 #include "flat/tick_sums.h"
 #include "support/directory_lock.h"
+#include "support/output_directory.h"
 #include "support/safe_file.h"
 #include "support/thread_priority.h"
 
@@ -424,7 +425,10 @@ void AddDayTicks(DayCounts& day, RandomSource& random) {
 
 void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress) {
   CheckBackfillRequest(request);
-  const DirectoryLock lock(request.out_dir, "tly-generator backfill");
+  // The files go into the directory that is locked, by name: no path is
+  // looked up again for each of them.
+  const OutputDirectory directory(request.out_dir, "tly-generator backfill",
+                                  DirectoryLock::Mode::kExclusive);
   const TDateTime first = EncodeDate(request.from.Year, request.from.Month, request.from.Day);
   const TDateTime last = EncodeDate(request.to.Year, request.to.Month, request.to.Day);
 
@@ -444,9 +448,6 @@ void Backfill(const BackfillRequest& request, const BackfillProgressFn& progress
   // directory are created one at a time by the file system anyway: writers
   // on several threads only wait for each other.
   DayPipeline pipeline(recipe, jobs);
-  // The files go into the directory that is locked, by name: no path is
-  // looked up again for each of them.
-  const OpenDirectory directory(request.out_dir);
 
   // The first days are generated while the directory is looked at; nothing
   // is written before that.

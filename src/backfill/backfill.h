@@ -121,7 +121,7 @@ void AddDayTicks(DayCounts& day, RandomSource& random);
 // With kSkip, leftover temporary files of the range (from an interrupted run)
 // are removed first. `progress`, when set, is called on the calling thread
 // after each day, in day order. Each day's file replaces the old one in one
-// step (OpenDirectory::ReplaceFileWith of support/safe_file.h).
+// step (OutputDirectory::ReplaceFileWith of support/output_directory.h).
 // Throws, before any file is touched: std::invalid_argument when
 // CheckBackfillRequest finds a fault or (unless `existing` is kReplace) an
 // entry of the range is no day file (RefuseWhatIsNoDayFile), DayFilesExist

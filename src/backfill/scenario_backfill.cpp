@@ -26,6 +26,7 @@
 #include "scenario/stream_random.h"
 #include "support/directory_lock.h"
 #include "support/file_read.h"
+#include "support/output_directory.h"
 #include "support/safe_file.h"
 #include "support/system_error.h"
 
@@ -153,7 +154,7 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request, const ScenarioProg
   for (const SiteSettings& site : scenario.sites) {
     const std::string dir = SiteDirectory(request.out_dir, site);
     std::error_code error;
-    std::filesystem::create_directory(dir, error);
+    MakeDirectory(dir, error);
     if (error) ThrowSystemError(error.value(), "cannot create the site directory " + dir);
     locks.push_back(
         std::make_unique<DirectoryLock>(dir, "tly-generator backfill --scenario", mode));
@@ -243,8 +244,7 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request, const ScenarioProg
     if (faulted.written) {
       ReplaceFileWith(file, faulted.image);
     } else if (request.existing == ExistingDayFiles::kReplace) {
-      std::filesystem::remove(file, error);
-      if (error) ThrowSystemError(error.value(), "cannot remove " + file);
+      RemoveFile(file);
     }
     one_done(false, !faulted.written, std::move(faulted.records));
   };

@@ -1,7 +1,6 @@
 #include "live/live_scenario.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -13,7 +12,7 @@
 #include "scenario/site_day.h"
 #include "scenario/site_day_faults.h"
 #include "scenario/site_layout_check.h"
-#include "support/safe_file.h"
+#include "support/output_directory.h"
 #include "support/system_error.h"
 
 namespace tly {
@@ -114,7 +113,7 @@ void LiveScenario::Start(int64_t unix_seconds) {
     site->settings = &settings;
     site->dir = SiteDirectory(out_dir_, settings);
     std::error_code error;
-    std::filesystem::create_directory(site->dir, error);
+    MakeDirectory(site->dir, error);
     if (error) ThrowSystemError(error.value(), "cannot create the site directory " + site->dir);
     locks_.push_back(std::make_unique<DirectoryLock>(site->dir, "tly-generator run --scenario"));
     BeginDay(*site, unix_seconds);
@@ -270,9 +269,7 @@ void LiveScenario::Save(Site& site, int64_t unix_seconds, bool day_over) {
       if (faulted.written) {
         ReplaceFileWith(site.file, faulted.image);
       } else {
-        std::error_code error;
-        std::filesystem::remove(site.file, error);
-        if (error) ThrowSystemError(error.value(), "cannot remove " + site.file);
+        RemoveFile(site.file);
       }
       truth_.push_back({site.settings->name + "/" + DayFileBaseName(site.clock.date),
                         std::move(faulted.records)});
