@@ -31,8 +31,9 @@ namespace tly {
 // or short file. That is accepted because the files are cheap to make again
 // and expensive to force to disk: the live cycle rewrites the whole day from
 // memory every 2 seconds, a backfill writes thousands of files that the same
-// request reproduces byte for byte, and an fsync per file costs more than the
-// replacement itself many times over (make bench, save_day_full).
+// request reproduces byte for byte, and forcing a file and its directory to
+// disk costs some 30 times the replacement itself (a 30 kB file on ext4:
+// 0.3 ms without, 8 ms with).
 //
 // It is also the place where files leave: whoever delivers them (to a
 // server, a queue) is told of each replaced file by the observer.
