@@ -13,6 +13,7 @@
 
 #include "backfill/ordered_pipeline.h"
 #include "dayfile/day_file_name.h"
+#include "support/output_directory.h"
 #include "support/safe_file.h"
 #include "support/system_error.h"
 
@@ -42,7 +43,7 @@ std::vector<std::unique_ptr<DirectoryLock>> LockSites(const EngineRequest& reque
   for (const SiteToWrite& site : request.sites) {
     if (request.create_directories) {
       std::error_code error;
-      std::filesystem::create_directory(site.dir, error);
+      MakeDirectory(site.dir, error);
       if (error) ThrowSystemError(error.value(), "cannot create the site directory " + site.dir);
     }
     locks.push_back(std::make_unique<DirectoryLock>(site.dir, request.holder, request.lock_mode));
@@ -177,9 +178,7 @@ void DayWriter::PutFile(int64_t index, const SiteDayMade& made) {
     // no temporary file behind.
     open_->ReplaceFileWith(name, made.image);
   } else if (request_.existing == ExistingDayFiles::kReplace) {
-    std::error_code error;
-    std::filesystem::remove(open_->PathOf(name), error);
-    if (error) ThrowSystemError(error.value(), "cannot remove " + open_->PathOf(name));
+    open_->RemoveFile(name);
   }
 }
 

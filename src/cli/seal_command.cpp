@@ -12,6 +12,7 @@
 
 #include "cli/command_style.h"
 #include "cli/exit_codes.h"
+#include "config/day_file_replace.h"
 #include "config/header_config.h"
 #include "config/tly_config.h"
 #include "dayfile/day_file_lines.h"
@@ -85,7 +86,8 @@ int RunSealCommand(const SealOptions& options) {
       // A link is followed: the file it names is sealed and the link stays.
       const std::string file = std::filesystem::canonical(path).string();
       const DirectoryLock lock(DirectoryOf(file), "tly-generator seal");
-      config->SetHeaderToFile(file);
+      // A replacement refused twice is a failure here, not a save to retry.
+      SealDayFile(*config, file);
     } catch (const DirectoryBusy& busy) {
       output.Error(busy.what());
       exit_code = std::max(exit_code, kExitUsage);

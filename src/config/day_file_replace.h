@@ -16,6 +16,13 @@ namespace tly {
 // std::system_error and leaves the day file and no temporary file behind.
 void ReplaceDayFile(const std::string& file_name, std::string_view image);
 
+class TTlyConfig;
+
+// TTlyConfig::SetHeaderToFile, except that a replacement refused twice is
+// thrown (RenameRefused, after the debug log line; the temporary file is
+// kept), for a caller that must not report it as done.
+void SealDayFile(TTlyConfig& config, const std::string& file_name);
+
 }  // namespace tly
 
 #endif  // TLY_CONFIG_DAY_FILE_REPLACE_H_

@@ -48,12 +48,12 @@ std::string TTlyConfig::BuildSealedFileText(std::string_view rows, TDateTime upd
   return AssembleDayFile(header, rows);
 }
 
-void TTlyConfig::SetHeaderToFile(const std::string& file_name) {
+void SealDayFile(TTlyConfig& config, const std::string& file_name) {
   // The rows are gathered straight from the file's text, each with CR LF,
   // without a string per row: a full day's save runs every two seconds.
   // The old seal is of no use: the new one replaces it.
   std::string rows;
-  Seal.clear();
+  config.Seal.clear();
   if (const std::optional<std::string> text = ReadDayFileBytes(file_name)) {
     rows.reserve(text->size());
     ScanDayFileText(*text, [&rows](std::string_view row) {
@@ -61,8 +61,12 @@ void TTlyConfig::SetHeaderToFile(const std::string& file_name) {
       rows += "\r\n";
     });
   }
+  ReplaceDayFile(file_name, config.BuildSealedFileText(rows));
+}
+
+void TTlyConfig::SetHeaderToFile(const std::string& file_name) {
   try {
-    ReplaceDayFile(file_name, BuildSealedFileText(rows));
+    SealDayFile(*this, file_name);
   } catch (const RenameRefused&) {
     // Logged; the complete temporary file stays, and the caller goes on as
     // after a successful rewrite.

@@ -1,15 +1,10 @@
 #include "delivery/delivery_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
-#include <system_error>
 
-#include "support/system_error.h"
+#include "support/output_directory.h"
 
 namespace tly {
 
@@ -48,20 +43,7 @@ std::string DeliveryAttemptJson(const DeliveryAttempt& attempt) {
 void AppendToDeliveryLog(const std::string& path, const std::vector<DeliveryAttempt>& attempts) {
   std::string text;
   for (const DeliveryAttempt& attempt : attempts) text += DeliveryAttemptJson(attempt) + "\n";
-  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) ThrowSystemError(errno, path);
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      ThrowSystemError(error, path);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0) ThrowSystemError(errno, path);
+  AppendToFile(path, text);
 }
 
 }  // namespace tly

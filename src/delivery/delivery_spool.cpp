@@ -1,14 +1,10 @@
 #include "delivery/delivery_spool.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <optional>
 
 #include "delivery/delivery_log.h"
 #include "support/file_read.h"
-#include "support/safe_file.h"
-#include "support/system_error.h"
+#include "support/output_directory.h"
 
 namespace tly {
 namespace {
@@ -56,7 +52,7 @@ std::vector<SpooledFile> ReadSpool(const std::string& path) {
 
 void WriteSpool(const std::string& path, const std::vector<SpooledFile>& files) {
   if (files.empty()) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) ThrowSystemError(errno, path);
+    RemoveFile(path);
     return;
   }
   std::string text;

@@ -1,7 +1,6 @@
 #include "live/live_scenario.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -15,6 +14,7 @@
 #include "scenario/site_day.h"
 #include "scenario/site_day_faults.h"
 #include "scenario/site_layout_check.h"
+#include "support/output_directory.h"
 #include "support/system_error.h"
 
 namespace tly {
@@ -111,7 +111,7 @@ void LiveScenario::Start(int64_t unix_seconds) {
     Site& site = *owned;
     const std::string dir = SiteDirectory(out_dir_, settings);
     std::error_code error;
-    std::filesystem::create_directory(dir, error);
+    MakeDirectory(dir, error);
     if (error) ThrowSystemError(error.value(), "cannot create the site directory " + dir);
     site.live.SetDayFile(dir, "");
     site.live.LockDirectory(true);

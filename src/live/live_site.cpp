@@ -1,13 +1,12 @@
 #include "live/live_site.h"
 
-#include <cerrno>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
 
 #include "counting/day_file_loader.h"
+#include "support/output_directory.h"
 #include "support/safe_file.h"
 #include "support/system_error.h"
 
@@ -74,12 +73,9 @@ void LiveSite::Write(const DayFileUpdate& update) {
     case DayFileUpdate::Kind::kReplace:
       replace_(file_, update.image);
       return;
-    case DayFileUpdate::Kind::kRemove: {
-      std::error_code error;
-      std::filesystem::remove(file_, error);
-      if (error) ThrowSystemError(error.value(), "cannot remove " + file_);
+    case DayFileUpdate::Kind::kRemove:
+      RemoveFile(file_);
       return;
-    }
     case DayFileUpdate::Kind::kKeep:
       return;
   }

@@ -11,6 +11,7 @@
 
 #include "support/clock.h"
 #include "support/date_time.h"
+#include "support/file_operations.h"
 
 namespace tly {
 namespace {
@@ -20,7 +21,7 @@ constexpr char kLogFileName[] = "debug.txt";
 // Writes all of `bytes` to `fd`; false when the system refuses part of it.
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    const ssize_t written = CurrentFileOperations().Write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -65,18 +66,20 @@ void AppendLogLine(std::string_view text) noexcept {
     line.append("\r\n");
     // Never through a link, and never blocking on a named pipe planted under
     // the log's name: the entry is lost instead.
-    const int fd = ::open(
-        kLogFileName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    FileOperations& operations = CurrentFileOperations();
+    const int fd = operations.OpenAt(
+        AT_FDCWD, kLogFileName, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+        0644);
     if (fd < 0) return;
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-      ::close(fd);
+      operations.Close(fd);
       return;
     }
     // The whole line goes out in one write where the system allows it, so
     // that two programs logging at once do not interleave within a line.
     WriteAll(fd, line);
-    ::close(fd);
+    operations.Close(fd);
   } catch (const std::bad_alloc&) {
     // Out of memory: the entry is lost.
   }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 
+#include "support/file_operations.h"
 #include "support/system_error.h"
 
 namespace tly {
@@ -42,12 +43,13 @@ DirectoryLock::DirectoryLock(const std::string& dir, std::string_view holder, Mo
       path_(dir + (dir.empty() || dir.back() != '/' ? "/" : "") + std::string(kDirectoryLockName)) {
   // O_NOFOLLOW: a link planted under the name must not make us lock, or
   // write our id into, a file elsewhere.
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  FileOperations& operations = CurrentFileOperations();
+  fd_ = operations.OpenAt(AT_FDCWD, path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   // A lock file another user made is locked through a read-only descriptor.
   // When there is none to open, the first refusal is the reason: the lock
   // file cannot be made in a folder this user may not write.
   if (fd_ < 0 && errno == EACCES) {
-    fd_ = ::open(path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    fd_ = operations.OpenAt(AT_FDCWD, path_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
     if (fd_ < 0 && errno == ENOENT)
       ThrowSystemError(EACCES, "cannot create the lock file " + path_);
   }
@@ -60,25 +62,26 @@ DirectoryLock::DirectoryLock(const std::string& dir, std::string_view holder, Mo
       const std::string who = DescribeHolder(fd_);
       if (!who.empty()) message += " (" + who + ")";
       message += "; only one program at a time may write day files into a directory";
-      ::close(fd_);
+      operations.Close(fd_);
       fd_ = -1;
       throw DirectoryBusy(message);
     }
-    ::close(fd_);
+    operations.Close(fd_);
     fd_ = -1;
     ThrowSystemError(error, "cannot lock " + path_);
   }
   // Who holds it, for a writer that is refused. Losing this note costs only
   // the detail of that message, so a failure here is not an error.
   const std::string note = "pid " + std::to_string(::getpid()) + " " + std::string(holder) + "\n";
-  if (::ftruncate(fd_, 0) == 0) {
-    [[maybe_unused]] const ssize_t written = ::pwrite(fd_, note.data(), note.size(), 0);
+  // The descriptor is fresh and only read with pread, so it writes at 0.
+  if (operations.Truncate(fd_, 0) == 0) {
+    [[maybe_unused]] const ssize_t written = operations.Write(fd_, note.data(), note.size());
   }
 }
 
 DirectoryLock::~DirectoryLock() {
   // Closing the last descriptor of the open file releases the lock.
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) CurrentFileOperations().Close(fd_);
 }
 
 bool DirectoryLock::StillInPlace() const {

@@ -1,10 +1,10 @@
 #ifndef TLY_SUPPORT_SAFE_FILE_H_
 #define TLY_SUPPORT_SAFE_FILE_H_
 
-#include <chrono>
 #include <string>
 #include <string_view>
-#include <system_error>
+
+#include "support/output_directory.h"
 
 namespace tly {
 
@@ -45,58 +45,9 @@ class NewFile {
 // appended, so the temporary name never equals `path`.
 std::string TempFileNameFor(const std::string& path);
 
-// Replaces `path` with `bytes` in one step: the bytes go to a NewFile at
-// TempFileNameFor(path), which is renamed over `path` once completely written
-// and closed, so a reader sees the old file or the new one, never a part.
-// Throws std::system_error when the temporary file cannot be created, written
-// or renamed; `path` is then unchanged and no temporary file remains.
-void ReplaceFileWith(const std::string& path, std::string_view bytes);
-
-// A directory held open, in which files are replaced by name. Every file
-// lands in the directory that was opened, even if its path is renamed
-// meanwhile, and no path is looked up again for each file.
-class OpenDirectory {
- public:
-  // Throws std::system_error when `path` cannot be opened as a directory.
-  explicit OpenDirectory(std::string path);
-  ~OpenDirectory();
-  OpenDirectory(const OpenDirectory&) = delete;
-  OpenDirectory& operator=(const OpenDirectory&) = delete;
-
-  // ReplaceFileWith for the file `name` (no '/') of the directory; messages
-  // name the file by the directory's path and `name`, as PathOf does.
-  void ReplaceFileWith(const std::string& name, std::string_view bytes) const;
-  // The directory's path, a '/' unless it ends with one, and `name`.
-  std::string PathOf(const std::string& name) const;
-
- private:
-  std::string path_;
-  int fd_;
-};
-
-// Thrown by ReplaceFileRetryingRename when the temporary file was written
-// completely but could not be renamed over the target, not even on the retry.
-// The temporary file is kept (it holds the whole new content); code() is the
-// second rename's error.
-class RenameRefused : public std::system_error {
- public:
-  using std::system_error::system_error;
-};
-
-// ReplaceFileWith, except that a refused rename (another program may hold the
-// target for a moment) is tried once more after `retry_delay`. When the second
-// rename fails too, the temporary file is kept and RenameRefused is thrown.
-// Any other failure throws std::system_error and leaves no temporary file.
-void ReplaceFileRetryingRename(const std::string& path, std::string_view bytes,
-                               std::chrono::milliseconds retry_delay);
-
-// Renames `from` over `to`, replacing `to` atomically (same file system).
-// Throws std::system_error.
-void RenameOver(const std::string& from, const std::string& to);
-
-// Removes the directory entry `path` if there is one (a link itself, not its
-// target). Returns false when nothing was removed; never throws.
-bool RemoveQuietly(const std::string& path);
+// The directory held open in which files are replaced by name, by the name
+// the code first knew it by.
+using OpenDirectory = OutputDirectory;
 
 }  // namespace tly
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include <string>
@@ -17,6 +18,9 @@
 #include "dayfile/day_file_check.h"
 #include "dayfile/day_file_findings.h"
 #include "scenario/scenario_file.h"
+#include "support/file_operations.h"
+#include "testutil/current_dir.h"
+#include "testutil/failing_file_operations.h"
 #include "testutil/subcommand_runner.h"
 #include "testutil/temp_dir.h"
 
@@ -172,6 +176,26 @@ TEST(SealCommand, RefusalsNameTheirReason) {
     EXPECT_NE(outcome.err.find(c.error), std::string::npos) << outcome.err;
   }
   std::filesystem::permissions(read_only, std::filesystem::perms::owner_all);
+}
+
+// A file whose replacement is refused (also on the retry) is reported as
+// not sealed, and stays as it was.
+TEST(SealCommand, ARefusedReplacementIsAFailure) {
+  TempDir scratch;
+  TempDir dir;
+  const testing::ScopedCurrentDir in_scratch(scratch.path());  // for the debug log
+  const std::string file = dir.File("270105.tly");
+  const std::string rows = "001\t05/01/2027\t10:00\t 1\t 0\r\n";
+  WriteBytes(file, rows);
+  testing::FailingFileOperations operations;
+  operations.FailNth(testing::FailingFileOperations::kRename, 1, EPERM, 2);
+  const ScopedFileOperations scope(operations);
+  const testing::CommandOutcome outcome = Seal({file}, scratch);
+  EXPECT_EQ(outcome.exit_code, 1);
+  EXPECT_NE(outcome.err.find("cannot seal " + file + ": cannot replace"), std::string::npos)
+      << outcome.err;
+  EXPECT_EQ(outcome.out.find("sealed"), std::string::npos) << outcome.out;
+  EXPECT_EQ(ReadBytes(file), rows);
 }
 
 }  // namespace
