@@ -170,10 +170,11 @@ int DeliverBackfill(const Scenario& scenario, uint32_t seed, const std::string& 
       // Every day of the range is a push; a share sends the files of its
       // own days, so that its shares of the log make the log of a whole run.
       std::vector<DeliveryPush> pushes;
+      const std::string site_dir = out_dir + "/" + site.name + "/";
       for (TDateTime day = first; day <= last; ++day) {
         const std::string name = DayFileBaseName(day);
         const bool own = InShard(shard, site.name, static_cast<int64_t>(day)) &&
-                         ::access((out_dir + "/" + site.name + "/" + name).c_str(), F_OK) == 0;
+                         ::access((site_dir + name).c_str(), F_OK) == 0;
         pushes.push_back({name, day + 1, own});
       }
       return pushes;

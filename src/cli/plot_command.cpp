@@ -188,7 +188,11 @@ ReadFiles ReadPlotFiles(const PlotOptions& options) {
     std::string problem;
     const std::optional<std::string> bytes = ReadGivenFile(path, problem);
     if (!bytes) {
-      Complain("cannot read " + path + ": " + problem + (options.force ? " (left out)" : ""));
+      Complain(std::string("cannot read ")
+                   .append(path)
+                   .append(": ")
+                   .append(problem)
+                   .append(options.force ? " (left out)" : ""));
       read.refused = true;
       read.too_large |= problem == TooLargeProblem(kMaxDayFileBytes);
       continue;
@@ -196,15 +200,17 @@ ReadFiles ReadPlotFiles(const PlotOptions& options) {
     // Refused whenever verify calls it bad, with the problem verify names.
     const std::vector<DayFileFinding> findings = InspectDayFile(*bytes, DateFromFileName(path));
     if (!findings.empty()) {
-      Complain(path + " is not a sound day file: " + findings.front().problem +
-               std::string(verdict));
+      Complain(std::string(path)
+                   .append(" is not a sound day file: ")
+                   .append(findings.front().problem)
+                   .append(verdict));
       read.refused = true;
     }
     for (const std::string& header_problem : AddPlotDay(read.data, path, *bytes)) {
       // A file that failed the check is already refused; its details would
       // only repeat the one problem in other words.
       if (!findings.empty()) break;
-      Complain(path + ": " + header_problem + std::string(verdict));
+      Complain(std::string(path).append(": ").append(header_problem).append(verdict));
       read.refused = true;
     }
   }

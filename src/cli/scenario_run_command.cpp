@@ -49,7 +49,7 @@ int64_t ParseMomentOption(std::string_view option, std::string_view text) {
                      " is not 00 to 59");
   }
   // Day 25569 is 1 January 1970.
-  return (static_cast<int64_t>(day) - 25569) * 86400 + hour * 3600 + minute * 60;
+  return (static_cast<int64_t>(day) - 25569) * 86400 + int64_t{hour} * 3600 + int64_t{minute} * 60;
 }
 
 // Refuses a moment at which a site counts a day whose file name would stand

@@ -67,12 +67,12 @@ int RunSealCommand(const SealOptions& options) {
     std::string problem;
     const std::optional<std::string> bytes = ReadGivenFile(path, problem);
     if (!bytes) {
-      output.Error("cannot read " + path + ": " + problem);
+      output.Error(std::string("cannot read ").append(path).append(": ").append(problem));
       exit_code = std::max(exit_code, kExitUsage);
       continue;
     }
     if (const std::string unplaceable = FirstUnplaceableRow(*bytes); !unplaceable.empty()) {
-      output.Error("refused " + path + ": " + unplaceable);
+      output.Error(std::string("refused ").append(path).append(": ").append(unplaceable));
       exit_code = std::max(exit_code, kExitFailed);
       continue;
     }

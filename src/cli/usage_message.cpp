@@ -63,9 +63,9 @@ std::string Written(const CLI::App& command, const std::string& name) {
 
 std::string UsageMessage(const CLI::ParseError& error, const CLI::App& program,
                          const CLI::App* named_command) {
-  const std::string text = error.what();
+  std::string text = error.what();
   if (Is<CLI::ExtrasError>(error)) {
-    const std::string message = ExtrasMessage(program, named_command);
+    std::string message = ExtrasMessage(program, named_command);
     if (!message.empty()) return message;
   }
   const CLI::App& command = named_command != nullptr ? *named_command : program;

@@ -114,7 +114,7 @@ int RunVerifyCommand(const VerifyOptions& options) {
     std::string problem;
     const std::optional<std::string> bytes = ReadGivenFile(path, problem);
     if (!bytes) {
-      output.Error("cannot read " + path + ": " + problem);
+      output.Error(std::string("cannot read ").append(path).append(": ").append(problem));
       if (options.json) {
         Json unreadable = Json::object();
         unreadable["file"] = path;

@@ -130,6 +130,76 @@ bool Matches(const std::string& header, const std::string& etag) {
   return header.find(etag) != std::string::npos;
 }
 
+// Lets a request through to the routes when no user is set or it carries
+// the user's basic credentials; otherwise answers 401 itself.
+httplib::Server::HandlerResponse Authorize(const DayFileServerOptions& options,
+                                           const httplib::Request& request,
+                                           httplib::Response& response) {
+  if (options.user.empty()) return httplib::Server::HandlerResponse::Unhandled;
+  const auto expected = httplib::make_basic_authentication_header(options.user, options.password);
+  if (request.get_header_value("Authorization") == expected.second) {
+    return httplib::Server::HandlerResponse::Unhandled;
+  }
+  response.status = 401;
+  response.set_header("WWW-Authenticate", "Basic realm=\"tly-generator\"");
+  return httplib::Server::HandlerResponse::Handled;
+}
+
+// Answers with the sorted names of site `site`'s day files in `dir_fd`, one
+// a line (regular files only, no link followed), or 404 for no such site.
+void ListSite(int dir_fd, const std::string& site, httplib::Response& response) {
+  const int site_fd = IsSiteName(site) ? OpenSite(dir_fd, site) : -1;
+  if (site_fd < 0) {
+    response.status = 404;
+    return;
+  }
+  std::vector<std::string> names;
+  if (DIR* dir = ::fdopendir(site_fd)) {
+    while (const dirent* entry = ::readdir(dir)) {
+      struct stat info {};
+      if (IsDayFileName(entry->d_name) &&
+          ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISREG(info.st_mode)) {
+        names.emplace_back(entry->d_name);
+      }
+    }
+    ::closedir(dir);
+  } else {
+    ::close(site_fd);
+  }
+  std::sort(names.begin(), names.end());
+  std::string text;
+  for (const std::string& name : names) text += name + "\n";
+  response.set_content(text, "text/plain");
+}
+
+// Answers GET /SITE/yymmdd.tly from `dir_fd`: the file with its ETag and
+// Last-Modified, 304 when If-None-Match names that ETag, 404 when there is
+// no such file.
+void ServeDayFile(int dir_fd, const httplib::Request& request, httplib::Response& response) {
+  const std::string site = request.matches[1];
+  const std::string name = request.matches[2];
+  const int site_fd = IsSiteName(site) && IsDayFileName(name) ? OpenSite(dir_fd, site) : -1;
+  const auto file = site_fd >= 0 ? ReadDayFile(site_fd, name) : std::nullopt;
+  if (site_fd >= 0) ::close(site_fd);
+  if (!file) {
+    response.status = 404;
+    return;
+  }
+  // Built by appending: GCC 12 at -O2 sees a false overlap in "\"" + text.
+  std::string etag = "\"";
+  etag += HashString(TCipherHashAlg2::Class(), file->first, TFormat_HEX::Class());
+  etag += '"';
+  response.set_header("ETag", etag);
+  response.set_header("Last-Modified", HttpDate(file->second));
+  if (request.has_header("If-None-Match") &&
+      Matches(request.get_header_value("If-None-Match"), etag)) {
+    response.status = 304;
+    return;
+  }
+  response.set_content(file->first, "text/plain");
+}
+
 }  // namespace
 
 DayFileServer::DayFileServer(DayFileServerOptions options) : options_(std::move(options)) {
@@ -179,67 +249,16 @@ void DayFileServer::Stop() {
 void DayFileServer::Route() {
   server_->set_pre_routing_handler(
       [this](const httplib::Request& request, httplib::Response& response) {
-        if (options_.user.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        const auto expected =
-            httplib::make_basic_authentication_header(options_.user, options_.password);
-        if (request.get_header_value("Authorization") == expected.second) {
-          return httplib::Server::HandlerResponse::Unhandled;
-        }
-        response.status = 401;
-        response.set_header("WWW-Authenticate", "Basic realm=\"tly-generator\"");
-        return httplib::Server::HandlerResponse::Handled;
+        return Authorize(options_, request, response);
       });
   server_->Get(R"(/([^/]+)/)",
                [this](const httplib::Request& request, httplib::Response& response) {
-                 const std::string site = request.matches[1];
-                 const int site_fd = IsSiteName(site) ? OpenSite(dir_fd_, site) : -1;
-                 if (site_fd < 0) {
-                   response.status = 404;
-                   return;
-                 }
-                 std::vector<std::string> names;
-                 if (DIR* dir = ::fdopendir(site_fd)) {
-                   while (const dirent* entry = ::readdir(dir)) {
-                     struct stat info {};
-                     if (IsDayFileName(entry->d_name) &&
-                         ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                         S_ISREG(info.st_mode)) {
-                       names.emplace_back(entry->d_name);
-                     }
-                   }
-                   ::closedir(dir);
-                 } else {
-                   ::close(site_fd);
-                 }
-                 std::sort(names.begin(), names.end());
-                 std::string text;
-                 for (const std::string& name : names) text += name + "\n";
-                 response.set_content(text, "text/plain");
+                 ListSite(dir_fd_, request.matches[1], response);
                });
-  server_->Get(
-      R"(/([^/]+)/([^/]+))", [this](const httplib::Request& request, httplib::Response& response) {
-        const std::string site = request.matches[1];
-        const std::string name = request.matches[2];
-        const int site_fd = IsSiteName(site) && IsDayFileName(name) ? OpenSite(dir_fd_, site) : -1;
-        const auto file = site_fd >= 0 ? ReadDayFile(site_fd, name) : std::nullopt;
-        if (site_fd >= 0) ::close(site_fd);
-        if (!file) {
-          response.status = 404;
-          return;
-        }
-        // Built by appending: GCC 12 at -O2 sees a false overlap in "\"" + text.
-        std::string etag = "\"";
-        etag += HashString(TCipherHashAlg2::Class(), file->first, TFormat_HEX::Class());
-        etag += '"';
-        response.set_header("ETag", etag);
-        response.set_header("Last-Modified", HttpDate(file->second));
-        if (request.has_header("If-None-Match") &&
-            Matches(request.get_header_value("If-None-Match"), etag)) {
-          response.status = 304;
-          return;
-        }
-        response.set_content(file->first, "text/plain");
-      });
+  server_->Get(R"(/([^/]+)/([^/]+))",
+               [this](const httplib::Request& request, httplib::Response& response) {
+                 ServeDayFile(dir_fd_, request, response);
+               });
 }
 
 }  // namespace tly

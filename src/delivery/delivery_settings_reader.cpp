@@ -48,7 +48,7 @@ bool IsVariableName(const std::string& name) {
 }
 
 std::string Url(const toml::node& node, const std::string& key) {
-  const std::string url = Text(node, key);
+  std::string url = Text(node, key);
   const std::string problem = UrlProblem(url);
   if (!problem.empty()) Fail(node, key, "\"" + RedactUrl(url) + "\" " + problem);
   return url;
@@ -85,7 +85,7 @@ DeliverySettings ReadDeliveryTable(const toml::node& node, const std::string& ke
   DeliverySettings settings = base;
   for (const auto& [name_key, value] : *table) {
     const std::string name(name_key.str());
-    const std::string full = key + "." + name;
+    const std::string full = std::string(key).append(".").append(name);
     if (kKeys.count(name) == 0) {
       Fail(value, full,
            "is not a key of delivery (url, every_minutes, method, user, password_env, ca_file, "

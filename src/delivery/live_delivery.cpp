@@ -181,7 +181,7 @@ struct LiveDelivery::State {
       device.outages.emplace_back(midnight, midnight + faults.outage_hours / 24.0);
     }
     if (faults.late_hours > 0) {
-      device.delayed.emplace_back(now + faults.late_hours * 3600, push);
+      device.delayed.emplace_back(now + int64_t{faults.late_hours} * 3600, push);
       SaveSpool();
       return;
     }
@@ -280,7 +280,7 @@ struct LiveDelivery::State {
     if (device.tries++ == 0) device.first_try = now;
     const std::vector<int> offsets = RetryOffsets(device.site.delivery.settings.retry_minutes);
     if (device.tries < static_cast<int>(offsets.size())) {
-      device.retry_at = device.first_try + offsets[static_cast<size_t>(device.tries)] * 60;
+      device.retry_at = device.first_try + int64_t{offsets[static_cast<size_t>(device.tries)]} * 60;
     }
   }
 
@@ -427,6 +427,7 @@ LiveDelivery::LiveDelivery(std::string out_dir, std::vector<Site> sites, int con
       std::make_unique<DirectoryLock>(state_->out_dir, "tly-generator live delivery");
   state_->notice = std::move(notice);
   std::vector<DeliverySite> delivering;
+  delivering.reserve(sites.size());
   for (const Site& site : sites) delivering.push_back(site.delivery);
   const std::vector<std::string> passwords = DeliveryPasswords(delivering);
   for (size_t i = 0; i < sites.size(); ++i) {

@@ -122,6 +122,64 @@ std::string StatusProblem(CURL* curl) {
   return "the server answered HTTP " + std::to_string(status);
 }
 
+// The body of the request: a multipart form field "file" for HTTP POST,
+// otherwise the bytes as the upload itself, both read from `source`. The
+// form, when there is one, is the caller's to free after the request.
+curl_mime* SetBody(CURL* curl, const Upload& upload, bool post, Source& source) {
+  if (!post) {
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadSource);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &source);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.bytes.size()));
+    return nullptr;
+  }
+  curl_mime* form = curl_mime_init(curl);
+  curl_mimepart* part = curl_mime_addpart(form);
+  curl_mime_name(part, "file");
+  curl_mime_filename(part, upload.target.name.c_str());
+  curl_mime_type(part, "application/octet-stream");
+  curl_mime_data_cb(part, static_cast<curl_off_t>(upload.bytes.size()), ReadSource, nullptr,
+                    nullptr, &source);
+  curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
+  return form;
+}
+
+// The commands that put a file uploaded under its ".part" name in its place
+// once all its bytes are there, kept in `after` for the length of the request.
+void SetRename(CURL* curl, const Upload& upload, Lines& after) {
+  if (upload.settings->protocol == DeliveryProtocol::kSftp) {
+    const std::string path = PathOf(upload.target.url);
+    // An SFTP rename does not replace: the old file goes first ('*': it may
+    // not be there).
+    after.Add("*rm \"" + path + "\"");
+    after.Add("rename \"" + path + ".part\" \"" + path + "\"");
+  } else {
+    after.Add("RNFR " + upload.target.name + ".part");
+    after.Add("RNTO " + upload.target.name);
+  }
+  curl_easy_setopt(curl, CURLOPT_POSTQUOTE, after.get());
+}
+
+// What became of a finished request: cut by `source`, failed in libcurl
+// (`code`, `error`), refused by an HTTP status, or done.
+UploadResult ResultOf(CURL* curl, CURLcode code, const char* error, const Source& source,
+                      bool http) {
+  UploadResult result;
+  result.bytes_sent = source.sent;
+  if (source.cut) {
+    result.outcome = UploadOutcome::kCut;
+    result.error = "cut after " + std::to_string(source.sent) + " bytes";
+    return result;
+  }
+  if (code != CURLE_OK) {
+    result.error = ErrorOf(code, error);
+    return result;
+  }
+  if (http) result.error = StatusProblem(curl);
+  result.outcome = result.error.empty() ? UploadOutcome::kOk : UploadOutcome::kFailed;
+  return result;
+}
+
 }  // namespace
 
 void InitTransfers() {
@@ -150,59 +208,17 @@ UploadResult Transfer::Send(const Upload& upload) {
   Lines headers;
   // No wait for a "100 Continue" that some servers never send.
   headers.Add("Expect:");
-  curl_mime* form = nullptr;
 
   curl_easy_reset(curl);
   SetCommon(curl, upload, error);
   curl_easy_setopt(curl, CURLOPT_URL,
                    (post ? upload.target.url : upload.target.upload_url).c_str());
   if (http) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-  if (post) {
-    form = curl_mime_init(curl);
-    curl_mimepart* part = curl_mime_addpart(form);
-    curl_mime_name(part, "file");
-    curl_mime_filename(part, upload.target.name.c_str());
-    curl_mime_type(part, "application/octet-stream");
-    curl_mime_data_cb(part, static_cast<curl_off_t>(upload.bytes.size()), ReadSource, nullptr,
-                      nullptr, &source);
-    curl_easy_setopt(curl, CURLOPT_MIMEPOST, form);
-  } else {
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadSource);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &source);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.bytes.size()));
-  }
-  if (renames) {
-    const std::string part_name = upload.target.name + ".part";
-    if (settings.protocol == DeliveryProtocol::kSftp) {
-      const std::string path = PathOf(upload.target.url);
-      // An SFTP rename does not replace: the old file goes first ('*': it may
-      // not be there).
-      after.Add("*rm \"" + path + "\"");
-      after.Add("rename \"" + path + ".part\" \"" + path + "\"");
-    } else {
-      after.Add("RNFR " + part_name);
-      after.Add("RNTO " + upload.target.name);
-    }
-    curl_easy_setopt(curl, CURLOPT_POSTQUOTE, after.get());
-  }
+  curl_mime* form = SetBody(curl, upload, post, source);
+  if (renames) SetRename(curl, upload, after);
   const CURLcode code = curl_easy_perform(curl);
   if (form != nullptr) curl_mime_free(form);
-
-  UploadResult result;
-  result.bytes_sent = source.sent;
-  if (source.cut) {
-    result.outcome = UploadOutcome::kCut;
-    result.error = "cut after " + std::to_string(source.sent) + " bytes";
-    return result;
-  }
-  if (code != CURLE_OK) {
-    result.error = ErrorOf(code, error);
-    return result;
-  }
-  if (http) result.error = StatusProblem(curl);
-  result.outcome = result.error.empty() ? UploadOutcome::kOk : UploadOutcome::kFailed;
-  return result;
+  return ResultOf(curl, code, error, source, http);
 }
 
 }  // namespace tly

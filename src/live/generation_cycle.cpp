@@ -94,8 +94,9 @@ void GenerationCycle::Tick() {
 
   // One call per counted access point: the four doors, then the passage.
   for (int point = 0; point < kFlatChannels / 2; ++point) {
-    AddCounts(site_.Day(), 2 * point, tick.counts[2 * point], t, 2 * point + 1,
-              tick.counts[2 * point + 1], kNoChannel, 0, kNoChannel, 0);
+    const int in = 2 * point;  // the point's channel in; the next one is its out
+    AddCounts(site_.Day(), in, tick.counts[in], t, in + 1, tick.counts[in + 1], kNoChannel, 0,
+              kNoChannel, 0);
   }
   if (counts_changed_) counts_changed_();
 
