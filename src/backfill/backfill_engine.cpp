@@ -203,8 +203,7 @@ int BackfillThreads(int jobs) {
   return std::clamp(cores, 1, kMaxBackfillJobs);
 }
 
-std::vector<FaultRecord> RunBackfillEngine(const EngineRequest& request,
-                                           const EngineProgressFn& progress) {
+void RunBackfillEngine(const EngineRequest& request, const EngineProgressFn& progress) {
   const auto locks = LockSites(request);
   RunDays days(request);
   days.Scan();
@@ -212,7 +211,6 @@ std::vector<FaultRecord> RunBackfillEngine(const EngineRequest& request,
   EngineProgress done;
   done.total = static_cast<uint64_t>(days.size());
   if (progress) progress(done);
-  std::vector<FaultRecord> faults;
   const bool notice_wanted = request.existing == ExistingDayFiles::kContinue &&
                              static_cast<bool>(request.existing_noticed);
   const auto make = [&](int64_t index, SiteDayMade& made) {
@@ -237,8 +235,8 @@ std::vector<FaultRecord> RunBackfillEngine(const EngineRequest& request,
     if (days.Kept(index)) ++done.kept;
     if (!made.written) ++done.missing;
     done.faults += made.faults.size();
-    for (FaultRecord& record : made.faults) faults.push_back(std::move(record));
     if (progress) progress(done);
+    if (request.faults_done) request.faults_done(days.SiteOf(index), made.faults);
   };
   PipelineOptions options;
   options.jobs = BackfillThreads(request.jobs);
@@ -246,7 +244,6 @@ std::vector<FaultRecord> RunBackfillEngine(const EngineRequest& request,
                             static_cast<size_t>(std::max<int64_t>(days.size(), 1)));
   options.background = true;
   RunOrdered<SiteDayMade>(days.size(), options, make, write);
-  return faults;
 }
 
 }  // namespace tly

@@ -69,6 +69,9 @@ struct EngineRequest {
   const char* holder = "tly-generator backfill";  // named in each lock file
   // Whether site `site`'s day `date` is this run's; empty: every one is.
   std::function<bool(size_t site, TDateTime date)> mine;
+  // Told the faults planted in each site-day done (kept days included), with
+  // its site, in order on the calling thread; may keep them. Empty: nobody.
+  std::function<void(size_t site, std::vector<FaultRecord>& faults)> faults_done;
 };
 
 // Where the engine stands.
@@ -97,14 +100,13 @@ int BackfillThreads(int jobs);
 // thread in that order, each replacing its file in one step; a day a
 // missing_day fault leaves out has its old file removed under kReplace.
 // `progress` is called on the calling thread once before the first site-day
-// and after each one. Returns the faults of the run's site-days.
+// and after each one, then `faults_done`.
 // Throws DayNotWritten for the first site-day that cannot be written or
 // whose existing file cannot be read: every site-day before it is written,
 // none after it. Throws DirectoryBusy when another writer holds a directory,
 // std::system_error when a site directory cannot be made or opened or no
-// thread can be started; what `progress` throws is thrown on.
-std::vector<FaultRecord> RunBackfillEngine(const EngineRequest& request,
-                                           const EngineProgressFn& progress);
+// thread can be started; what `progress` or `faults_done` throws is thrown on.
+void RunBackfillEngine(const EngineRequest& request, const EngineProgressFn& progress);
 
 }  // namespace tly
 

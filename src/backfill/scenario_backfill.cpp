@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backfill/backfill_engine.h"
+#include "backfill/fault_truth_spool.h"
 #include "counting/day_file_loader.h"
 #include "counting/existing_day_file_notice.h"
 #include "faults/fault_truth_file.h"
@@ -172,15 +173,21 @@ void ScenarioBackfill(const ScenarioBackfillRequest& request, const ScenarioProg
   run.mine = [&](size_t site, TDateTime date) {
     return InShard(request.shard, scenario.sites[site].name, static_cast<int64_t>(date));
   };
-  const std::vector<FaultRecord> truth =
-      RunBackfillEngine(run, [&progress](const EngineProgress& engine) {
-        if (progress)
-          progress({engine.done, engine.kept, engine.total, engine.missing, engine.faults});
-      });
+  // The truth waits on disk, one site's lines read back at a time.
+  std::optional<FaultTruthSpool> truth;
   if (scenario.HasFaults()) {
+    truth.emplace(request.out_dir, scenario.sites.size());
+    run.faults_done = [&truth](size_t site, std::vector<FaultRecord>& faults) {
+      truth->Add(site, faults);
+    };
+  }
+  RunBackfillEngine(run, [&progress](const EngineProgress& engine) {
+    if (progress) progress({engine.done, engine.kept, engine.total, engine.missing, engine.faults});
+  });
+  if (truth) {
     const std::string dir =
         request.out_dir + (request.out_dir.empty() || request.out_dir.back() != '/' ? "/" : "");
-    WriteFaultTruth(dir + FaultTruthFileName(request.shard.index, request.shard.count), truth);
+    truth->WriteTruth(dir + FaultTruthFileName(request.shard.index, request.shard.count));
   }
 }
 

@@ -61,7 +61,8 @@ bool InShard(const Shard& shard, const std::string& site_name, int64_t day);
 // of backfill_engine.h): made on `jobs` threads, written on the calling
 // thread site by site and day by day. When a site of the scenario has fault
 // rates, the faults they draw are planted in its files (site_day_faults.h)
-// and the ground truth of the shard's site-days is written at the end to
+// and the ground truth of the shard's site-days, kept on disk meanwhile
+// (fault_truth_spool.h), is written at the end to
 // OUT/FaultTruthFileName(K, N) (fault_truth_file.h), those of days kept by
 // kSkip included. A day whose file a missing_day fault leaves out is not
 // written; kReplace removes its old file, kContinue keeps it. Each site-day
@@ -77,8 +78,8 @@ bool InShard(const Shard& shard, const std::string& site_name, int64_t day);
 // OtherLayout (site_layout_check.h) when `existing` is kContinue and a file
 // describes another layout than its site, DirectoryBusy when another writer
 // holds a site directory, std::system_error when a site directory cannot be
-// made. Throws DayNotWritten for the first site-day that cannot be written,
-// or whose existing file cannot be read when continuing: every site-day
+// made or the truth cannot be kept (FaultTruthSpool). Throws DayNotWritten for the first site-day
+// that cannot be written, or whose existing file cannot be read when continuing: every site-day
 // before it is written, none after it; no truth file is written then.
 void ScenarioBackfill(const ScenarioBackfillRequest& request,
                       const ScenarioProgressFn& progress = {});

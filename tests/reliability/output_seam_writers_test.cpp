@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "backfill/backfill.h"
+#include "backfill/fault_truth_spool.h"
 #include "dayfile/day_file_check.h"
 #include "faults/fault_truth_file.h"
 #include "support/date_time.h"
@@ -34,13 +35,18 @@ TEST(OutputSeamWriters, TheTruthFileStaysAsItWasWhenItCannotBeReplaced) {
     UpdateFaultTruth(path, {{"shop/261208.tly", {}}});
   };
   const auto write = [](const std::string& path) { WriteFaultTruth(path, {}); };
+  const auto spool = [](const std::string& path) {
+    FaultTruthSpool truth(path.substr(0, path.rfind('/')), 1);
+    FaultRecord record;
+    record.file = "shop/261208.tly";
+    truth.Add(0, {record});
+    truth.WriteTruth(path);
+  };
   const struct {
     Call call;
     std::function<void(const std::string&)> writer;
-  } cases[] = {{Call::kWrite, update},
-               {Call::kRename, update},
-               {Call::kOpen, write},
-               {Call::kRename, write}};
+  } cases[] = {{Call::kWrite, update}, {Call::kRename, update}, {Call::kOpen, write},
+               {Call::kRename, write}, {Call::kWrite, spool},   {Call::kRename, spool}};
   for (const auto& [call, writer] : cases) {
     SCOPED_TRACE(call);
     TempDir dir;
