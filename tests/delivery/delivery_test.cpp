@@ -18,6 +18,7 @@
 #include "delivery/delivery_log.h"
 #include "delivery/history_delivery.h"
 #include "delivery/live_delivery.h"
+#include "delivery/logged_deliveries.h"
 #include "delivery/partial_day_file.h"
 #include "delivery/test_servers.h"
 #include "live/live_scenario.h"
@@ -297,28 +298,14 @@ TEST(Delivery, WithDeliveryFaultsTheLogIsTheServersHistory) {
       std::filesystem::remove(history.out + "/" + SpoolFileName(share, request.shard_count));
     }
 
-    std::map<std::string, std::vector<std::string>> arrived;
-    for (const testing::HttpReceiver::Arrival& arrival : http.arrivals()) {
-      arrived[arrival.path.substr(0, arrival.path.find('/'))].push_back(arrival.path);
-    }
-    std::map<std::string, std::vector<std::string>> logged;
-    std::map<std::string, nlohmann::json> last_ok;  // per remote path
-    std::set<std::string> kinds;
+    std::vector<nlohmann::json> lines;
     std::istringstream log(logs[run]);
-    for (std::string text; std::getline(log, text);) {
-      const nlohmann::json line = nlohmann::json::parse(text);
-      const std::string path =
-          line["site"].get<std::string>() + "/" + line["remote"].get<std::string>();
-      if (line["outcome"] == "ok") {
-        logged[line["site"]].push_back(path);
-        last_ok[path] = line;
-      }
-      if (!line["fault"].is_null()) kinds.insert(line["fault"]);
-    }
+    for (std::string text; std::getline(log, text);) lines.push_back(nlohmann::json::parse(text));
+    testing::LoggedDeliveries logged = testing::SummarizeDeliveryLog(lines);
     if (run < 2) {
-      EXPECT_EQ(arrived, logged);  // shares each keep their own order
+      EXPECT_EQ(testing::ArrivalsBySite(http), logged.by_site);  // shares each keep their own order
     }
-    EXPECT_EQ(kinds.size(), kDeliveryFaultCount) << logs[run];
+    EXPECT_EQ(logged.faults.size(), kDeliveryFaultCount) << logs[run];
     for (const SiteSettings& site : history.scenario.sites) {
       for (const std::string& name : testing::EntriesOf(history.out + "/" + site.name)) {
         const std::string path = site.name + "/" + name;
@@ -326,7 +313,7 @@ TEST(Delivery, WithDeliveryFaultsTheLogIsTheServersHistory) {
           return f.site == site.name && f.file_name == name;
         });
         if (waits) continue;
-        const nlohmann::json& last = last_ok[path];
+        const nlohmann::json& last = logged.last_ok[path];
         std::string expected = ReadBytes(history.out + "/" + path);
         if (last["fault"] == "stale_resend") {
           // The day as it stood at the due of the stale version.

@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 
+#include "delivery/logged_deliveries.h"
 #include "delivery/test_servers.h"
 #include "live/live_scenario.h"
 #include "scenario/scenario_file.h"
@@ -154,25 +155,10 @@ TEST(LiveDelivery, FaultsShapeLivePushesAndTheLogIsTheServersHistory) {
   run.AdvanceTo(run.now + 6 * 86400, 300);
   run.Finish();
 
-  std::map<std::string, std::vector<std::string>> arrived;
-  for (const testing::HttpReceiver::Arrival& arrival : http.arrivals()) {
-    arrived[arrival.path.substr(0, arrival.path.find('/'))].push_back(arrival.path);
-  }
-  std::map<std::string, std::vector<std::string>> logged;
-  std::map<std::string, nlohmann::json> last_ok;
-  std::set<std::string> kinds;
-  for (const nlohmann::json& line : LogOf(out)) {
-    const std::string path =
-        line["site"].get<std::string>() + "/" + line["remote"].get<std::string>();
-    if (line["outcome"] == "ok") {
-      logged[line["site"]].push_back(path);
-      last_ok[path] = line;
-    }
-    if (!line["fault"].is_null()) kinds.insert(line["fault"]);
-  }
-  EXPECT_EQ(arrived, logged);
-  EXPECT_EQ(kinds.size(), kDeliveryFaultCount) << ReadBytes(out + "/deliveries.jsonl");
-  for (const auto& [path, line] : last_ok) {
+  const testing::LoggedDeliveries logged = testing::SummarizeDeliveryLog(LogOf(out));
+  EXPECT_EQ(testing::ArrivalsBySite(http), logged.by_site);
+  EXPECT_EQ(logged.faults.size(), kDeliveryFaultCount) << ReadBytes(out + "/deliveries.jsonl");
+  for (const auto& [path, line] : logged.last_ok) {
     const std::string copy = ReadBytes(dir.File("server") + "/" + path);
     EXPECT_EQ(copy.size(), line["bytes"]) << path;
     if (path.find('(') != std::string::npos) continue;  // a duplicate's name
